@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Quindel needs to build, run and test, only those missing.
+set -eu
+packages=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev libgl-dev
+    librtmidi-dev libasound2-dev libjack-jackd2-dev
+    libx11-dev libxtst-dev libxi-dev
+    fonts-dseg
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xauth x11-utils x11-apps jackd2 imagemagick clang
+)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" = 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quindel {
+
+// Every caption, prompt and message that changes with the interface language. All slots are
+// empty until the first fill.
+struct LanguageTexts {
+    std::string startCaption;
+    std::string stopCaption;
+    std::string assignKeysCaption;
+    std::string midiConfigCaption;
+    std::string descriptionLabel;
+    std::string sequenceLabel;
+    std::string flagImageFile;
+    std::string selectDeviceMessage;
+    std::string noDeviceMessage;
+    std::string selectDeviceLabel;
+    std::string okCaption;
+    std::string cancelCaption;
+    std::string confirmCaption;
+    std::string repeatCaption;
+    std::string keyboardKeyTitle;
+    std::string midiCommandTitle;
+    std::string assignActionsTitle;
+    std::string actionsLabel;
+    std::string newCaption;
+    std::string assignNewKeyCaption;
+    std::string deleteCaption;
+    std::string upCaption;
+    std::string downCaption;
+    std::string nextCaption;
+    std::string previousCaption;
+    std::string configurationNamePrompt;
+    std::string configurationExistsMessage;
+    std::string actionDescriptionPrompt;
+    std::string clickPointMessage;
+    std::string aboutText;
+    std::string homePageCaption;
+    std::string homePageUrl; // a page in the program folder, relative to it
+    std::string helpOnlineCaption;
+    std::string helpPageUrl; // a page in the program folder, relative to it
+    std::string invalidNameMessage;
+    std::string saveFailedMessage;
+    std::string tooManyActionsMessage;
+};
+
+inline constexpr uint8_t kItalian = 1;
+inline constexpr uint8_t kEnglish = 2;
+
+// Fills every slot with the texts of languageIndex (1 Italian, 2 English); any other value
+// leaves every slot as it was.
+void loadLanguageTexts(LanguageTexts& texts, uint8_t languageIndex);
+
+} // namespace quindel

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace quindel {
+
+struct ScreenPoint {
+    int32_t x = 0;
+    int32_t y = 0;
+};
+
+struct ScreenSize {
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// Pointer-event flags as the engine hands them to the platform.
+inline constexpr uint32_t kMouseMove = 0x0001;
+inline constexpr uint32_t kMouseLeftDown = 0x0002;
+inline constexpr uint32_t kMouseLeftUp = 0x0004;
+inline constexpr uint32_t kMouseRightDown = 0x0008;
+inline constexpr uint32_t kMouseRightUp = 0x0010;
+inline constexpr uint32_t kMouseMiddleDown = 0x0020;
+inline constexpr uint32_t kMouseMiddleUp = 0x0040;
+inline constexpr uint32_t kMouseAbsolute = 0x8000;
+
+// Virtual-key code of the left mouse button.
+inline constexpr int kVirtualKeyLeftButton = 1;
+
+// The desktop services the trigger engine and the editor need: synthetic pointer input, the
+// state of keys and of the left button, the pointer position and the screen size. One backend
+// per platform; tests use a recording fake.
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // True when the backend reached its display and can deliver input; errorText says why not.
+    virtual bool available() const = 0;
+    virtual std::string errorText() const = 0;
+
+    // One pointer event with the flags above; with kMouseAbsolute dx, dy are 0..65535 across
+    // the primary screen. Press and release flags in one event mean a press then a release.
+    virtual void mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_t data,
+                            uintptr_t extraInfo) = 0;
+
+    // Size of the primary screen in pixels.
+    virtual ScreenSize screenSize() = 0;
+
+    // Reads the whole keyboard once; the asyncKeyState calls that follow answer from it.
+    virtual void beginKeyPoll() = 0;
+
+    // State of one virtual key: bit 15 (0x8000) while it is down now, bit 0 when it was pressed
+    // since the previous query of that key. 0 for a code that names no key.
+    virtual int16_t asyncKeyState(int virtualKey) = 0;
+
+    // The pointer position in physical screen pixels, if it can be read.
+    virtual std::optional<ScreenPoint> cursorPos() = 0;
+
+    // The virtual-key code of a key event's native key (an X keysym on X11); 0 when unknown.
+    virtual int virtualKeyFromNative(uint32_t nativeKey) const = 0;
+};
+
+// The backend for this build's platform.
+std::unique_ptr<Platform> createPlatform();
+
+} // namespace quindel

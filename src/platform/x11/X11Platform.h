@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <memory>
+
+namespace quindel {
+
+// The Platform on an X display: XTest for pointer output, XQueryKeymap plus XInput2 raw key
+// events for key state, XQueryPointer for the button and the pointer position.
+class X11Platform : public Platform {
+public:
+    X11Platform();
+    ~X11Platform() override;
+    X11Platform(const X11Platform&) = delete;
+    X11Platform& operator=(const X11Platform&) = delete;
+
+    bool available() const override;
+    std::string errorText() const override;
+    void mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_t data,
+                    uintptr_t extraInfo) override;
+    ScreenSize screenSize() override;
+    void beginKeyPoll() override;
+    int16_t asyncKeyState(int virtualKey) override;
+    std::optional<ScreenPoint> cursorPos() override;
+    int virtualKeyFromNative(uint32_t nativeKey) const override;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace quindel

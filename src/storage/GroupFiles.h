@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+namespace quindel {
+
+struct RuntimeState;
+
+// Loading a group is always loadGroupFile, loadNextPrevTriggers, buildSequenceTable.
+void loadGroupFile(RuntimeState& state);
+void sortActionsByOrder(RuntimeState& state);
+void loadNextPrevTriggers(RuntimeState& state);
+void buildSequenceTable(RuntimeState& state);
+
+// Writes state.groupFile from the runtime tables, replacing the old file atomically.
+// False (and the old file untouched) when the file could not be written.
+bool saveGroupFile(RuntimeState& state);
+
+// True when path names an ordinary file whose name matches fileNameOf(path), ignoring case.
+bool fileExists(const std::string& path);
+// The text after the last "/" or "\" of path; the whole text when it holds neither.
+std::string fileNameOf(const std::string& path);
+
+} // namespace quindel

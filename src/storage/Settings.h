@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quindel {
+
+struct RuntimeState;
+
+// Sections and keys of the settings file.
+inline constexpr const char* kGeneralSection = "generale";
+inline constexpr const char* kLanguageKey = "lingua";
+inline constexpr const char* kFontKey = "font";
+inline constexpr const char* kMidiSection = "midi config";
+inline constexpr const char* kMidiInputKey = "midi input";
+inline constexpr const char* kGroupSection = "file tasti";
+inline constexpr const char* kGroupFileKey = "nomefile";
+
+// Number form of stored numbers: one blank then the digits for zero and above, "-" then the
+// digits below zero.
+std::string numberForm(long long value);
+
+// The leading-number rule: blanks anywhere ignored, the number at the start of the text
+// (sign, digits, fraction, exponent with E or D, or &H / &O forms), 0 when there is none.
+// Returns the value rounded to a whole number, halves to even, clamped to [lo, hi].
+long long readLeadingNumber(const std::string& text, long long lo, long long hi);
+
+} // namespace quindel

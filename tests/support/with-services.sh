@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Runs a command with its own virtual X display and/or its own JACK server (dummy driver).
+# Both are started here, waited for until they answer, and stopped by process id when the
+# command ends, so tests can run side by side without sharing a display or a server.
+#
+#   with-services.sh [--xvfb WIDTHxHEIGHT] [--jack] -- command args...
+#
+# Exports DISPLAY for the X server and JACK_DEFAULT_SERVER for the JACK server.
+set -u
+geometry=""
+want_jack=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --xvfb) geometry="$2"; shift 2 ;;
+    --jack) want_jack=1; shift ;;
+    --) shift; break ;;
+    *) break ;;
+    esac
+done
+[ $# -gt 0 ] || { echo "with-services: no command given" >&2; exit 2; }
+
+pids=()
+workdir=$(mktemp -d)
+cleanup() {
+    for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null; done
+    for p in "${pids[@]}"; do
+        # jackd needs about a second to exit after SIGTERM; do not leave it behind.
+        for _ in $(seq 1 60); do kill -0 "$p" 2>/dev/null || break; sleep 0.05; done
+        kill -KILL "$p" 2>/dev/null
+        wait "$p" 2>/dev/null
+    done
+    rm -rf "$workdir"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+if [ -n "$geometry" ]; then
+    command -v Xvfb >/dev/null || { echo "with-services: Xvfb is not installed" >&2; exit 1; }
+    # -displayfd lets the server pick a free display number and tell us which.
+    Xvfb -displayfd 3 -screen 0 "${geometry}x24" -nolisten tcp -noreset \
+        3>"$workdir/display" 2>"$workdir/xvfb.log" &
+    pids+=($!)
+    for _ in $(seq 1 200); do
+        [ -s "$workdir/display" ] && break
+        kill -0 "${pids[-1]}" 2>/dev/null || break
+        sleep 0.05
+    done
+    [ -s "$workdir/display" ] || { echo "with-services: Xvfb did not start" >&2; cat "$workdir/xvfb.log" >&2; exit 1; }
+    export DISPLAY=":$(tr -dc 0-9 <"$workdir/display")"
+fi
+
+if [ "$want_jack" = 1 ]; then
+    command -v jackd >/dev/null || { echo "with-services: jackd is not installed" >&2; exit 1; }
+    export JACK_DEFAULT_SERVER="quindel-test-$$-$RANDOM"
+    export JACK_NO_AUDIO_RESERVATION=1
+    jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$workdir/jack.log" 2>&1 &
+    pids+=($!)
+    ready=0
+    for _ in $(seq 1 200); do
+        if jack_lsp >/dev/null 2>&1; then ready=1; break; fi
+        kill -0 "${pids[-1]}" 2>/dev/null || break
+        sleep 0.05
+    done
+    [ "$ready" = 1 ] || { echo "with-services: the JACK server did not start" >&2; cat "$workdir/jack.log" >&2; exit 1; }
+    # Tests that stop the server on purpose find its process id here.
+    export QUINDEL_TEST_JACK_PID="${pids[-1]}"
+fi
+
+"$@"
+exit $?
