@@ -1,0 +1,85 @@
+#pragma once
+
+#include "midi/MidiInputControl.h"
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace quindel::test {
+
+// A MidiInputControl with a device list and a queue that the test fills. Every property write
+// is logged in order ("portCommand 5", "deviceIndex 2", "notifyEnabled 1", "statusFilter 254 1"),
+// so the write orders of port control can be checked. The port opens only on a listed device.
+class FakeMidiInput : public MidiInputControl {
+  public:
+    struct Message {
+        int16_t status = 0;
+        int16_t data1 = 0;
+        int16_t data2 = 0;
+        std::string sysex;
+    };
+
+    std::vector<std::string> devices{"Fake Keys", "Fake Pads"};
+    std::deque<Message> queue;
+    std::vector<std::string> writes;
+    int16_t index = 0;
+    int16_t state = 0; // openState
+    bool delivering = false;
+    int reads = 0;
+
+    void portCommand(int16_t command) override {
+        writes.push_back("portCommand " + std::to_string(command));
+        switch (command) {
+        case kPortOpen:
+            if (index >= 0 && index < static_cast<int16_t>(devices.size()))
+                state = 1;
+            break;
+        case kPortClose:
+            state = 0;
+            delivering = false;
+            break;
+        case kPortStart:
+            delivering = state != 0;
+            break;
+        case kPortStop:
+            delivering = false;
+            break;
+        case kPortDropHead:
+            if (!queue.empty())
+                queue.pop_front();
+            break;
+        default:
+            break;
+        }
+    }
+    std::string deviceName() override {
+        return index >= 0 && index < static_cast<int16_t>(devices.size()) ? devices[index] : "";
+    }
+    int16_t pendingCount() override { return static_cast<int16_t>(queue.size()); }
+    int16_t messageStatus() override { return ++reads, queue.empty() ? 0 : queue.front().status; }
+    int16_t messageData1() override { return queue.empty() ? 0 : queue.front().data1; }
+    int16_t messageData2() override { return queue.empty() ? 0 : queue.front().data2; }
+    std::string systemData() override { return queue.empty() ? "" : queue.front().sysex; }
+    void notifyEnabled(bool enabled) override {
+        writes.push_back(std::string("notifyEnabled ") + (enabled ? "1" : "0"));
+    }
+    int16_t deviceCount() override { return static_cast<int16_t>(devices.size()); }
+    int16_t openState() override { return state; }
+    void deviceIndex(int16_t i) override {
+        writes.push_back("deviceIndex " + std::to_string(i));
+        index = i;
+    }
+    void statusFilter(int16_t status, bool filtered) override {
+        writes.push_back("statusFilter " + std::to_string(status) + " " + (filtered ? "1" : "0"));
+    }
+
+    // Queues a message and raises messagesArrived, as a delivering control would.
+    void receive(int16_t status, int16_t data1, int16_t data2 = 0, std::string sysex = {}) {
+        queue.push_back({status, data1, data2, std::move(sysex)});
+        if (messagesArrived)
+            messagesArrived();
+    }
+};
+
+} // namespace quindel::test

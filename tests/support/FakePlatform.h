@@ -1,0 +1,67 @@
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <map>
+#include <set>
+#include <vector>
+
+namespace quindel::test {
+
+// A Platform that records every pointer event and answers key and pointer queries from
+// values the test sets. Key state follows the real rules: a key that is down reads 0x8001 or
+// 0x8000; a tap (pressed and released since the last query) reads 0x0001 once.
+class FakePlatform : public Platform {
+  public:
+    struct Event {
+        uint32_t flags;
+        int32_t dx;
+        int32_t dy;
+        uint32_t data;
+        uintptr_t extraInfo;
+        bool operator==(const Event&) const = default;
+    };
+
+    std::vector<Event> events;
+    ScreenSize size{1920, 1080};
+    std::set<int> keysDown;
+    std::set<int> tapped; // pressed since the last query of that key
+    std::vector<int> queriedKeys;
+    int keyPolls = 0;
+    std::optional<ScreenPoint> pointer = ScreenPoint{0, 0};
+    std::map<uint32_t, int> nativeKeys;
+    bool isAvailable = true;
+
+    bool available() const override { return isAvailable; }
+    std::string errorText() const override { return isAvailable ? "" : "no display"; }
+    void mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_t data,
+                    uintptr_t extraInfo) override {
+        events.push_back({flags, dx, dy, data, extraInfo});
+    }
+    ScreenSize screenSize() override { return size; }
+    void beginKeyPoll() override { ++keyPolls; }
+    int16_t asyncKeyState(int virtualKey) override {
+        queriedKeys.push_back(virtualKey);
+        int16_t state = 0;
+        if (keysDown.count(virtualKey))
+            state = static_cast<int16_t>(0x8000);
+        if (tapped.erase(virtualKey))
+            state = static_cast<int16_t>(state | 0x0001);
+        return state;
+    }
+    std::optional<ScreenPoint> cursorPos() override { return pointer; }
+    int virtualKeyFromNative(uint32_t nativeKey) const override {
+        auto it = nativeKeys.find(nativeKey);
+        return it == nativeKeys.end() ? 0 : it->second;
+    }
+
+    // Helpers for tests.
+    void press(int vk) { keysDown.insert(vk), tapped.insert(vk); }
+    void release(int vk) { keysDown.erase(vk); }
+    void tap(int vk) { tapped.insert(vk); }
+    void setLeftButton(bool down) {
+        down ? keysDown.insert(kVirtualKeyLeftButton) : keysDown.erase(kVirtualKeyLeftButton);
+    }
+};
+
+} // namespace quindel::test
