@@ -238,11 +238,11 @@ void Form2::applyFonts() {
     give(cmdMidiConf, Narrow, 9);
     give(cmdStart, Narrow, 13);
     give(cmdAssegna, Narrow, 9);
-    give(Command2, FatNarrow, 11);
+    give(Command2, FatNarrow, 15);
     give(Command3, FatNarrow, 9);
     give(lblTitolo, Pipism, 16);
     give(lblSequenza, Narrow, 16);
-    give(lblDescrizione, Narrow, 12);
+    give(lblDescrizione, Narrow, 14);
 }
 
 void Form2::loadForm() {
