@@ -4,10 +4,12 @@
 //
 //   bench/app/run-app-bench.sh [seconds] [samples]
 #include "e2e/E2eHarness.h"
+#include "midi/MIDIInput.h"
 
 #include <QCoreApplication>
 
 #include <X11/keysym.h>
+#include <rtmidi/RtMidi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -92,6 +94,23 @@ std::vector<double> measure(ClickRecorder& recorder, int samples,
     return out;
 }
 
+// The program's device number (index + 1) of the input whose name contains part.
+int deviceNumberOf(const std::string& part) {
+    quindel::MIDIInput probe;
+    const int16_t count = probe.deviceCount();
+    for (int16_t i = 0; i < count; ++i) {
+        probe.deviceIndex(i);
+        if (probe.deviceName().find(part) != std::string::npos)
+            return i + 1;
+    }
+    return 0;
+}
+
+QByteArray settingsFor(int device) {
+    return "[generale]\r\nlingua= 1\r\n[midi config]\r\nmidi input= " + QByteArray::number(device) +
+           "\r\n[file tasti]\r\nnomefile=gruppo-bench.ini\r\n";
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -109,10 +128,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "install failed:\n%s\n", log.c_str());
         return 1;
     }
-    program.write("quindel.ini", "[generale]\r\nlingua= 1\r\n[midi config]\r\nmidi input= 99\r\n"
-                                 "[file tasti]\r\nnomefile=gruppo-bench.ini\r\n");
+    program.write("quindel.ini", settingsFor(99));
     program.write("gruppo-bench.ini", "[main]\r\nnome=bench\r\n" + nextPrevSections("0", "0") +
-                                          actionSection(1, "65", 1, kPointX, kPointY, 0, "A"));
+                                          actionSection(1, "65", 1, kPointX, kPointY, 0, "A") +
+                                          actionSection(2, "3C90", 2, kPointX, kPointY, 0, "N"));
 
     // Start-up: from process start to the main window mapped on the display.
     std::vector<double> startup;
@@ -159,6 +178,41 @@ int main(int argc, char** argv) {
                 statusKiB(pid, "VmHWM"), statusKiB(pid, "VmRSS"));
 
     display.click(where->x + kCloseX, where->y + kCloseY);
+    program.waitForExit(10000);
+
+    // MIDI: a JACK port of this program sends note 60 on (and its note-off, which no action
+    // carries) to the program's input.
+    if (qEnvironmentVariableIsEmpty("JACK_DEFAULT_SERVER")) {
+        std::printf("%-28s skipped (no JACK server)\n", "MIDI note to click");
+        return 0;
+    }
+    std::unique_ptr<RtMidiOut> out;
+    try {
+        out = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "quindel-bench");
+        out->openVirtualPort("controller");
+    } catch (const RtMidiError& e) {
+        std::printf("%-28s skipped (%s)\n", "MIDI note to click", e.getMessage().c_str());
+        return 0;
+    }
+    const int device = deviceNumberOf("controller");
+    if (device == 0) {
+        std::printf("%-28s skipped (port not listed)\n", "MIDI note to click");
+        return 0;
+    }
+    program.write("quindel.ini", settingsFor(device));
+    program.start();
+    const auto again = program.waitForWindow(display);
+    if (!again)
+        return 1;
+    QThread::msleep(300);
+    display.click(again->x + kStartX, again->y + kStartY);
+    QThread::msleep(800);
+    printLatency("MIDI note to click", measure(recorder, samples, [&] {
+                     std::vector<unsigned char> on{0x90, 60, 100}, off{0x80, 60, 0};
+                     out->sendMessage(&on);
+                     out->sendMessage(&off);
+                 }));
+    display.click(again->x + kCloseX, again->y + kCloseY);
     program.waitForExit(10000);
     return 0;
 }
