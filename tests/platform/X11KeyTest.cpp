@@ -13,6 +13,7 @@
 #include <X11/keysym.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
 
 namespace quindel {
@@ -165,6 +166,37 @@ TEST_F(X11KeyTest, MouseButtonsReadFromThePointer) {
     XTestFakeButtonEvent(keyboard.display, 3, False, CurrentTime);
     XSync(keyboard.display, False);
     EXPECT_EQ(platform.asyncKeyState(2), 0);
+}
+
+// The keyboard is read in one request per tick however many keys are assigned, and a MIDI
+// tick that clicks waits for the server not at all.
+TEST_F(X11KeyTest, TickCostsOneRoundTripInKeyboardModeAndNoneForMidi) {
+    RuntimeState state;
+    state.setInputDevice(kKeyboardDevice);
+    state.isRunning = true;
+    for (const KeyTableEntry& entry : keyTable().first(100)) {
+        ActionRecord record;
+        record.triggerCode = std::to_string(entry.virtualKey);
+        record.triggerKind = 1;
+        state.actionTable.push_back(record);
+    }
+    state.nextTriggerCode = "34";
+    state.prevTriggerCode = "33";
+    DispatchView view;
+    press(XK_z);
+    const uint64_t before = platform.roundTrips();
+    dispatchTick(state, platform, view);
+    EXPECT_EQ(platform.roundTrips() - before, 1u);
+    EXPECT_EQ(view.lblSequenza, "90");
+    release(XK_z);
+
+    state.setInputDevice(1);
+    state.actionTable.back().triggerCode = "3C90";
+    state.lastMidiCommand = "3C90";
+    const uint64_t beforeMidi = platform.roundTrips();
+    dispatchTick(state, platform, view);
+    EXPECT_EQ(view.lblSequenza, "3C90");
+    EXPECT_EQ(platform.roundTrips(), beforeMidi);
 }
 
 TEST_F(X11KeyTest, ScreenSizeIsTheDisplaySize) {

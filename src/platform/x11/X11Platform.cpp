@@ -60,6 +60,7 @@ struct X11Platform::Impl {
     std::array<char, 32> keymap{};
     std::chrono::steady_clock::time_point lastPoll{};
     bool polled = false;
+    uint64_t roundTrips = 0;
 
     void open();
     void loadKeyboardMapping();
@@ -119,6 +120,7 @@ void X11Platform::Impl::open() {
     }
     loadKeyboardMapping();
     XFlush(display);
+    roundTrips = 0; // count from here: setting up is not part of the polling cost
 }
 
 void X11Platform::Impl::loadKeyboardMapping() {
@@ -134,6 +136,7 @@ void X11Platform::Impl::loadKeyboardMapping() {
     if (maxKeycode < minKeycode)
         return;
     int perKeycode = 0;
+    ++roundTrips;
     KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(minKeycode),
                                        maxKeycode - minKeycode + 1, &perKeycode);
     if (syms == nullptr)
@@ -210,6 +213,10 @@ bool X11Platform::tracksKeyTaps() const {
     return impl_->rawKeys;
 }
 
+uint64_t X11Platform::roundTrips() const {
+    return impl_->roundTrips;
+}
+
 void X11Platform::mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_t, uintptr_t) {
     Display* display = impl_->display;
     if (display == nullptr)
@@ -261,6 +268,7 @@ void X11Platform::beginKeyPoll() {
     d.lastPoll = now;
     // The one round trip of a poll. Its reply comes after every event the server generated
     // before it, so all raw presses up to this moment are queued once it returns.
+    ++d.roundTrips;
     XQueryKeymap(d.display, d.keymap.data());
     d.drainEvents();
     if (resumed)
@@ -294,6 +302,7 @@ int16_t X11Platform::asyncKeyState(int virtualKey) {
         int winX = 0;
         int winY = 0;
         unsigned int mask = 0;
+        ++d.roundTrips;
         XQueryPointer(d.display, d.root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask);
         return (mask & buttonMask) ? static_cast<int16_t>(0x8000) : int16_t{0};
     }
@@ -318,6 +327,7 @@ std::optional<ScreenPoint> X11Platform::cursorPos() {
     int winX = 0;
     int winY = 0;
     unsigned int mask = 0;
+    ++d.roundTrips;
     if (!XQueryPointer(d.display, d.root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask))
         return std::nullopt; // the pointer is on another screen
     return ScreenPoint{rootX, rootY};

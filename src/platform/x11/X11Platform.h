@@ -34,6 +34,9 @@ class X11Platform : public Platform {
     // shorter than the poll interval is seen; without it only keys down at the poll count.
     bool tracksKeyTaps() const;
 
+    // Requests since construction that waited for the server's reply (for tests and benchmarks).
+    uint64_t roundTrips() const;
+
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
