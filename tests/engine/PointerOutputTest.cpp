@@ -30,14 +30,6 @@ TEST(AbsoluteCoordinates, ScaleToTheScreenWithHalvesToEven) {
     EXPECT_EQ(toAbsoluteX(platform, -1), -32768);
 }
 
-TEST(AbsoluteCoordinates, ReadTheScreenSizeOnEveryCall) {
-    FakePlatform platform;
-    platform.size = {1920, 1080};
-    EXPECT_EQ(toAbsoluteX(platform, 1920), 65535);
-    platform.size = {3840, 2160};
-    EXPECT_EQ(toAbsoluteX(platform, 1920), 32768);
-}
-
 TEST(AbsoluteCoordinates, EmptyScreenAndHugeValuesStayDefined) {
     FakePlatform platform;
     platform.size = {0, -5};

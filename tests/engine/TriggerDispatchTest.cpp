@@ -71,14 +71,6 @@ TEST_F(DispatchTest, HeldKeyFiresOnEveryTickAtTheActionPoint) {
     EXPECT_EQ(platform.keyPolls, 3);
 }
 
-TEST_F(DispatchTest, TapSinceLastQueryFiresOnce) {
-    state.actionTable = {action("65", "Play", 1, 1)};
-    platform.tap(65);
-    tick();
-    tick();
-    EXPECT_EQ(platform.events.size(), 2u);
-}
-
 TEST_F(DispatchTest, PollsEachAssignedKeyOnceAfterOneKeyboardRead) {
     state.actionTable = {action("65", "a", 1, 1), action("3C90", "midi", 2, 2, 2),
                          action("x", "bad", 3, 3), action("66", "b", 4, 4)};
@@ -164,10 +156,17 @@ TEST_F(DispatchTest, NextAndPrevAreOrdinaryCodesWithoutASequence) {
     EXPECT_EQ(state.currentStep, 0);
     EXPECT_EQ(view.lblDescrizione, "plain next");
     EXPECT_EQ(platform.events.size(), 2u);
+
+    state.actionTable.clear(); // an empty group shows the code but never clicks
+    platform.tap(78);
+    tick();
+    EXPECT_EQ(view.lblSequenza, "78");
+    EXPECT_EQ(platform.events.size(), 2u);
 }
 
 TEST_F(DispatchTest, ShortenedSequenceStartsOverInsteadOfLeavingTheTable) {
     useSequence();
+    state.sequenceCount = 3; // stale: the table's own size counts
     state.currentStep = 3;
     state.sequenceTable.resize(2); // edited while dispatch runs
     platform.tap(78);
@@ -182,15 +181,6 @@ TEST_F(DispatchTest, ShortenedSequenceStartsOverInsteadOfLeavingTheTable) {
     EXPECT_EQ(view.lblSequenza, "66");
 
     state.currentStep = -4; // never valid; treated the same
-    platform.tap(78);
-    tick();
-    EXPECT_EQ(state.currentStep, 1);
-}
-
-TEST_F(DispatchTest, SequenceUsesTableSizeNotStoredCount) {
-    useSequence();
-    state.sequenceCount = 10;
-    state.currentStep = 3;
     platform.tap(78);
     tick();
     EXPECT_EQ(state.currentStep, 1);
@@ -242,29 +232,6 @@ TEST_F(DispatchTest, StoppedTickEmptiesTheMidiSlotButDoesNothingElse) {
     state.isRunning = true; // a later Start does not see the old command
     tick();
     EXPECT_TRUE(platform.events.empty());
-}
-
-TEST_F(DispatchTest, MidiNextStepsThroughTheSequence) {
-    state.setInputDevice(1);
-    useSequence();
-    state.nextTriggerCode = "3C90";
-    state.prevTriggerCode = "3E90";
-    for (const char* code : {"3C90", "3C90", "3E90"}) {
-        state.lastMidiCommand = code;
-        tick();
-    }
-    EXPECT_EQ(state.currentStep, 1);
-    EXPECT_EQ(view.lblSequenza, "65");
-    EXPECT_EQ(view.lblDescrizione, "one");
-}
-
-TEST_F(DispatchTest, EmptyTablesNeverClick) {
-    state.nextTriggerCode = "78";
-    platform.press(78);
-    tick();
-    EXPECT_TRUE(platform.events.empty());
-    EXPECT_EQ(view.lblSequenza, "78");
-    EXPECT_EQ(state.currentStep, 0);
 }
 
 } // namespace

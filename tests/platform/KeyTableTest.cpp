@@ -34,51 +34,12 @@ TEST(KeyTable, EveryEntryRoundTripsAndNoCodeOrKeysymRepeats) {
     }
 }
 
-TEST(KeyTable, CoversTheKeysOfAPcKeyboard) {
-    const std::map<uint32_t, int> expected = {{XK_a, 65},
-                                              {XK_A, 65},
-                                              {XK_z, 90},
-                                              {XK_0, 48},
-                                              {XK_9, 57},
-                                              {XK_exclam, 49},
-                                              {XK_F1, 112},
-                                              {XK_F12, 123},
-                                              {XK_F24, 135},
-                                              {XK_KP_0, 96},
-                                              {XK_KP_9, 105},
-                                              {XK_KP_End, 97},
-                                              {XK_KP_Divide, 111},
-                                              {XK_KP_Enter, 13},
-                                              {XK_Left, 37},
-                                              {XK_Down, 40},
-                                              {XK_Home, 36},
-                                              {XK_End, 35},
-                                              {XK_Prior, 33},
-                                              {XK_Next, 34},
-                                              {XK_Insert, 45},
-                                              {XK_Delete, 46},
-                                              {XK_space, 32},
-                                              {XK_Return, 13},
-                                              {XK_Escape, 27},
-                                              {XK_Tab, 9},
-                                              {XK_BackSpace, 8},
-                                              {XK_Shift_L, 160},
-                                              {XK_Shift_R, 161},
-                                              {XK_Control_L, 162},
-                                              {XK_Alt_R, 165},
-                                              {XK_semicolon, 186},
-                                              {XK_grave, 192},
-                                              {XK_bracketleft, 219},
-                                              {XK_apostrophe, 222},
-                                              {XK_Pause, 19},
-                                              {XK_Caps_Lock, 20},
-                                              {XK_Num_Lock, 144},
-                                              {XK_Scroll_Lock, 145},
-                                              {XK_Print, 44},
-                                              {XK_Menu, 93},
-                                              {XK_Super_L, 91},
-                                              {XK_Super_R, 92},
-                                              {XK_ISO_Left_Tab, 9}};
+TEST(KeyTable, AliasesAndUnknownKeys) {
+    // Names that differ from the table's own: lower case, shifted, keypad without Num Lock.
+    const std::map<uint32_t, int> expected = {
+        {XK_a, 65},       {XK_z, 90},        {XK_exclam, 49},      {XK_parenright, 48},
+        {XK_KP_End, 97},  {XK_KP_Enter, 13}, {XK_ISO_Left_Tab, 9}, {XK_colon, 186},
+        {XK_Meta_L, 164}, {XK_F24, 135},     {XK_Shift_R, 161},    {XK_Scroll_Lock, 145}};
     for (const auto& [keysym, code] : expected)
         EXPECT_EQ(virtualKeyFromKeysym(keysym), code) << XKeysymToString(keysym);
     EXPECT_EQ(virtualKeyFromKeysym(XK_eacute), 0);
@@ -89,15 +50,6 @@ TEST(KeyTable, CoversTheKeysOfAPcKeyboard) {
     EXPECT_EQ(keysymFromVirtualKey(18), static_cast<uint32_t>(XK_Alt_L));
     for (int code : {0, 1, 7, 255, 256, -1, 100000})
         EXPECT_EQ(keysymFromVirtualKey(code), 0u) << code;
-}
-
-TEST(KeyTable, SidedModifiersHaveTheirGenericCode) {
-    const std::map<int, int> expected = {{160, 16}, {161, 16}, {162, 17},
-                                         {163, 17}, {164, 18}, {165, 18}};
-    for (int code = 0; code < 300; ++code) {
-        auto it = expected.find(code);
-        EXPECT_EQ(genericVirtualKey(code), it == expected.end() ? 0 : it->second) << code;
-    }
 }
 
 // Pixel -> absolute (as the engine computes it) -> pixel (as the backend maps it back) gives
