@@ -35,8 +35,13 @@ void exerciseEverything(X11Platform& platform) {
     DispatchView view;
     dispatchTick(state, platform, view);
     EXPECT_EQ(view.lblSequenza, "");
-    // The key table does not need a display.
-    EXPECT_EQ(platform.virtualKeyFromNative(0x61), 65);
+    // Key events are translated without a display; modifiers give their generic code.
+    EXPECT_EQ(platform.virtualKeyFromNative(0x61), 65);     // a
+    EXPECT_EQ(platform.virtualKeyFromNative(0xffe2), 16);   // Shift_R
+    EXPECT_EQ(platform.virtualKeyFromNative(0xffe3), 17);   // Control_L
+    EXPECT_EQ(platform.virtualKeyFromNative(0xfe03), 18);   // ISO_Level3_Shift (AltGr)
+    EXPECT_EQ(platform.virtualKeyFromNative(0xffbe), 112);  // F1
+    EXPECT_EQ(platform.virtualKeyFromNative(0x10000e9), 0); // a keysym without a code
 }
 
 TEST(X11PlatformWithoutDisplay, UnsetDisplayIsReportedAndHarmless) {

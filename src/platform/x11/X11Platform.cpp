@@ -334,7 +334,11 @@ std::optional<ScreenPoint> X11Platform::cursorPos() {
 }
 
 int X11Platform::virtualKeyFromNative(uint32_t nativeKey) const {
-    return virtualKeyFromKeysym(nativeKey);
+    // A key event names a modifier by its generic code (Shift is 16 on either side), as
+    // stored groups expect; the key poll still tells the sides apart when asked to.
+    const int code = virtualKeyFromKeysym(nativeKey);
+    const int generic = genericVirtualKey(code);
+    return generic != 0 ? generic : code;
 }
 
 } // namespace quindel
