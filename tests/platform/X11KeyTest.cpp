@@ -10,6 +10,7 @@
 #include "platform/x11/KeyTable.h"
 #include "platform/x11/X11Platform.h"
 
+#include <X11/XKBlib.h>
 #include <X11/keysym.h>
 
 #include <chrono>
@@ -145,6 +146,35 @@ TEST_F(X11KeyTest, EveryTableKeyOnTheKeyboardIsSeenUnderItsCode) {
     }
     // Letters, digits, F1-F12, the keypad and the editing keys at least.
     EXPECT_GE(found, 90);
+}
+
+// A changed keyboard mapping (another layout) is taken over at the next poll.
+TEST_F(X11KeyTest, KeyMappedAfterStartIsSeen) {
+    int minKeycode = 0;
+    int maxKeycode = 0;
+    XDisplayKeycodes(keyboard.display, &minKeycode, &maxKeycode);
+    KeySym newKey = 0;
+    for (KeySym candidate = XK_F13; candidate <= XK_F24 && newKey == 0; ++candidate)
+        if (XKeysymToKeycode(keyboard.display, candidate) == 0)
+            newKey = candidate;
+    int freeKeycode = 0;
+    for (int keycode = maxKeycode; keycode >= minKeycode && freeKeycode == 0; --keycode)
+        if (XkbKeycodeToKeysym(keyboard.display, static_cast<KeyCode>(keycode), 0, 0) == 0)
+            freeKeycode = keycode;
+    if (newKey == 0 || freeKeycode == 0)
+        GTEST_SKIP() << "no free key or keysym on this display";
+    const int code = virtualKeyFromKeysym(static_cast<uint32_t>(newKey));
+    KeySym mapping = newKey;
+    XChangeKeyboardMapping(keyboard.display, freeKeycode, 1, &mapping, 1);
+    XSync(keyboard.display, False);
+    platform.beginKeyPoll(); // takes in the new mapping
+    XTestFakeKeyEvent(keyboard.display, static_cast<unsigned>(freeKeycode), True, CurrentTime);
+    XSync(keyboard.display, False);
+    EXPECT_EQ(poll(code), kDownAndPressed);
+    XTestFakeKeyEvent(keyboard.display, static_cast<unsigned>(freeKeycode), False, CurrentTime);
+    mapping = NoSymbol;
+    XChangeKeyboardMapping(keyboard.display, freeKeycode, 1, &mapping, 1);
+    XSync(keyboard.display, False);
 }
 
 TEST_F(X11KeyTest, MouseButtonsReadFromThePointer) {

@@ -2,6 +2,7 @@
 
 #include "platform/x11/KeyTable.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
@@ -49,6 +50,7 @@ struct X11Platform::Impl {
     int height = 0;
     std::string error;
     int xiOpcode = -1;
+    int xkbEventBase = -1;
     bool rawKeys = false;
 
     // The codes each X keycode stands for, and the keycodes of each code.
@@ -74,7 +76,7 @@ struct X11Platform::Impl {
 void X11Platform::Impl::open() {
     const char* name = std::getenv("DISPLAY");
     if (name == nullptr || *name == '\0') {
-        error = "No X display is set (DISPLAY is empty): the program cannot click or read "
+        error = "No X display is set (DISPLAY is unset or empty): the program cannot click or read "
                 "the keyboard.";
         return;
     }
@@ -117,6 +119,19 @@ void X11Platform::Impl::open() {
             XIEventMask mask{XIAllMasterDevices, static_cast<int>(bits.size()), bits.data()};
             rawKeys = XISelectEvents(display, root, &mask, 1) == Success;
         }
+    }
+    // A new layout arrives as an XKB map notification on connections that use XKB (Xlib
+    // turns it on by itself), as a core MappingNotify otherwise.
+    int xkbOpcode = 0;
+    int xkbErrorBase = 0;
+    int xkbMajor = XkbMajorVersion;
+    int xkbMinor = XkbMinorVersion;
+    if (XkbQueryExtension(display, &xkbOpcode, &xkbEventBase, &xkbErrorBase, &xkbMajor,
+                          &xkbMinor)) {
+        XkbSelectEvents(display, XkbUseCoreKbd, XkbMapNotifyMask | XkbNewKeyboardNotifyMask,
+                        XkbMapNotifyMask | XkbNewKeyboardNotifyMask);
+    } else {
+        xkbEventBase = -1;
     }
     loadKeyboardMapping();
     XFlush(display);
@@ -181,6 +196,10 @@ void X11Platform::Impl::drainEvents() {
                 }
                 XFreeEventData(display, &event.xcookie);
             }
+        } else if (xkbEventBase >= 0 && event.type == xkbEventBase) {
+            const auto& xkb = reinterpret_cast<const XkbAnyEvent&>(event);
+            if (xkb.xkb_type == XkbMapNotify || xkb.xkb_type == XkbNewKeyboardNotify)
+                loadKeyboardMapping();
         } else if (event.type == MappingNotify) {
             XRefreshKeyboardMapping(&event.xmapping);
             if (event.xmapping.request == MappingKeyboard)
