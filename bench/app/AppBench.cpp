@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
     const int samples = argc > 2 ? std::atoi(argv[2]) : 100;
-    Display display;
+    Desktop display;
     if (!display.ok()) {
         std::fprintf(stderr, "no X display with XTest\n");
         return 1;

@@ -29,7 +29,7 @@ bool capture(const XRectangle& where, const QString& file) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
-    Display display;
+    Desktop display;
     if (!display.ok())
         return 1;
     for (int language : {1, 2}) {

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPoint>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -16,6 +17,10 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+// Xlib's macros of these names clash with GoogleTest and Qt; nothing here needs them.
+#undef None
+#undef Bool
+#undef Status
 
 #include <chrono>
 #include <functional>
@@ -48,15 +53,15 @@ inline bool waitFor(const std::function<bool()>& cond, int waitMs) {
 }
 
 // One connection to the test's display, with helpers for XTest input.
-class Display {
+class Desktop {
   public:
-    Display() : dpy_(XOpenDisplay(nullptr)) {}
-    ~Display() {
+    Desktop() : dpy_(XOpenDisplay(nullptr)) {}
+    ~Desktop() {
         if (dpy_)
             XCloseDisplay(dpy_);
     }
-    Display(const Display&) = delete;
-    Display& operator=(const Display&) = delete;
+    Desktop(const Desktop&) = delete;
+    Desktop& operator=(const Desktop&) = delete;
 
     ::Display* get() const { return dpy_; }
     bool ok() const {
@@ -233,7 +238,7 @@ class InstalledProgram {
         return proc_.waitForStarted(10000);
     }
     // Waits until the main window is on the screen and tells where.
-    std::optional<XRectangle> waitForWindow(Display& display, int waitMs = 20000) {
+    std::optional<XRectangle> waitForWindow(Desktop& display, int waitMs = 20000) {
         std::optional<XRectangle> where;
         waitFor(
             [&] {

@@ -51,7 +51,7 @@ class E2eKeyboard : public ::testing::Test {
         EXPECT_EQ(program.exitCode(), 0);
     }
 
-    Display display;
+    Desktop display;
     InstalledProgram program;
 };
 

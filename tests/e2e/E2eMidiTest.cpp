@@ -46,7 +46,7 @@ class E2eMidi : public ::testing::Test {
     }
     void send(std::vector<unsigned char> bytes) { out->sendMessage(&bytes); }
 
-    Display display;
+    Desktop display;
     InstalledProgram program;
     std::unique_ptr<RtMidiOut> out;
 };
