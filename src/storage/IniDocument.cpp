@@ -225,10 +225,18 @@ size_t IniDocument::endOfSection(size_t header) const {
 std::optional<std::string> IniDocument::get(std::string_view section, std::string_view key) const {
     const std::string sec = lower(trimBlanks(section));
     const std::string k = lower(trimBlanks(key));
-    for (size_t h = 0; h < lines_.size(); ++h) {
-        if (lines_[h].kind != Kind::Section || lines_[h].name != sec)
+    if (!indexed_) {
+        headers_.clear();
+        for (size_t h = 0; h < lines_.size(); ++h)
+            if (lines_[h].kind == Kind::Section)
+                headers_.push_back(h);
+        indexed_ = true;
+    }
+    for (size_t n = 0; n < headers_.size(); ++n) {
+        const size_t h = headers_[n];
+        if (lines_[h].name != sec)
             continue;
-        const size_t end = endOfSection(h);
+        const size_t end = n + 1 < headers_.size() ? headers_[n + 1] : lines_.size();
         for (size_t i = h + 1; i < end; ++i) {
             const Line& line = lines_[i];
             if (line.kind != Kind::Key || line.name != k)
@@ -238,7 +246,6 @@ std::optional<std::string> IniDocument::get(std::string_view section, std::strin
                 v = v.substr(1, v.size() - 2);
             return std::string(v);
         }
-        h = end - 1;
     }
     return std::nullopt;
 }
@@ -247,6 +254,7 @@ void IniDocument::set(std::string_view section, std::string_view key, std::strin
     const std::string sec = cleanText(section);
     const std::string k = cleanText(key);
     const std::string v = cleanText(value);
+    indexed_ = false;
     if (encoding_ == Encoding::Windows1252) {
         std::string bytes;
         if (!utf8ToWindows1252(sec + k + v, bytes))

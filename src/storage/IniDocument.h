@@ -47,6 +47,9 @@ class IniDocument {
     size_t endOfSection(size_t header) const;
 
     std::vector<Line> lines_;
+    // Positions of the section header lines, built by the first lookup after a change.
+    mutable std::vector<size_t> headers_;
+    mutable bool indexed_ = false;
     Encoding encoding_ = Encoding::Utf8;
     bool byteOrderMark_ = false;
 };
