@@ -1,11 +1,13 @@
 #pragma once
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <string>
+#include <sys/resource.h>
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempFolder {
@@ -43,4 +45,25 @@ class TempFolder {
 
   private:
     std::string path_;
+};
+
+// Limits the size of any file this process writes while it lives: a write past the limit fails
+// as on a full disk. Unlike permissions, the limit binds root too.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved_;
+        small.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+
+  private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
 };
