@@ -81,6 +81,7 @@ bool loadIniFile(const std::string& path, IniDocument& doc);
 // Replaces path with bytes through a temporary file in the same folder that is flushed to
 // disk and renamed over the old file, so the file holds either the old or the new content.
 // On failure the old file is untouched, the temporary file removed, and the result false.
+// The temporary file's name starts with a dot, so listings of group files never show it.
 bool replaceFileAtomically(const std::string& path, std::string_view bytes);
 
 } // namespace quindel
