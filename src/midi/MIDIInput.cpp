@@ -47,9 +47,16 @@ std::string hexBytes(const std::vector<unsigned char>& bytes) {
 // A JACK client of its own that tells the control when the JACK server goes away (RtMidi's
 // JACK back end does not notice) and when a port disappears. Opening it is also how the
 // control finds out, without any output on the terminal, whether a JACK server is running.
+//
+// libjack frees every client of the process that still belongs to a server that has gone as
+// soon as the process opens a new client. Clients of other controls would then be used after
+// being freed, so no client is opened while any control still holds one of a gone server;
+// each control drops those as soon as its watch reports the loss.
 class JackWatch {
   public:
     static std::unique_ptr<JackWatch> open(std::function<void()> poke) {
+        if (anyServerGone())
+            return nullptr;
         // libjack prints every failed connection attempt; a missing server is no error here.
         jack_set_error_function(silentJackMessage);
         jack_set_info_function(silentJackMessage);
@@ -66,7 +73,12 @@ class JackWatch {
             return nullptr;
         return watch;
     }
-    ~JackWatch() { jack_client_close(client_); }
+    ~JackWatch() {
+        jack_client_close(client_);
+        std::lock_guard lock(registryMutex());
+        auto& watches = registry();
+        watches.erase(std::find(watches.begin(), watches.end(), this));
+    }
     JackWatch(const JackWatch&) = delete;
     JackWatch& operator=(const JackWatch&) = delete;
 
@@ -74,7 +86,25 @@ class JackWatch {
 
   private:
     JackWatch(jack_client_t* client, std::function<void()> poke)
-        : client_(client), poke_(std::move(poke)) {}
+        : client_(client), poke_(std::move(poke)) {
+        std::lock_guard lock(registryMutex());
+        registry().push_back(this);
+    }
+
+    static std::mutex& registryMutex() {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static std::vector<JackWatch*>& registry() {
+        static std::vector<JackWatch*> watches;
+        return watches;
+    }
+    static bool anyServerGone() {
+        std::lock_guard lock(registryMutex());
+        const auto& watches = registry();
+        return std::any_of(watches.begin(), watches.end(),
+                           [](const JackWatch* watch) { return watch->serverGone(); });
+    }
 
     // Both run on JACK's threads; poke only posts a check to the control's thread.
     static void onShutdown(void* self) {
@@ -128,7 +158,7 @@ MIDIInput::~MIDIInput() {
 
 // ---- Back ends and the device list ----
 
-void MIDIInput::updateBackends() {
+void MIDIInput::dropGoneBackends() {
     if (open_ && openBackend_->gone())
         loseDevice();
     const auto dead = std::remove_if(backends_.begin(), backends_.end(),
@@ -137,6 +167,10 @@ void MIDIInput::updateBackends() {
         backends_.erase(dead, backends_.end());
         devices_.clear();
     }
+}
+
+void MIDIInput::updateBackends() {
+    dropGoneBackends();
     const auto has = [this](RtMidi::Api api) {
         return std::any_of(backends_.begin(), backends_.end(),
                            [api](const auto& backend) { return backend->api == api; });
@@ -320,6 +354,13 @@ int16_t MIDIInput::openState() {
 }
 
 void MIDIInput::checkDevice() {
+    if (std::any_of(backends_.begin(), backends_.end(),
+                    [](const auto& backend) { return backend->gone(); })) {
+        // Drops the clients of a gone JACK server at once (see JackWatch); looking for a new
+        // server waits for the next enumeration.
+        dropGoneBackends();
+        return;
+    }
     if (!open_)
         return;
     const auto backend = static_cast<std::size_t>(

@@ -95,6 +95,7 @@ class MIDIInput : public QObject, public MidiInputControl {
     void reportError(int code, const std::string& text);
     std::string errorText(int code, const std::string& detail) const;
 
+    void dropGoneBackends();
     void updateBackends();
     void refreshDevices();
     bool backendHasPort(std::size_t backend, const std::string& name);
