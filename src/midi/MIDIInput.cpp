@@ -146,7 +146,8 @@ MIDIInput::MIDIInput(uint8_t languageIndex, QObject* parent)
     : QObject(parent), languageIndex_(languageIndex), watchTimer_(new QTimer(this)) {
     watchTimer_->setInterval(kWatchIntervalMs);
     connect(watchTimer_, &QTimer::timeout, this, [this] { checkDevice(); });
-    refreshDevices();
+    // The back ends are looked for at the first enumeration or opening, so a window that never
+    // uses MIDI holds no MIDI clients.
 }
 
 MIDIInput::~MIDIInput() {
