@@ -1,6 +1,7 @@
 #include "app/Form2.h"
 #include "app/ProgramFolder.h"
 #include "engine/RuntimeState.h"
+#include "midi/MIDIInput.h"
 #include "platform/Platform.h"
 
 #include <QApplication>
@@ -22,8 +23,11 @@ int main(int argc, char** argv) {
     quindel::RuntimeState state;
     state.programFolder = quindel::programFolder();
 
-    quindel::MidiInputFactory midiFactory = [] {
-        return std::unique_ptr<quindel::MidiInputControl>();
+    // Each window that takes MIDI gets its own control; its error texts follow the language
+    // that is current when it is made.
+    quindel::MidiInputFactory midiFactory =
+        [&state]() -> std::unique_ptr<quindel::MidiInputControl> {
+        return std::make_unique<quindel::MIDIInput>(state.languageIndex);
     };
     quindel::Form2 window(state, *platform, midiFactory);
     window.show();

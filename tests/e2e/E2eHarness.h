@@ -5,6 +5,7 @@
 // keys with XTest, and records the clicks that land in a window of its own.
 
 #include <QByteArray>
+#include <QCoreApplication> // before Xlib, whose macros would break its event names
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>

@@ -90,8 +90,9 @@ TEST_F(E2eMidi, MessagesClickTheirPointsAndNextPrevStepThroughTheSequence) {
         recorder.pump();
         recorder.clicks.clear();
         send(step.message);
-        if (step.clicks)
+        if (step.clicks) {
             EXPECT_TRUE(recorder.waitForClicks(1, 3000)) << "message " << n;
+        }
         recorder.settle(400);
         ASSERT_EQ(recorder.clicks.size(), static_cast<size_t>(step.clicks)) << "message " << n;
         for (const RecordedClick& c : recorder.clicks) {
