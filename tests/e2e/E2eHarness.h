@@ -56,7 +56,11 @@ inline bool waitFor(const std::function<bool()>& cond, int waitMs) {
 // One connection to the test's display, with helpers for XTest input.
 class Desktop {
   public:
-    Desktop() : dpy_(XOpenDisplay(nullptr)) {}
+    Desktop() : dpy_(XOpenDisplay(nullptr)) {
+        // Windows of the program come and go while the tree is walked; a window that is gone
+        // by the time it is asked about is simply not the one looked for.
+        XSetErrorHandler([](::Display*, XErrorEvent*) { return 0; });
+    }
     ~Desktop() {
         if (dpy_)
             XCloseDisplay(dpy_);
