@@ -60,7 +60,10 @@ class FakePlatform : public Platform {
     void release(int vk) { keysDown.erase(vk); }
     void tap(int vk) { tapped.insert(vk); }
     void setLeftButton(bool down) {
-        down ? keysDown.insert(kVirtualKeyLeftButton) : keysDown.erase(kVirtualKeyLeftButton);
+        if (down)
+            keysDown.insert(kVirtualKeyLeftButton);
+        else
+            keysDown.erase(kVirtualKeyLeftButton);
     }
 };
 
