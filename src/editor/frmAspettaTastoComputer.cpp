@@ -155,6 +155,14 @@ int virtualKeyFromQtKey(int qtKey, bool keypad) {
     }
 }
 
+int foldSidedModifier(int virtualKey) {
+    // Left and right Shift, Ctrl and Alt (160 to 165) arrive as their generic codes, which
+    // the key poll answers for either hand.
+    if (virtualKey >= 160 && virtualKey <= 165)
+        return 16 + (virtualKey - 160) / 2;
+    return virtualKey;
+}
+
 frmAspettaTastoComputer::frmAspettaTastoComputer(RuntimeState& state, Platform& platform,
                                                  QWidget* parent)
     : QDialog(parent), state_(state), platform_(platform) {
@@ -195,7 +203,7 @@ bool frmAspettaTastoComputer::event(QEvent* event) {
     // instead of moving the focus or closing the dialog.
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
-        int code = platform_.virtualKeyFromNative(key->nativeVirtualKey());
+        int code = foldSidedModifier(platform_.virtualKeyFromNative(key->nativeVirtualKey()));
         if (code == 0)
             code = virtualKeyFromQtKey(key->key(), key->modifiers() & Qt::KeypadModifier);
         if (code != 0) {

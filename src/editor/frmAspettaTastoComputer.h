@@ -17,6 +17,10 @@ class Platform;
 // translate (0 when the key has no virtual-key code). keypad marks a key of the numeric pad.
 int virtualKeyFromQtKey(int qtKey, bool keypad = false);
 
+// The code a key-down reports for a key: the left- and right-hand codes of Shift, Ctrl and
+// Alt become 16, 17 and 18; every other code stays as it is.
+int foldSidedModifier(int virtualKey);
+
 // Waits for one key of the PC keyboard, shows it and lets the user confirm it or try again.
 // On confirmation the key's virtual-key code is left in state.capturedTriggerCode.
 class frmAspettaTastoComputer : public QDialog {

@@ -69,9 +69,14 @@ TEST_F(KeyCaptureTest, ThePlatformTableWinsOverTheQtKey) {
     FakePlatform platform;
     platform.nativeKeys[0xffbe] = 112; // the F1 keysym
     frmAspettaTastoComputer dialog(state, platform);
+    platform.nativeKeys[0xffe2] = 161; // right Shift, polled as Shift
     QKeyEvent press(QEvent::KeyPress, Qt::Key_F2, Qt::NoModifier, 67, 0xffbe, 0);
     QCoreApplication::sendEvent(&dialog, &press);
     EXPECT_EQ(dialog.capturedKeyText, "112");
+    dialog.cmdRipeti_Click();
+    QKeyEvent shift(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier, 62, 0xffe2, 0);
+    QCoreApplication::sendEvent(&dialog, &shift);
+    EXPECT_EQ(dialog.capturedKeyText, "16");
 }
 
 class RecordingMidiCapture : public frmAspettaTastoMIDI {

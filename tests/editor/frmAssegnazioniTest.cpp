@@ -353,6 +353,10 @@ TEST_F(EditorWindowTest, ClickPointCaptureWaitsForTheLeftButton) {
     // Closing the editor while a capture waits ends the wait without a point.
     platform.setLeftButton(false);
     QTimer::singleShot(0, [&] { editor.reject(); });
+    // Should the close not end the wait, a later press ends it, and the check fails.
+    QTimer guard;
+    guard.callOnTimeout([&] { platform.setLeftButton(true); });
+    guard.start(3000);
     EXPECT_FALSE(editor.captureClickPoint());
     EXPECT_FALSE(editor.Timer1->isActive());
 }
