@@ -16,6 +16,10 @@ struct DispatchView {
     std::string lblDescrizione;
 };
 
+// The virtual-key code that a keyboard trigger code names: a plain decimal number 1..255
+// without sign, blanks or leading zeros. 0 for any other text (it names no key).
+int keyCodeFromTrigger(const std::string& code);
+
 // One tick of the dispatch timer: takes at most one trigger (polled keys or the MIDI slot),
 // applies the next/prev rules, shows the code, and clicks the first matching action's point.
 // Enabling and disabling the timer around it is the caller's.

@@ -18,7 +18,7 @@ inline constexpr int16_t kPortDropHead = 6;
 // Operations carry the names of the control's properties; a property write is a method call
 // with the value. Both events are raised on the user-interface thread.
 class MidiInputControl {
-public:
+  public:
     virtual ~MidiInputControl() = default;
 
     // 1 open device deviceIndex, 4 start delivering, 5 stop, 2 close, 6 drop the head message.

@@ -8,7 +8,7 @@ namespace quindel {
 // nothing is cached. Writes replace the file atomically, so a failed write leaves the old
 // file as it was.
 class Cini {
-public:
+  public:
     const std::string& FileName() const { return fileName_; }
     void FileName(const std::string& strFile);
     const std::string& ApplicationKey() const { return applicationKey_; }
@@ -21,7 +21,7 @@ public:
     // Writes strValue as the value of keyName; true when the file was written.
     bool SetValue(const std::string& keyName, const std::string& strValue);
 
-private:
+  private:
     std::string fileName_;
     std::string applicationKey_;
 };

@@ -25,4 +25,8 @@ std::string numberForm(long long value);
 // Returns the value rounded to a whole number, halves to even, clamped to [lo, hi].
 long long readLeadingNumber(const std::string& text, long long lo, long long hi);
 
+// The whole text, blanks around it allowed, read as one number of the same forms, rounded
+// halves to even and clamped to [lo, hi]; 0 when the text is empty or is not just a number.
+long long readWholeNumber(const std::string& text, long long lo, long long hi);
+
 } // namespace quindel

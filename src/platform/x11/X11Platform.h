@@ -6,10 +6,15 @@
 
 namespace quindel {
 
+// The pixel that an absolute pointer value 0..65535 stands for on a screen `extent` pixels
+// wide (or high): round(absolute * extent / 65535), kept on the screen. It undoes the
+// pixel-to-absolute conversion exactly, so a stored point is clicked on its own pixel.
+int32_t pixelFromAbsolute(int32_t absolute, int32_t extent);
+
 // The Platform on an X display: XTest for pointer output, XQueryKeymap plus XInput2 raw key
 // events for key state, XQueryPointer for the button and the pointer position.
 class X11Platform : public Platform {
-public:
+  public:
     X11Platform();
     ~X11Platform() override;
     X11Platform(const X11Platform&) = delete;
@@ -25,7 +30,14 @@ public:
     std::optional<ScreenPoint> cursorPos() override;
     int virtualKeyFromNative(uint32_t nativeKey) const override;
 
-private:
+    // True when raw key events latch presses between polls (XInput 2.1 or later), so a tap
+    // shorter than the poll interval is seen; without it only keys down at the poll count.
+    bool tracksKeyTaps() const;
+
+    // Requests since construction that waited for the server's reply (for tests and benchmarks).
+    uint64_t roundTrips() const;
+
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -1,0 +1,110 @@
+#include "engine/MidiIntake.h"
+
+#include "engine/RuntimeState.h"
+#include "midi/MidiInputControl.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace quindel {
+
+namespace {
+
+// Status bytes from 0xF0 up are system messages; below 0x80 a byte is data, not a status.
+constexpr int16_t kFirstSystemStatus = 0xF0;
+constexpr int16_t kFirstChannelStatus = 0x80;
+
+// The controls whose drain is running. The handler pumps window events between its steps, so
+// the same control can raise messagesArrived again before the first drain has finished; the
+// nested call then returns at once and the running drain goes on emptying the queue. Two
+// different controls (the main window's and the capture dialog's) may be drained at the same
+// time through nested pumping, each with its own entry. Everything runs on the UI thread.
+std::vector<const MidiInputControl*>& controlsBeingDrained() {
+    static std::vector<const MidiInputControl*> controls;
+    return controls;
+}
+
+class DrainGuard {
+  public:
+    explicit DrainGuard(const MidiInputControl& control) : control_(&control) {
+        auto& controls = controlsBeingDrained();
+        alreadyRunning_ = std::find(controls.begin(), controls.end(), control_) != controls.end();
+        if (!alreadyRunning_)
+            controls.push_back(control_);
+    }
+    ~DrainGuard() {
+        if (alreadyRunning_)
+            return;
+        auto& controls = controlsBeingDrained();
+        controls.erase(std::find(controls.begin(), controls.end(), control_));
+    }
+    DrainGuard(const DrainGuard&) = delete;
+    DrainGuard& operator=(const DrainGuard&) = delete;
+
+    bool alreadyRunning() const { return alreadyRunning_; }
+
+  private:
+    const MidiInputControl* control_;
+    bool alreadyRunning_ = false;
+};
+
+void appendHexByte(std::string& text, int16_t value) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    const auto byte = static_cast<unsigned>(value) & 0xFFu;
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0xFu];
+}
+
+} // namespace
+
+std::string midiCommandCode(int16_t status, int16_t data1) {
+    // Only the last two hex digits of each value count, so a value outside 0..255 still gives
+    // four characters.
+    std::string code;
+    code.reserve(4);
+    appendHexByte(code, data1);
+    appendHexByte(code, status);
+    return code;
+}
+
+void drainMidiInput(RuntimeState& state, MidiInputControl& control,
+                    const std::function<void()>& pumpEvents) {
+    DrainGuard guard(control);
+    if (guard.alreadyRunning())
+        return;
+    const auto pump = [&pumpEvents] {
+        if (pumpEvents)
+            pumpEvents();
+    };
+
+    // The queue can be emptied by others while events run (a capture dialog closing its port
+    // clears it), so it is checked again after every pause that precedes a read or a removal:
+    // a message is read only while one is there and removed only after it was read.
+    while (control.pendingCount() >= 1) {
+        pump();
+        if (control.pendingCount() < 1)
+            return;
+        const int16_t status = control.messageStatus();
+        const int16_t data1 = control.messageData1();
+        control.messageData2();
+        pump();
+        if (control.pendingCount() < 1)
+            return;
+        if (status >= kFirstSystemStatus) {
+            control.systemData();
+            control.portCommand(kPortDropHead);
+            pump();
+            continue;
+        }
+        control.portCommand(kPortDropHead);
+        pump();
+        pump();
+        // A byte below 0x80 is no status byte: such a message is removed but makes no code.
+        if (status >= kFirstChannelStatus)
+            state.lastMidiCommand = midiCommandCode(status, data1);
+        pump();
+        pump();
+    }
+}
+
+} // namespace quindel

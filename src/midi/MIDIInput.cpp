@@ -1,0 +1,523 @@
+#include "midi/MIDIInput.h"
+
+#include <QMetaObject>
+#include <QThread>
+#include <QTimer>
+
+#include <RtMidi.h>
+#include <jack/jack.h>
+
+#include <algorithm>
+#include <limits>
+#include <unistd.h>
+
+namespace quindel {
+
+namespace {
+
+constexpr int kWatchIntervalMs = 500;
+const char* const kClientName = "Quindel";
+const char* const kPortName = "Quindel input";
+const char* const kWatchClientName = "Quindel watch";
+const char* const kAlsaSequencer = "/dev/snd/seq";
+
+void silentJackMessage(const char*) {}
+
+bool apiCompiled(RtMidi::Api api) {
+    std::vector<RtMidi::Api> apis;
+    RtMidi::getCompiledApi(apis);
+    return std::find(apis.begin(), apis.end(), api) != apis.end();
+}
+
+std::string hexBytes(const std::vector<unsigned char>& bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(bytes.size() * 3);
+    for (unsigned char byte : bytes) {
+        if (!text.empty())
+            text += ' ';
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0xFu];
+    }
+    return text;
+}
+
+} // namespace
+
+// A JACK client of its own that tells the control when the JACK server goes away (RtMidi's
+// JACK back end does not notice) and when a port disappears. Opening it is also how the
+// control finds out, without any output on the terminal, whether a JACK server is running.
+//
+// libjack frees every client of the process that still belongs to a server that has gone as
+// soon as the process opens a new client. Clients of other controls would then be used after
+// being freed, so no client is opened while any control still holds one of a gone server;
+// each control drops those as soon as its watch reports the loss.
+class JackWatch {
+  public:
+    static std::unique_ptr<JackWatch> open(std::function<void()> poke) {
+        if (anyServerGone())
+            return nullptr;
+        // libjack prints every failed connection attempt; a missing server is no error here.
+        jack_set_error_function(silentJackMessage);
+        jack_set_info_function(silentJackMessage);
+        jack_status_t status{};
+        jack_client_t* client = jack_client_open(kWatchClientName, JackNoStartServer, &status);
+        jack_set_error_function(nullptr);
+        jack_set_info_function(nullptr);
+        if (!client)
+            return nullptr;
+        std::unique_ptr<JackWatch> watch(new JackWatch(client, std::move(poke)));
+        jack_on_shutdown(client, &JackWatch::onShutdown, watch.get());
+        jack_set_port_registration_callback(client, &JackWatch::onPortRegistration, watch.get());
+        if (jack_activate(client) != 0)
+            return nullptr;
+        return watch;
+    }
+    ~JackWatch() {
+        jack_client_close(client_);
+        std::lock_guard lock(registryMutex());
+        auto& watches = registry();
+        watches.erase(std::find(watches.begin(), watches.end(), this));
+    }
+    JackWatch(const JackWatch&) = delete;
+    JackWatch& operator=(const JackWatch&) = delete;
+
+    bool serverGone() const { return gone_.load(); }
+
+  private:
+    JackWatch(jack_client_t* client, std::function<void()> poke)
+        : client_(client), poke_(std::move(poke)) {
+        std::lock_guard lock(registryMutex());
+        registry().push_back(this);
+    }
+
+    static std::mutex& registryMutex() {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static std::vector<JackWatch*>& registry() {
+        static std::vector<JackWatch*> watches;
+        return watches;
+    }
+    static bool anyServerGone() {
+        std::lock_guard lock(registryMutex());
+        const auto& watches = registry();
+        return std::any_of(watches.begin(), watches.end(),
+                           [](const JackWatch* watch) { return watch->serverGone(); });
+    }
+
+    // Both run on JACK's threads; poke only posts a check to the control's thread.
+    static void onShutdown(void* self) {
+        auto* watch = static_cast<JackWatch*>(self);
+        watch->gone_.store(true);
+        watch->poke_();
+    }
+    static void onPortRegistration(jack_port_id_t, int registered, void* self) {
+        if (!registered)
+            static_cast<JackWatch*>(self)->poke_();
+    }
+
+    jack_client_t* client_;
+    std::function<void()> poke_;
+    std::atomic<bool> gone_{false};
+};
+
+struct MIDIInput::Backend {
+    RtMidi::Api api = RtMidi::UNSPECIFIED;
+    std::unique_ptr<JackWatch> watch; // JACK only
+    std::unique_ptr<RtMidiIn> input;
+
+    bool gone() const { return watch && watch->serverGone(); }
+    ~Backend() {
+        // The RtMidi client goes first, so no message callback runs once the watch is closed.
+        input.reset();
+        watch.reset();
+    }
+};
+
+// RtMidi's error callback carries RtMidi types that the header does not know.
+struct MIDIInputErrors {
+    static void onError(RtMidiError::Type type, const std::string& text, void* self) {
+        static_cast<MIDIInput*>(self)->onRtMidiError(static_cast<int>(type), text);
+    }
+};
+
+MIDIInput::MIDIInput(uint8_t languageIndex, QObject* parent)
+    : QObject(parent), languageIndex_(languageIndex), watchTimer_(new QTimer(this)) {
+    watchTimer_->setInterval(kWatchIntervalMs);
+    connect(watchTimer_, &QTimer::timeout, this, [this] { checkDevice(); });
+    // The back ends are looked for at the first enumeration or opening, so a window that never
+    // uses MIDI holds no MIDI clients.
+}
+
+MIDIInput::~MIDIInput() {
+    watchTimer_->stop();
+    closePort();
+    // Closing the RtMidi clients ends their threads before the QObject goes away.
+    backends_.clear();
+}
+
+// ---- Back ends and the device list ----
+
+void MIDIInput::dropGoneBackends() {
+    if (open_ && openBackend_->gone())
+        loseDevice();
+    const auto dead = std::remove_if(backends_.begin(), backends_.end(),
+                                     [](const auto& backend) { return backend->gone(); });
+    if (dead != backends_.end()) {
+        backends_.erase(dead, backends_.end());
+        devices_.clear();
+    }
+}
+
+void MIDIInput::updateBackends() {
+    dropGoneBackends();
+    const auto has = [this](RtMidi::Api api) {
+        return std::any_of(backends_.begin(), backends_.end(),
+                           [api](const auto& backend) { return backend->api == api; });
+    };
+    const auto setUp = [this](Backend& backend) {
+        backend.input->setErrorCallback(&MIDIInputErrors::onError, this);
+        backend.input->setCallback(&MIDIInput::onMidiMessage, this);
+        // SysEx comes whole; clock and Active Sensing are kept out by statusFilter instead.
+        backend.input->ignoreTypes(false, false, false);
+    };
+
+    if (!has(RtMidi::LINUX_ALSA) && apiCompiled(RtMidi::LINUX_ALSA) &&
+        access(kAlsaSequencer, R_OK | W_OK) == 0) {
+        auto backend = std::make_unique<Backend>();
+        backend->api = RtMidi::LINUX_ALSA;
+        try {
+            backend->input = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, kClientName);
+            setUp(*backend);
+            backends_.insert(backends_.begin(), std::move(backend));
+        } catch (const std::exception&) {
+            // No sequencer after all: the list goes on without ALSA ports.
+        }
+    }
+    if (!has(RtMidi::UNIX_JACK) && apiCompiled(RtMidi::UNIX_JACK)) {
+        auto poke = [this] {
+            QMetaObject::invokeMethod(this, &MIDIInput::checkDevice, Qt::QueuedConnection);
+        };
+        if (auto watch = JackWatch::open(poke)) {
+            auto backend = std::make_unique<Backend>();
+            backend->api = RtMidi::UNIX_JACK;
+            backend->watch = std::move(watch);
+            try {
+                backend->input = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, kClientName);
+                setUp(*backend);
+                backends_.push_back(std::move(backend));
+            } catch (const std::exception&) {
+            }
+        }
+    }
+}
+
+void MIDIInput::refreshDevices() {
+    updateBackends();
+    devices_.clear();
+    for (std::size_t b = 0; b < backends_.size(); ++b) {
+        try {
+            const unsigned count = backends_[b]->input->getPortCount();
+            for (unsigned port = 0; port < count; ++port)
+                devices_.push_back({b, port, backends_[b]->input->getPortName(port)});
+        } catch (const std::exception&) {
+            // A back end that fails to list its ports contributes none.
+        }
+    }
+}
+
+bool MIDIInput::backendHasPort(std::size_t backend, const std::string& name) {
+    if (backend >= backends_.size())
+        return false;
+    try {
+        RtMidiIn& input = *backends_[backend]->input;
+        const unsigned count = input.getPortCount();
+        for (unsigned port = 0; port < count; ++port) {
+            if (input.getPortName(port) == name)
+                return true;
+        }
+    } catch (const std::exception&) {
+    }
+    return false;
+}
+
+int16_t MIDIInput::deviceCount() {
+    refreshDevices();
+    return static_cast<int16_t>(
+        std::min<std::size_t>(devices_.size(), std::numeric_limits<int16_t>::max()));
+}
+
+std::string MIDIInput::deviceName() {
+    if (devices_.empty())
+        refreshDevices();
+    if (index_ < 0 || static_cast<std::size_t>(index_) >= devices_.size())
+        return {};
+    return devices_[static_cast<std::size_t>(index_)].name;
+}
+
+void MIDIInput::deviceIndex(int16_t index) {
+    index_ = index;
+}
+
+// ---- The port ----
+
+void MIDIInput::portCommand(int16_t command) {
+    switch (command) {
+    case kPortOpen:
+        openPort();
+        break;
+    case kPortClose:
+        closePort();
+        break;
+    case kPortStart: {
+        std::lock_guard lock(mutex_);
+        delivering_ = open_;
+        break;
+    }
+    case kPortStop: {
+        std::lock_guard lock(mutex_);
+        delivering_ = false;
+        break;
+    }
+    case kPortDropHead: {
+        std::lock_guard lock(mutex_);
+        if (!queue_.empty())
+            queue_.pop_front();
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void MIDIInput::openPort() {
+    closePort();
+    refreshDevices();
+    if (index_ < 0 || static_cast<std::size_t>(index_) >= devices_.size()) {
+        reportError(kNoSuchDevice, std::to_string(index_ + 1));
+        return;
+    }
+    const Device device = devices_[static_cast<std::size_t>(index_)];
+    Backend* backend = backends_[device.backend].get();
+    {
+        std::lock_guard lock(mutex_);
+        queue_.clear();
+        delivering_ = false;
+        overflowReported_ = false;
+    }
+    received_.store(0);
+    dropped_.store(0);
+
+    opening_ = true;
+    openError_.clear();
+    try {
+        backend->input->openPort(device.port, kPortName);
+    } catch (const std::exception& error) {
+        openError_ = error.what();
+    }
+    opening_ = false;
+    if (!openError_.empty() || !backend->input->isPortOpen()) {
+        try {
+            backend->input->closePort();
+        } catch (const std::exception&) {
+        }
+        reportError(kOpenFailed,
+                    openError_.empty() ? device.name : device.name + ": " + openError_);
+        return;
+    }
+    open_ = true;
+    openBackend_ = backend;
+    openName_ = device.name;
+    watchTimer_->start();
+}
+
+void MIDIInput::closePort() {
+    if (!open_)
+        return;
+    watchTimer_->stop();
+    try {
+        openBackend_->input->closePort();
+    } catch (const std::exception&) {
+    }
+    {
+        // Messages still queued belong to the closed connection; a new one starts empty.
+        std::lock_guard lock(mutex_);
+        delivering_ = false;
+        queue_.clear();
+    }
+    open_ = false;
+    openBackend_ = nullptr;
+}
+
+int16_t MIDIInput::openState() {
+    return open_ ? 1 : 0;
+}
+
+void MIDIInput::checkDevice() {
+    if (std::any_of(backends_.begin(), backends_.end(),
+                    [](const auto& backend) { return backend->gone(); })) {
+        // Drops the clients of a gone JACK server at once (see JackWatch); looking for a new
+        // server waits for the next enumeration.
+        dropGoneBackends();
+        return;
+    }
+    if (!open_)
+        return;
+    const auto backend = static_cast<std::size_t>(
+        std::find_if(backends_.begin(), backends_.end(),
+                     [this](const auto& b) { return b.get() == openBackend_; }) -
+        backends_.begin());
+    if (openBackend_->gone() || !backendHasPort(backend, openName_))
+        loseDevice();
+}
+
+void MIDIInput::loseDevice() {
+    const std::string name = openName_;
+    closePort();
+    reportError(kDeviceLost, name);
+}
+
+void MIDIInput::statusFilter(int16_t status, bool filtered) {
+    if (status >= 0 && status < static_cast<int16_t>(filtered_.size()))
+        filtered_[static_cast<std::size_t>(status)].store(filtered);
+}
+
+void MIDIInput::notifyEnabled(bool enabled) {
+    notifyEnabled_ = enabled;
+    if (enabled && pendingCount() > 0 && !notifyPending_.exchange(true))
+        QMetaObject::invokeMethod(this, &MIDIInput::deliverNotification, Qt::QueuedConnection);
+}
+
+// ---- The queue ----
+
+void MIDIInput::onMidiMessage(double, std::vector<unsigned char>* bytes, void* self) {
+    if (bytes)
+        static_cast<MIDIInput*>(self)->enqueue(*bytes);
+}
+
+void MIDIInput::enqueue(const std::vector<unsigned char>& bytes) {
+    if (bytes.empty())
+        return;
+    const uint8_t status = bytes[0];
+    // A message must begin with a status byte; a stray data byte is dropped.
+    if (status < 0x80 || filtered_[status].load())
+        return;
+    Message message;
+    message.status = status;
+    message.data1 = bytes.size() > 1 ? bytes[1] : 0;
+    message.data2 = bytes.size() > 2 ? bytes[2] : 0;
+    if (status >= 0xF0)
+        message.systemData = hexBytes(bytes);
+
+    bool overflowNow = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (!delivering_)
+            return;
+        if (queue_.size() >= kQueueLimit) {
+            queue_.pop_front();
+            dropped_.fetch_add(1);
+            overflowNow = !overflowReported_;
+            overflowReported_ = true;
+        }
+        queue_.push_back(std::move(message));
+        received_.fetch_add(1);
+    }
+    if (overflowNow)
+        reportError(kQueueOverflow, {});
+    // One notification at a time: the handler empties the whole queue anyway.
+    if (!notifyPending_.exchange(true))
+        QMetaObject::invokeMethod(this, &MIDIInput::deliverNotification, Qt::QueuedConnection);
+}
+
+void MIDIInput::deliverNotification() {
+    notifyPending_.store(false);
+    if (!notifyEnabled_ || !messagesArrived || pendingCount() == 0)
+        return;
+    // A copy, so that the handler may replace the member (or the window may drop the control)
+    // while it runs.
+    auto handler = messagesArrived;
+    handler();
+}
+
+int16_t MIDIInput::pendingCount() {
+    std::lock_guard lock(mutex_);
+    return static_cast<int16_t>(queue_.size());
+}
+
+int16_t MIDIInput::messageStatus() {
+    std::lock_guard lock(mutex_);
+    return queue_.empty() ? 0 : queue_.front().status;
+}
+
+int16_t MIDIInput::messageData1() {
+    std::lock_guard lock(mutex_);
+    return queue_.empty() ? 0 : queue_.front().data1;
+}
+
+int16_t MIDIInput::messageData2() {
+    std::lock_guard lock(mutex_);
+    return queue_.empty() ? 0 : queue_.front().data2;
+}
+
+std::string MIDIInput::systemData() {
+    std::lock_guard lock(mutex_);
+    return queue_.empty() ? std::string() : queue_.front().systemData;
+}
+
+// ---- Errors ----
+
+void MIDIInput::onRtMidiError(int type, const std::string& text) {
+    const auto kind = static_cast<RtMidiError::Type>(type);
+    if (kind == RtMidiError::WARNING || kind == RtMidiError::DEBUG_WARNING) {
+        reportError(kInformation, text);
+        return;
+    }
+    // During an opening on this thread the error becomes the reason of kOpenFailed.
+    if (QThread::currentThread() == thread() && opening_) {
+        openError_ = text;
+        return;
+    }
+    reportError(kDriverError, text);
+}
+
+std::string MIDIInput::errorText(int code, const std::string& detail) const {
+    const bool english = languageIndex_.load() == 2;
+    switch (code) {
+    case kNoSuchDevice:
+        return english ? "MIDI input device " + detail + " is not present."
+                       : "La periferica MIDI d'ingresso " + detail + " non è presente.";
+    case kOpenFailed:
+        return english ? "Cannot open the MIDI input device \"" + detail + "\"."
+                       : "Impossibile aprire la periferica MIDI d'ingresso \"" + detail + "\".";
+    case kDeviceLost:
+        return english ? "The MIDI input device \"" + detail +
+                             "\" is no longer available; its port has been closed."
+                       : "La periferica MIDI d'ingresso \"" + detail +
+                             "\" non è più disponibile: la porta è stata chiusa.";
+    case kDriverError:
+        return english ? "MIDI system error: " + detail : "Errore del sistema MIDI: " + detail;
+    case kQueueOverflow:
+        return english ? "Too many MIDI messages at once; the oldest were dropped."
+                       : "Troppi messaggi MIDI in una volta: i più vecchi sono stati scartati.";
+    default:
+        return detail;
+    }
+}
+
+void MIDIInput::reportError(int code, const std::string& detail) {
+    // Always through the event loop: the handler may show a modal message box, which must not
+    // run in the middle of a port command or on an RtMidi thread.
+    QMetaObject::invokeMethod(
+        this,
+        [this, code, text = errorText(code, detail)] {
+            if (!errorReported)
+                return;
+            auto handler = errorReported;
+            handler(code, text);
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace quindel

@@ -1,0 +1,363 @@
+#include "platform/x11/X11Platform.h"
+
+#include "platform/x11/KeyTable.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/XTest.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+namespace quindel {
+
+namespace {
+
+// Xlib's default error handler ends the process. A request that fails on our connection
+// (a key or pointer query racing a device change, say) must not take the program with it.
+int ignoreXError(Display*, XErrorEvent*) {
+    return 0;
+}
+
+// A press latched while nobody polled (the window stopped, or switched to MIDI) is stale: the
+// first poll after such a pause reports only the keys that are down.
+constexpr auto kPollPause = std::chrono::seconds(2);
+
+constexpr std::size_t kKeys = 256;
+
+} // namespace
+
+int32_t pixelFromAbsolute(int32_t absolute, int32_t extent) {
+    if (extent <= 0)
+        return 0;
+    const double pixel = std::round(static_cast<double>(absolute) * extent / 65535.0);
+    // Points beyond the screen go to its nearest edge, as the pointer cannot leave it anyway;
+    // XTest carries coordinates as 16-bit values, which far-away points would wrap around.
+    return static_cast<int32_t>(std::clamp(pixel, 0.0, static_cast<double>(extent - 1)));
+}
+
+struct X11Platform::Impl {
+    Display* display = nullptr;
+    int screen = 0;
+    Window root = 0;
+    int width = 0;
+    int height = 0;
+    std::string error;
+    int xiOpcode = -1;
+    int xkbEventBase = -1;
+    bool rawKeys = false;
+
+    // The codes each X keycode stands for, and the keycodes of each code.
+    std::array<std::vector<int>, kKeys> keycodeCodes;
+    std::array<std::vector<int>, kKeys> codeKeycodes;
+    // Keys pressed since their last query, by code.
+    std::array<bool, kKeys> latched{};
+    // Keyboard state of the last poll, one bit per keycode.
+    std::array<char, 32> keymap{};
+    std::chrono::steady_clock::time_point lastPoll{};
+    bool polled = false;
+    uint64_t roundTrips = 0;
+
+    void open();
+    void loadKeyboardMapping();
+    void drainEvents();
+    void latchKeycode(int keycode);
+    bool keycodeDown(int keycode) const {
+        return (keymap[static_cast<std::size_t>(keycode) / 8] >> (keycode % 8)) & 1;
+    }
+};
+
+void X11Platform::Impl::open() {
+    const char* name = std::getenv("DISPLAY");
+    if (name == nullptr || *name == '\0') {
+        error = "No X display is set (DISPLAY is unset or empty): the program cannot click or read "
+                "the keyboard.";
+        return;
+    }
+    XSetErrorHandler(ignoreXError);
+    display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        error = std::string("The X display \"") + name +
+                "\" cannot be reached: the program cannot click or read the keyboard.";
+        return;
+    }
+    int eventBase = 0;
+    int errorBase = 0;
+    int major = 0;
+    int minor = 0;
+    if (!XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) {
+        error = std::string("The X display \"") + name +
+                "\" has no XTEST extension: the program cannot send clicks.";
+        XCloseDisplay(display);
+        display = nullptr;
+        return;
+    }
+    screen = DefaultScreen(display);
+    root = RootWindow(display, screen);
+    width = DisplayWidth(display, screen);
+    height = DisplayHeight(display, screen);
+    // Resizes of the root window (a new screen mode) arrive as ConfigureNotify.
+    XSelectInput(display, root, StructureNotifyMask);
+
+    // Raw key presses reach us whichever window has the focus and even under a grab
+    // (XInput 2.1 and later); they latch taps shorter than the poll interval.
+    int xiEvent = 0;
+    int xiError = 0;
+    if (XQueryExtension(display, "XInputExtension", &xiOpcode, &xiEvent, &xiError)) {
+        int xiMajor = 2;
+        int xiMinor = 2;
+        if (XIQueryVersion(display, &xiMajor, &xiMinor) == Success &&
+            (xiMajor > 2 || (xiMajor == 2 && xiMinor >= 1))) {
+            std::array<unsigned char, XIMaskLen(XI_LASTEVENT)> bits{};
+            XISetMask(bits.data(), XI_RawKeyPress);
+            XIEventMask mask{XIAllMasterDevices, static_cast<int>(bits.size()), bits.data()};
+            rawKeys = XISelectEvents(display, root, &mask, 1) == Success;
+        }
+    }
+    // A new layout arrives as an XKB map notification on connections that use XKB (Xlib
+    // turns it on by itself), as a core MappingNotify otherwise.
+    int xkbOpcode = 0;
+    int xkbErrorBase = 0;
+    int xkbMajor = XkbMajorVersion;
+    int xkbMinor = XkbMinorVersion;
+    if (XkbQueryExtension(display, &xkbOpcode, &xkbEventBase, &xkbErrorBase, &xkbMajor,
+                          &xkbMinor)) {
+        XkbSelectEvents(display, XkbUseCoreKbd, XkbMapNotifyMask | XkbNewKeyboardNotifyMask,
+                        XkbMapNotifyMask | XkbNewKeyboardNotifyMask);
+    } else {
+        xkbEventBase = -1;
+    }
+    loadKeyboardMapping();
+    XFlush(display);
+    roundTrips = 0; // count from here: setting up is not part of the polling cost
+}
+
+void X11Platform::Impl::loadKeyboardMapping() {
+    for (auto& codes : keycodeCodes)
+        codes.clear();
+    for (auto& keycodes : codeKeycodes)
+        keycodes.clear();
+    int minKeycode = 0;
+    int maxKeycode = 0;
+    XDisplayKeycodes(display, &minKeycode, &maxKeycode);
+    minKeycode = std::max(minKeycode, 0);
+    maxKeycode = std::min(maxKeycode, static_cast<int>(kKeys) - 1);
+    if (maxKeycode < minKeycode)
+        return;
+    int perKeycode = 0;
+    ++roundTrips;
+    KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(minKeycode),
+                                       maxKeycode - minKeycode + 1, &perKeycode);
+    if (syms == nullptr)
+        return;
+    for (int keycode = minKeycode; keycode <= maxKeycode; ++keycode) {
+        // The unshifted keysym names the key; the shifted one only when the first is unknown.
+        // Keysyms of further groups (a second layout) are left out, or one key could stand
+        // for two letters.
+        const KeySym* own = syms + static_cast<std::ptrdiff_t>(keycode - minKeycode) * perKeycode;
+        int code = perKeycode > 0 ? virtualKeyFromKeysym(static_cast<uint32_t>(own[0])) : 0;
+        if (code == 0 && perKeycode > 1)
+            code = virtualKeyFromKeysym(static_cast<uint32_t>(own[1]));
+        if (code == 0)
+            continue;
+        auto& codes = keycodeCodes[static_cast<std::size_t>(keycode)];
+        codes.push_back(code);
+        if (int generic = genericVirtualKey(code))
+            codes.push_back(generic);
+        for (int c : codes)
+            codeKeycodes[static_cast<std::size_t>(c)].push_back(keycode);
+    }
+    XFree(syms);
+}
+
+void X11Platform::Impl::latchKeycode(int keycode) {
+    if (keycode < 0 || keycode >= static_cast<int>(kKeys))
+        return;
+    for (int code : keycodeCodes[static_cast<std::size_t>(keycode)])
+        latched[static_cast<std::size_t>(code)] = true;
+}
+
+void X11Platform::Impl::drainEvents() {
+    // Only what has already arrived: never waits for the server.
+    while (XEventsQueued(display, QueuedAfterReading) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == GenericEvent && event.xcookie.extension == xiOpcode) {
+            if (XGetEventData(display, &event.xcookie)) {
+                if (event.xcookie.evtype == XI_RawKeyPress) {
+                    const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
+                    latchKeycode(raw->detail);
+                }
+                XFreeEventData(display, &event.xcookie);
+            }
+        } else if (xkbEventBase >= 0 && event.type == xkbEventBase) {
+            const auto& xkb = reinterpret_cast<const XkbAnyEvent&>(event);
+            if (xkb.xkb_type == XkbMapNotify || xkb.xkb_type == XkbNewKeyboardNotify)
+                loadKeyboardMapping();
+        } else if (event.type == MappingNotify) {
+            XRefreshKeyboardMapping(&event.xmapping);
+            if (event.xmapping.request == MappingKeyboard)
+                loadKeyboardMapping();
+        } else if (event.type == ConfigureNotify && event.xconfigure.window == root) {
+            width = event.xconfigure.width;
+            height = event.xconfigure.height;
+        }
+    }
+}
+
+X11Platform::X11Platform() : impl_(std::make_unique<Impl>()) {
+    impl_->open();
+}
+
+X11Platform::~X11Platform() {
+    if (impl_->display != nullptr)
+        XCloseDisplay(impl_->display);
+}
+
+bool X11Platform::available() const {
+    return impl_->display != nullptr;
+}
+
+std::string X11Platform::errorText() const {
+    return impl_->error;
+}
+
+bool X11Platform::tracksKeyTaps() const {
+    return impl_->rawKeys;
+}
+
+uint64_t X11Platform::roundTrips() const {
+    return impl_->roundTrips;
+}
+
+void X11Platform::mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_t, uintptr_t) {
+    Display* display = impl_->display;
+    if (display == nullptr)
+        return;
+    impl_->drainEvents();
+    if (flags & kMouseMove) {
+        if (flags & kMouseAbsolute) {
+            XTestFakeMotionEvent(display, impl_->screen, pixelFromAbsolute(dx, impl_->width),
+                                 pixelFromAbsolute(dy, impl_->height), CurrentTime);
+        } else {
+            XTestFakeRelativeMotionEvent(display, std::clamp(dx, -32768, 32767),
+                                         std::clamp(dy, -32768, 32767), CurrentTime);
+        }
+    }
+    // Press before release for each button, in the order left, right, middle.
+    struct ButtonFlags {
+        uint32_t down;
+        uint32_t up;
+        unsigned int button;
+    };
+    constexpr std::array buttons{ButtonFlags{kMouseLeftDown, kMouseLeftUp, Button1},
+                                 ButtonFlags{kMouseRightDown, kMouseRightUp, Button3},
+                                 ButtonFlags{kMouseMiddleDown, kMouseMiddleUp, Button2}};
+    for (const ButtonFlags& b : buttons) {
+        if (flags & b.down)
+            XTestFakeButtonEvent(display, b.button, True, CurrentTime);
+        if (flags & b.up)
+            XTestFakeButtonEvent(display, b.button, False, CurrentTime);
+    }
+    // Send now without waiting for a reply: the server handles our requests in order, so the
+    // click lands where the move put the pointer.
+    XFlush(display);
+}
+
+ScreenSize X11Platform::screenSize() {
+    if (impl_->display == nullptr)
+        return {};
+    impl_->drainEvents();
+    return {impl_->width, impl_->height};
+}
+
+void X11Platform::beginKeyPoll() {
+    Impl& d = *impl_;
+    if (d.display == nullptr)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    const bool resumed = !d.polled || now - d.lastPoll > kPollPause;
+    d.polled = true;
+    d.lastPoll = now;
+    // The one round trip of a poll. Its reply comes after every event the server generated
+    // before it, so all raw presses up to this moment are queued once it returns.
+    ++d.roundTrips;
+    XQueryKeymap(d.display, d.keymap.data());
+    d.drainEvents();
+    if (resumed)
+        d.latched.fill(false);
+}
+
+int16_t X11Platform::asyncKeyState(int virtualKey) {
+    Impl& d = *impl_;
+    if (d.display == nullptr || virtualKey <= 0 || virtualKey >= static_cast<int>(kKeys))
+        return 0;
+    // Mouse buttons are not in the keymap; ask the pointer.
+    unsigned int buttonMask = 0;
+    switch (virtualKey) {
+    case 1:
+        buttonMask = Button1Mask;
+        break;
+    case 2:
+        buttonMask = Button3Mask;
+        break;
+    case 4:
+        buttonMask = Button2Mask;
+        break;
+    default:
+        break;
+    }
+    if (buttonMask != 0) {
+        Window rootReturn = 0;
+        Window child = 0;
+        int rootX = 0;
+        int rootY = 0;
+        int winX = 0;
+        int winY = 0;
+        unsigned int mask = 0;
+        ++d.roundTrips;
+        XQueryPointer(d.display, d.root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask);
+        return (mask & buttonMask) ? static_cast<int16_t>(0x8000) : int16_t{0};
+    }
+    const auto index = static_cast<std::size_t>(virtualKey);
+    const auto& keycodes = d.codeKeycodes[index];
+    const bool down = std::any_of(keycodes.begin(), keycodes.end(),
+                                  [&](int keycode) { return d.keycodeDown(keycode); });
+    const bool pressed = d.latched[index];
+    d.latched[index] = false;
+    return static_cast<int16_t>((down ? 0x8000 : 0) | (pressed ? 0x0001 : 0));
+}
+
+std::optional<ScreenPoint> X11Platform::cursorPos() {
+    Impl& d = *impl_;
+    if (d.display == nullptr)
+        return std::nullopt;
+    d.drainEvents();
+    Window rootReturn = 0;
+    Window child = 0;
+    int rootX = 0;
+    int rootY = 0;
+    int winX = 0;
+    int winY = 0;
+    unsigned int mask = 0;
+    ++d.roundTrips;
+    if (!XQueryPointer(d.display, d.root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask))
+        return std::nullopt; // the pointer is on another screen
+    return ScreenPoint{rootX, rootY};
+}
+
+int X11Platform::virtualKeyFromNative(uint32_t nativeKey) const {
+    // A key event names a modifier by its generic code (Shift is 16 on either side), as
+    // stored groups expect; the key poll still tells the sides apart when asked to.
+    const int code = virtualKeyFromKeysym(nativeKey);
+    const int generic = genericVirtualKey(code);
+    return generic != 0 ? generic : code;
+}
+
+} // namespace quindel

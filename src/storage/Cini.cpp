@@ -1,0 +1,32 @@
+#include "storage/Cini.h"
+
+#include "storage/IniDocument.h"
+
+namespace quindel {
+
+void Cini::FileName(const std::string& strFile) {
+    fileName_ = trimSpaces(strFile);
+}
+
+void Cini::ApplicationKey(const std::string& strAppKey) {
+    applicationKey_ = trimSpaces(strAppKey);
+}
+
+std::string Cini::GetValue(const std::string& keyName, const std::string& strDefault) const {
+    IniDocument doc;
+    if (fileName_.empty() || !loadIniFile(fileName_, doc))
+        return deliverValue(strDefault);
+    return readDelivered(doc, applicationKey_, keyName, strDefault);
+}
+
+bool Cini::SetValue(const std::string& keyName, const std::string& strValue) {
+    IniDocument doc;
+    // A file that exists but cannot be read is left alone: writing it from an empty document
+    // would throw away everything else it holds.
+    if (fileName_.empty() || !loadIniFile(fileName_, doc))
+        return false;
+    doc.set(applicationKey_, keyName, strValue);
+    return replaceFileAtomically(fileName_, doc.serialize());
+}
+
+} // namespace quindel
