@@ -13,46 +13,40 @@
 
 namespace quindel::test {
 
-// A fresh runtime state whose program folder is a temporary folder, in Italian.
+// A fresh runtime state, in Italian, whose program folder is a temporary folder.
 class EditorTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         state.programFolder = dir.path().toStdString();
         bindSettingsIni(state);
-        state.languageIndex = kItalian;
         loadLanguageTexts(state.texts, kItalian);
     }
 
     std::string path(const std::string& name) const { return state.programFolder + "/" + name; }
 
-    void writeFile(const std::string& name, const std::string& text) const {
-        std::ofstream(path(name), std::ios::binary) << text;
-    }
-
     std::string readFile(const std::string& name) const {
-        std::ifstream in(path(name), std::ios::binary);
         std::ostringstream text;
-        text << in.rdbuf();
+        text << std::ifstream(path(name), std::ios::binary).rdbuf();
         return text.str();
     }
 
-    // A group file with one action section per description: key codes 65, 66, ..., points
-    // (10 * n, 20 * n), and the given sequence positions (0 when the list is shorter).
+    // A group whose action n (from 1) has key 64 + n, point (10n, 20n) and the given
+    // sequence position (0 beyond the list); next is 78 and prev 80.
     void writeGroup(const std::string& name, const std::vector<std::string>& descriptions,
                     const std::vector<int>& positions = {}) const {
-        std::string text = "[main]\r\nnome=" + name + "\r\n[tasto-next]\r\ntasto=78\r\n" +
-                           "[tasto-prev]\r\ntasto=80\r\n";
-        for (std::size_t i = 0; i < descriptions.size(); ++i) {
-            const std::string n = std::to_string(i + 1);
-            const std::string section = "tasto-" + std::string(3 - n.size(), '0') + n;
-            text += "[" + section + "]\r\nordine=" + n + "\r\ntasto=" + std::to_string(65 + i) +
-                    "\r\ntipo=1\r\nxx=" + std::to_string(10 * (i + 1)) +
-                    "\r\nyy=" + std::to_string(20 * (i + 1)) +
-                    "\r\nsequenza=" + std::to_string(i < positions.size() ? positions[i] : 0) +
-                    "\r\ndescrizione=" + descriptions[i] + "\r\n";
+        std::string text = "[main]\r\nnome=" + name +
+                           "\r\n[tasto-next]\r\ntasto=78\r\n[tasto-prev]\r\ntasto=80\r\n";
+        for (std::size_t i = 1; i <= descriptions.size(); ++i) {
+            const std::string n = std::to_string(i);
+            text += "[tasto-" + std::string(3 - n.size(), '0') + n + "]\r\nordine=" + n +
+                    "\r\ntasto=" + std::to_string(64 + i) +
+                    "\r\ntipo=1\r\nxx=" + std::to_string(10 * i) +
+                    "\r\nyy=" + std::to_string(20 * i) +
+                    "\r\nsequenza=" + std::to_string(i <= positions.size() ? positions[i - 1] : 0) +
+                    "\r\ndescrizione=" + descriptions[i - 1] + "\r\n";
         }
-        writeFile("gruppo-" + name + ".ini", text);
+        std::ofstream(path("gruppo-" + name + ".ini"), std::ios::binary) << text;
     }
 
     QTemporaryDir dir;

@@ -23,83 +23,46 @@ using MidiSelectTest = EditorTest;
 
 TEST_F(MidiSelectTest, ListsDevicesThenKeyboardAndSelectsByStoredDevice) {
     FakeMidiInput control;
-    struct Case {
-        int16_t stored;
-        int devices;
-        int expectedRow;
-        int16_t deviceAfterLoad;
-    };
-    const Case cases[] = {
-        {0, 2, 0, 0},      // first run: the first device
-        {-3, 2, 0, 0},     // below zero is reset to "none chosen"
-        {2, 2, 1, 2},      // the second device
-        {3, 2, 2, 3},      // one beyond the devices: the keyboard entry
-        {7, 2, 2, 7},      // an unplugged device: the keyboard entry
-        {99, 120, 120, 99} // the keyboard even when 99 or more devices are listed
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.stored);
-        control.devices.clear();
-        for (int i = 0; i < c.devices; ++i)
-            control.devices.push_back("Device " + std::to_string(i));
-        state.setInputDevice(c.stored);
+    // {stored device, devices present, selected row, device after loading}
+    const int cases[][4] = {{0, 2, 0, 0}, {-3, 2, 0, 0},      {2, 2, 1, 2}, {3, 2, 2, 3},
+                            {7, 2, 2, 7}, {99, 120, 120, 99}, {5, 0, 0, 5}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c[0]);
+        control.devices.assign(c[1], "Device");
+        state.setInputDevice(static_cast<int16_t>(c[0]));
         RecordingMidiSelect dialog(state, control);
-        ASSERT_EQ(dialog.List2->count(), c.devices + 1);
-        EXPECT_EQ(dialog.List2->item(0)->text().toStdString(), "Device 0");
-        EXPECT_EQ(dialog.List2->item(c.devices)->text(), "Tastiera PC");
-        EXPECT_EQ(dialog.List2->currentRow(), c.expectedRow);
-        EXPECT_EQ(state.midiInputDevice, c.deviceAfterLoad);
-        EXPECT_EQ(dialog.cmdOK->text(), "Ok");
-        EXPECT_EQ(dialog.cmdAnnulla->text(), "Annulla");
+        dialog.show();
+        EXPECT_EQ(dialog.messages.size(), c[1] == 0 ? 1u : 0u); // "no device" once shown
+        ASSERT_EQ(dialog.List2->count(), c[1] + 1);
+        EXPECT_EQ(dialog.List2->item(c[1])->text(), "Tastiera PC");
+        EXPECT_EQ(dialog.List2->currentRow(), c[2]);
+        EXPECT_EQ(state.midiInputDevice, c[3]);
     }
 }
 
-TEST_F(MidiSelectTest, OkStoresTheChoiceInNumberForm) {
+TEST_F(MidiSelectTest, OkStoresTheChoiceAndCancelOrNoSelectionStoresNothing) {
     FakeMidiInput control;
-    {
-        RecordingMidiSelect dialog(state, control);
-        QTest::mouseClick(dialog.cmdOK, Qt::LeftButton);
-        EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    }
-    EXPECT_EQ(state.midiInputDevice, 1);
-    EXPECT_EQ(state.inputMode, kMidiMode);
-    EXPECT_NE(readFile("quindel.ini").find("midi input= 1\r\n"), std::string::npos);
-
-    RecordingMidiSelect dialog(state, control);
-    dialog.List2->setCurrentRow(2);
-    dialog.cmdOK_Click();
-    EXPECT_EQ(state.midiInputDevice, kKeyboardDevice);
-    EXPECT_EQ(state.inputMode, kKeyboardMode);
-    EXPECT_NE(readFile("quindel.ini").find("midi input= 99\r\n"), std::string::npos);
-}
-
-TEST_F(MidiSelectTest, NoDeviceShowsMessageAndOffersOnlyTheKeyboard) {
-    FakeMidiInput control;
-    control.devices.clear();
-    RecordingMidiSelect dialog(state, control);
-    EXPECT_TRUE(dialog.messages.empty());
-    dialog.show();
-    EXPECT_EQ(dialog.messages, std::vector<std::string>{"Nessuna periferica MIDI rilevata!"});
-    ASSERT_EQ(dialog.List2->count(), 1);
-    dialog.cmdOK_Click();
-    EXPECT_EQ(state.midiInputDevice, kKeyboardDevice);
-}
-
-TEST_F(MidiSelectTest, NothingSelectedOrCancelStoresNothing) {
-    FakeMidiInput control;
-    state.setInputDevice(2);
     RecordingMidiSelect dialog(state, control);
     dialog.show();
     dialog.List2->clearSelection();
     dialog.cmdOK_Click();
-    EXPECT_EQ(dialog.messages,
-              std::vector<std::string>{"Selezionare una periferica MIDI d'ingresso"});
-    EXPECT_TRUE(dialog.isVisible());
-    dialog.List2->setCurrentRow(0);
+    EXPECT_EQ(dialog.messages, std::vector<std::string>{state.texts.selectDeviceMessage});
+    dialog.List2->setCurrentRow(1);
     QTest::mouseClick(dialog.cmdAnnulla, Qt::LeftButton);
-    EXPECT_EQ(dialog.result(), QDialog::Rejected);
-    EXPECT_EQ(state.midiInputDevice, 2);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(state.midiInputDevice, kNoInputDevice);
     EXPECT_FALSE(std::filesystem::exists(path("quindel.ini")));
+
+    for (const auto& [row, device, stored] :
+         {std::tuple{0, 1, "midi input= 1\r\n"}, std::tuple{2, 99, "midi input= 99\r\n"}}) {
+        RecordingMidiSelect chooser(state, control);
+        chooser.List2->setCurrentRow(row);
+        QTest::mouseClick(chooser.cmdOK, Qt::LeftButton);
+        EXPECT_EQ(chooser.result(), QDialog::Accepted);
+        EXPECT_EQ(state.midiInputDevice, device);
+        EXPECT_EQ(state.inputMode, device == 99 ? kKeyboardMode : kMidiMode);
+        EXPECT_NE(readFile("quindel.ini").find(stored), std::string::npos);
+    }
 }
 
 } // namespace
