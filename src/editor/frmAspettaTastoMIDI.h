@@ -1,0 +1,54 @@
+#pragma once
+
+#include "midi/MidiInputControl.h"
+
+#include <QDialog>
+
+#include <memory>
+
+class QLabel;
+class QPushButton;
+class QTimer;
+
+namespace quindel {
+
+struct RuntimeState;
+
+// Waits for one MIDI command on the chosen input device through its own input control and
+// port, shows its code and lets the user confirm it or try again. The code is left in
+// state.capturedTriggerCode as soon as it is taken. The dialog's port is closed whenever the
+// dialog closes; the main window's port is never touched.
+class frmAspettaTastoMIDI : public QDialog {
+    Q_OBJECT
+
+  public:
+    frmAspettaTastoMIDI(RuntimeState& state, const MidiInputFactory& midiFactory,
+                        QWidget* parent = nullptr);
+    ~frmAspettaTastoMIDI() override;
+
+    QLabel* Label1;
+    QPushButton* cmdRipeti;
+    QPushButton* cmdConferma;
+    QTimer* Timer1;
+    std::unique_ptr<MidiInputControl> MIDIInput1;
+
+    // Clears the shown code and the waiting command, starts polling and opens the port.
+    void startMidiCapture();
+    // The polling tick: takes the waiting command, if any, and closes the port.
+    void Timer1_Timer();
+    void cmdRipeti_Click();
+    void cmdConferma_Click();
+
+    void done(int result) override;
+
+  protected:
+    // A message box with an OK button; tests replace it.
+    virtual void showMessage(const QString& text);
+
+  private:
+    void closePort();
+
+    RuntimeState& state_;
+};
+
+} // namespace quindel
