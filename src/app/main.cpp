@@ -1,7 +1,9 @@
 #include "app/Form2.h"
 #include "app/ProgramFolder.h"
+#include "editor/frmAssegnazioni.h"
 #include "engine/RuntimeState.h"
 #include "midi/MIDIInput.h"
+#include "midi/frmMidiSelect.h"
 #include "platform/Platform.h"
 
 #include <QApplication>
@@ -30,6 +32,14 @@ int main(int argc, char** argv) {
         return std::make_unique<quindel::MIDIInput>(state.languageIndex);
     };
     quindel::Form2 window(state, *platform, midiFactory);
+    window.hooks.openDeviceDialog = [&] {
+        quindel::frmMidiSelect dialog(state, window.midiInput(), &window);
+        dialog.exec();
+    };
+    window.hooks.openEditor = [&] {
+        quindel::frmAssegnazioni editor(state, *platform, midiFactory, &window);
+        editor.exec();
+    };
     window.show();
     return app.exec();
 }
