@@ -18,6 +18,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 // Xlib's macros of these names clash with GoogleTest and Qt; nothing here needs them.
 #undef None
 #undef Bool
@@ -272,9 +273,23 @@ class InstalledProgram {
 };
 
 // Centres of the main window's controls, in window pixels.
-inline constexpr int kStartX = 8 + 60, kStartY = 208 + 16; // cmdStart
-inline constexpr int kCloseX = 192 + 12, kCloseY = 8 + 12; // Command2
-inline constexpr int kFlagX = 192 + 12, kFlagY = 64 + 8;   // imgBandierina
+inline constexpr int kStartX = 8 + 60, kStartY = 208 + 16;      // cmdStart
+inline constexpr int kCloseX = 192 + 12, kCloseY = 8 + 12;      // Command2
+inline constexpr int kFlagX = 192 + 12, kFlagY = 64 + 8;        // imgBandierina
+inline constexpr int kMidiConfX = 8 + 64, kMidiConfY = 48 + 12; // cmdMidiConf
+inline constexpr int kAssegnaX = 8 + 64, kAssegnaY = 80 + 12;   // cmdAssegna
+
+// Clicks a button of the main window and checks that it opens a window titled title, which
+// Escape closes again.
+inline bool opensAndEscapeCloses(Desktop& display, QPoint button, const std::string& title) {
+    display.click(button.x(), button.y());
+    if (!waitFor([&] { return display.findWindow(title).has_value(); }, 10000))
+        return false;
+    QThread::msleep(200);
+    display.keyDown(XK_Escape);
+    display.keyUp(XK_Escape);
+    return waitFor([&] { return !display.findWindow(title).has_value(); }, 10000);
+}
 
 // One action section of a group file, as the program writes them.
 inline QByteArray actionSection(int number, const char* code, int kind, int x, int y, int sequence,

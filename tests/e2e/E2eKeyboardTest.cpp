@@ -140,6 +140,9 @@ TEST_F(E2eKeyboard, FirstRunAsksForAnInputAndLeavesAnItalianSettingsFile) {
         display.keyUp(XK_Return);
         EXPECT_TRUE(waitFor([&] { return !display.findWindow("Quindel"); }, 10000));
     }
+    EXPECT_TRUE(
+        opensAndEscapeCloses(display, window + QPoint(kAssegnaX, kAssegnaY), "Assegna azioni"))
+        << "Assegna tasti did not open the editor";
     closeWithX(window);
     const QByteArray ini = program.read("quindel.ini");
     EXPECT_TRUE(ini.contains("lingua= 1")) << ini.constData();

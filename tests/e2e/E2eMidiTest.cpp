@@ -65,6 +65,9 @@ TEST_F(E2eMidi, MessagesClickTheirPointsAndNextPrevStepThroughTheSequence) {
     const auto where = program.waitForWindow(display);
     ASSERT_TRUE(where.has_value());
     QThread::msleep(300);
+    const QPoint window(where->x, where->y);
+    EXPECT_TRUE(opensAndEscapeCloses(display, window + QPoint(kMidiConfX, kMidiConfY), "MIDI"))
+        << "Configura MIDI did not open the device dialog";
     display.click(where->x + kStartX, where->y + kStartY);
     QThread::msleep(800); // the port is opened and connected
 
