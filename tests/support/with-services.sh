@@ -53,6 +53,15 @@ if [ "$want_jack" = 1 ]; then
     command -v jackd >/dev/null || { echo "with-services: jackd is not installed" >&2; exit 1; }
     export JACK_DEFAULT_SERVER="quindel-test-$$-$RANDOM"
     export JACK_NO_AUDIO_RESERVATION=1
+    # JACK keeps at most 8 servers in its registry in /dev/shm, and a server that was killed
+    # leaves its entry behind under its unique name, so the table fills up for good ("Too many
+    # servers already active"). With no JACK server running at all, every entry is stale: drop
+    # the registry. The lock keeps two starts from racing each other over it.
+    exec 8>/tmp/quindel-jack-start.lock
+    flock 8
+    if ! pgrep -x jackd >/dev/null 2>&1 && ! pgrep -x jackdbus >/dev/null 2>&1; then
+        rm -f /dev/shm/jack-shm-registry
+    fi
     jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$workdir/jack.log" 2>&1 &
     pids+=($!)
     ready=0
@@ -61,6 +70,8 @@ if [ "$want_jack" = 1 ]; then
         kill -0 "${pids[-1]}" 2>/dev/null || break
         sleep 0.05
     done
+    flock -u 8
+    exec 8>&-
     [ "$ready" = 1 ] || { echo "with-services: the JACK server did not start" >&2; cat "$workdir/jack.log" >&2; exit 1; }
     # Tests that stop the server on purpose find its process id here.
     export QUINDEL_TEST_JACK_PID="${pids[-1]}"
