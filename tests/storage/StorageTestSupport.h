@@ -34,12 +34,12 @@ class TempFolder {
     }
     // Names of everything in the folder, sorted, one per line.
     std::string listing() const {
-        std::string names;
         std::set<std::string> sorted;
         for (const auto& entry : std::filesystem::directory_iterator(path_))
-            sorted.insert(entry.path().filename().string());
+            sorted.insert(entry.path().filename().string() + "\n");
+        std::string names;
         for (const auto& n : sorted)
-            names += n + "\n";
+            names += n;
         return names;
     }
 
@@ -57,6 +57,11 @@ class FileSizeLimit {
         rlimit small = saved_;
         small.rlim_cur = bytes;
         ::setrlimit(RLIMIT_FSIZE, &small);
+    }
+    // f's result, got while the limit binds.
+    template <typename F> static auto during(rlim_t bytes, F f) {
+        FileSizeLimit limit(bytes);
+        return f();
     }
     ~FileSizeLimit() {
         ::setrlimit(RLIMIT_FSIZE, &saved_);
