@@ -62,7 +62,7 @@ if [ "$want_jack" = 1 ]; then
     if ! pgrep -x jackd >/dev/null 2>&1 && ! pgrep -x jackdbus >/dev/null 2>&1; then
         rm -f /dev/shm/jack-shm-registry
     fi
-    jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$workdir/jack.log" 2>&1 &
+    jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$workdir/jack.log" 2>&1 8>&- &
     pids+=($!)
     ready=0
     for _ in $(seq 1 200); do
