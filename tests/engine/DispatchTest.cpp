@@ -1,0 +1,191 @@
+#include "engine/RuntimeState.h"
+#include "engine/TriggerDispatch.h"
+#include "engine/moduloIntercettaMouse.h"
+#include "engine/moduloMoveMouse.h"
+#include "support/FakePlatform.h"
+
+#include <gtest/gtest.h>
+
+namespace quindel {
+namespace {
+
+using test::FakePlatform;
+using Events = std::vector<FakePlatform::Event>;
+
+// An action clicking at (x, x + 1), so that swapped coordinates show.
+ActionRecord action(std::string code, std::string description, int32_t x, uint8_t kind = 1) {
+    return {"", std::move(description), 0, std::move(code), kind, x, x + 1, 0};
+}
+
+class DispatchTest : public ::testing::Test {
+  protected:
+    RuntimeState state;
+    FakePlatform platform;
+    DispatchView view;
+
+    void SetUp() override {
+        state.setInputDevice(kKeyboardDevice);
+        state.isRunning = true;
+    }
+    void tick() { dispatchTick(state, platform, view); }
+    // The move and left click of each action at x, in turn.
+    Events clicksAt(std::initializer_list<int32_t> xs) {
+        Events out;
+        for (int32_t x : xs) {
+            out.push_back({0x8001, toAbsoluteX(platform, x), toAbsoluteY(platform, x + 1), 0, 0});
+            out.push_back({6, 0, 0, 0, 0});
+        }
+        return out;
+    }
+    // Steps on keys A, B, C (65..67) clicking at 10, 20, 30; next = N (78), prev = P (80),
+    // and an action on N outside the sequence.
+    void useSequence() {
+        state.actionTable = {action("65", "one", 10), action("66", "two", 20),
+                             action("67", "three", 30)};
+        state.sequenceTable = state.actionTable;
+        state.sequenceCount = 3;
+        state.actionTable.push_back(action("78", "next key", 40));
+        state.nextTriggerCode = "78";
+        state.prevTriggerCode = "80";
+    }
+};
+
+TEST(KeyCodeFromTrigger, AcceptsOnlyPlainDecimalKeyNumbers) {
+    for (int code : {1, 65, 255})
+        EXPECT_EQ(keyCodeFromTrigger(std::to_string(code)), code);
+    for (const char* text : {"0", "", "256", "999", "1000", "065", "0190", "3C90", "4090", " 65",
+                             "65 ", "+65", "-65", "6a", "a", "6.5", "1e2"})
+        EXPECT_EQ(keyCodeFromTrigger(text), 0) << '"' << text << '"';
+}
+
+TEST_F(DispatchTest, HeldKeyFiresOnEveryTickAndEachKeyIsPolledOnce) {
+    state.actionTable = {action("65", "Play", 100), action("3C90", "midi", 2, 2),
+                         action("x", "bad", 3), action("66", "b", 4)};
+    state.nextTriggerCode = "34";
+    platform.press(65);
+    for (int i = 0; i < 3; ++i)
+        tick();
+    EXPECT_EQ(platform.events, clicksAt({100, 100, 100}));
+    EXPECT_EQ(view.lblSequenza, "65");
+    EXPECT_EQ(view.lblDescrizione, "Play");
+    EXPECT_EQ(platform.keyPolls, 3);
+    // MIDI records, unreadable codes and the unassigned "prev" are never asked for.
+    EXPECT_EQ(platform.queriedKeys, (std::vector<int>{65, 66, 34, 65, 66, 34, 65, 66, 34}));
+}
+
+TEST_F(DispatchTest, KeysWalkTheSequence) {
+    // Step before and after, sequence length, x of the action clicked (0: none), keys down,
+    // code and description shown.
+    const struct {
+        int from, to, length, clickX;
+        std::vector<int> keys;
+        std::string shown, description;
+    } cases[] = {
+        {0, 3, 3, 30, {80}, "67", "three"},   // prev right after Start: the last step
+        {3, 1, 3, 10, {78}, "65", "one"},     // next wraps to the first step
+        {1, 3, 3, 30, {80}, "67", "three"},   // prev wraps to the last step
+        {1, 2, 3, 20, {78, 80}, "66", "two"}, // next and prev together act as next
+        {2, 1, 3, 10, {67, 80}, "65", "one"}, // prev beats an action key
+        {0, 0, 3, 20, {65, 66}, "66", "two"}, // the highest-numbered record wins
+        {3, 1, 2, 10, {78}, "65", "one"},     // shortened below the step: starts over
+        {7, 2, 2, 20, {80}, "66", "two"},      {-4, 1, 3, 10, {78}, "65", "one"},
+        {2, 2, 3, 0, {}, "old", "old"},        // nothing pressed changes nothing
+        {0, 0, 0, 40, {78}, "78", "next key"}, // no sequence: next and prev are plain codes
+        {0, 0, 0, 0, {80}, "80", "old"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "from " << c.from << " to " << c.to << " " << c.shown);
+        useSequence();
+        state.sequenceTable.resize(static_cast<std::size_t>(c.length));
+        state.currentStep = static_cast<int16_t>(c.from);
+        platform.events.clear();
+        view = {"0", "old", "old", "old"};
+        platform.keysDown = {c.keys.begin(), c.keys.end()};
+        tick();
+        EXPECT_EQ(state.currentStep, c.to);
+        EXPECT_EQ(view.lblSequenza, c.shown);
+        EXPECT_EQ(view.lblDescrizione, c.description);
+        EXPECT_EQ(platform.events, c.clickX ? clicksAt({c.clickX}) : Events{});
+    }
+}
+
+TEST_F(DispatchTest, PrevLandingOnTheNextCodeAlsoAppliesNext) {
+    useSequence();
+    state.sequenceTable[1].triggerCode = "78"; // step 2 is triggered by the "next" key itself
+    state.currentStep = 3;
+    platform.tap(80);
+    tick();
+    EXPECT_EQ(state.currentStep, 3);
+    EXPECT_EQ(view.lblSequenza, "67");
+}
+
+TEST_F(DispatchTest, MidiSlotIsEmptiedEveryTickAndReadByItsLastFourCharacters) {
+    state.setInputDevice(1);
+    state.actionTable = {action("3C90", "low", 11, 2), action("3C90", "high", 13, 2)};
+    state.sequenceTable = state.actionTable;
+    state.nextTriggerCode = "3C90";
+    state.isRunning = false;
+    state.lastMidiCommand = "3C90"; // taken while stopped, so a later Start does not see it
+    tick();
+    EXPECT_EQ(state.lastMidiCommand, "");
+    EXPECT_EQ(view.lblSequenza, "");
+    state.isRunning = true;
+    view.currentDescription = "earlier";
+    state.lastMidiCommand = "40B2"; // unknown: shown, nothing clicked, description kept
+    tick();
+    EXPECT_EQ(view.lblSequenza, "40B2");
+    EXPECT_EQ(view.lblDescrizione, "earlier");
+    EXPECT_EQ(state.currentStep, 0);
+    EXPECT_EQ(platform.keyPolls, 0);
+    EXPECT_TRUE(platform.events.empty());
+    state.lastMidiCommand = "XX3C90"; // next: step 1; of duplicate codes the first one clicks
+    tick();
+    EXPECT_EQ(state.currentStep, 1);
+    EXPECT_EQ(view.lblSequenza, "3C90");
+    EXPECT_EQ(view.lblDescrizione, "low");
+    EXPECT_EQ(state.lastMidiCommand, "");
+    EXPECT_EQ(platform.events, clicksAt({11}));
+}
+
+TEST(PointerOutput, AbsoluteCoordinatesScaleWithHalvesToEven) {
+    // Extent, pixel, absolute: off the screen scaled alike, empty screen 0, huge values saturate.
+    const int32_t cases[][3] = {{1920, 960, 32768},
+                                {1920, 0, 0},
+                                {1920, 1920, 65535},
+                                {1920, 1, 34},
+                                {1080, 540, 32768},
+                                {1920, -960, -32768},
+                                {1920, 3840, 131070},
+                                {2, 1, 32768},
+                                {2, 3, 98302},
+                                {2, -1, -32768},
+                                {0, 100, 0},
+                                {-5, 100, 0},
+                                {1, INT32_MAX, INT32_MAX},
+                                {1, INT32_MIN, INT32_MIN}};
+    FakePlatform platform;
+    for (const auto& [extent, pixel, absolute] : cases) {
+        platform.size = {extent, 7};
+        EXPECT_EQ(toAbsoluteX(platform, pixel), absolute) << extent << " " << pixel;
+        platform.size = {7, extent};
+        EXPECT_EQ(toAbsoluteY(platform, pixel), absolute) << extent << " " << pixel;
+    }
+}
+
+TEST(PointerOutput, ButtonsAndLeftButtonState) {
+    FakePlatform platform;
+    EXPECT_TRUE(clickPointer(platform, 1));
+    EXPECT_TRUE(clickPointer(platform, 2));
+    EXPECT_FALSE(clickPointer(platform, 3));
+    EXPECT_FALSE(clickPointer(platform, -1));
+    EXPECT_EQ(platform.events, (Events{{24, 0, 0, 0, 0}, {96, 0, 0, 0, 0}}));
+    platform.setLeftButton(true);
+    EXPECT_TRUE(isLeftButtonDown(platform));
+    platform.setLeftButton(false);
+    platform.tap(kVirtualKeyLeftButton); // a click that ended before the call does not count
+    EXPECT_FALSE(isLeftButtonDown(platform));
+    EXPECT_EQ(platform.queriedKeys, (std::vector<int>{1, 1}));
+}
+
+} // namespace
+} // namespace quindel
