@@ -34,7 +34,7 @@ inline constexpr int kVirtualKeyLeftButton = 1;
 // state of keys and of the left button, the pointer position and the screen size. One backend
 // per platform; tests use a recording fake.
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
 
     // True when the backend reached its display and can deliver input; errorText says why not.
