@@ -67,6 +67,9 @@ struct X11Platform::Impl {
     void open();
     void loadKeyboardMapping();
     void drainEvents();
+    // One XQueryPointer round trip: the pointer position on the root window and the button
+    // mask; false when the pointer is on another screen.
+    bool queryPointer(int& x, int& y, unsigned int& mask);
     void latchKeycode(int keycode);
     bool keycodeDown(int keycode) const {
         return (keymap[static_cast<std::size_t>(keycode) / 8] >> (keycode % 8)) & 1;
@@ -181,6 +184,15 @@ void X11Platform::Impl::latchKeycode(int keycode) {
         return;
     for (int code : keycodeCodes[static_cast<std::size_t>(keycode)])
         latched[static_cast<std::size_t>(code)] = true;
+}
+
+bool X11Platform::Impl::queryPointer(int& x, int& y, unsigned int& mask) {
+    Window rootReturn = 0;
+    Window child = 0;
+    int winX = 0;
+    int winY = 0;
+    ++roundTrips;
+    return XQueryPointer(display, root, &rootReturn, &child, &x, &y, &winX, &winY, &mask) != 0;
 }
 
 void X11Platform::Impl::drainEvents() {
@@ -314,15 +326,10 @@ int16_t X11Platform::asyncKeyState(int virtualKey) {
         break;
     }
     if (buttonMask != 0) {
-        Window rootReturn = 0;
-        Window child = 0;
-        int rootX = 0;
-        int rootY = 0;
-        int winX = 0;
-        int winY = 0;
+        int x = 0;
+        int y = 0;
         unsigned int mask = 0;
-        ++d.roundTrips;
-        XQueryPointer(d.display, d.root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask);
+        d.queryPointer(x, y, mask);
         return (mask & buttonMask) ? static_cast<int16_t>(0x8000) : int16_t{0};
     }
     const auto index = static_cast<std::size_t>(virtualKey);
@@ -339,17 +346,12 @@ std::optional<ScreenPoint> X11Platform::cursorPos() {
     if (d.display == nullptr)
         return std::nullopt;
     d.drainEvents();
-    Window rootReturn = 0;
-    Window child = 0;
-    int rootX = 0;
-    int rootY = 0;
-    int winX = 0;
-    int winY = 0;
+    int x = 0;
+    int y = 0;
     unsigned int mask = 0;
-    ++d.roundTrips;
-    if (!XQueryPointer(d.display, d.root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask))
-        return std::nullopt; // the pointer is on another screen
-    return ScreenPoint{rootX, rootY};
+    if (!d.queryPointer(x, y, mask))
+        return std::nullopt;
+    return ScreenPoint{x, y};
 }
 
 int X11Platform::virtualKeyFromNative(uint32_t nativeKey) const {
