@@ -72,8 +72,11 @@ class EditorEndToEndTest : public EditorTest {
         captureKey(keysym);
         onModal<QMessageBox>([](QMessageBox* box) { box->accept(); });
         steps.push_back({[&editor] { return !editor.pointCaptured; },
-                         [this, at] {
+                         [this, at, &editor] {
                              XTestFakeMotionEvent(display.get(), -1, at.x(), at.y(), 0);
+                             XSync(display.get(), False);
+                             QTest::qWait(150); // a few polls: no point without the button
+                             EXPECT_FALSE(editor.pointCaptured);
                              XTestFakeButtonEvent(display.get(), 1, True, 0);
                              XSync(display.get(), False);
                          }});
@@ -112,7 +115,6 @@ TEST_F(EditorEndToEndTest, EditedGroupDrivesTheClicks) {
         captureKey(XK_p);
         QTest::mouseClick(editor.cmdAssegnaPrev, Qt::LeftButton);
         QTest::mouseClick(editor.cmdExit, Qt::LeftButton);
-        EXPECT_EQ(editor.result(), QDialog::Accepted);
         EXPECT_TRUE(steps.empty());
     }
 

@@ -9,7 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 namespace quindel::test {
 
@@ -35,9 +35,8 @@ class EditorTest : public ::testing::Test {
 
     std::string path(const std::string& name) const { return state.programFolder + "/" + name; }
     std::string readFile(const std::string& name) const {
-        std::ostringstream text;
-        text << std::ifstream(path(name), std::ios::binary).rdbuf();
-        return text.str();
+        std::ifstream file(path(name), std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), {}};
     }
 
     // A group whose action n (from 1) has key 64 + n, point (10n, 20n) and the given
