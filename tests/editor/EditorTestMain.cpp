@@ -1,7 +1,6 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
-// The window tests need a QApplication for the whole run.
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

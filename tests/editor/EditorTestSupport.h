@@ -3,15 +3,25 @@
 #include "engine/RuntimeState.h"
 #include "storage/gestioneFileIni.h"
 
+#include <QString>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <string>
+#include <iterator>
 
 namespace quindel::test {
+
+using Rows = std::vector<std::string>;
+
+// A window whose message boxes are recorded instead of shown.
+template <typename Window> class Recording : public Window {
+  public:
+    using Window::Window;
+    Rows messages;
+    void showMessage(const QString& text) override { messages.push_back(text.toStdString()); }
+};
 
 // A fresh runtime state, in Italian, whose program folder is a temporary folder.
 class EditorTest : public ::testing::Test {
@@ -24,23 +34,20 @@ class EditorTest : public ::testing::Test {
     }
 
     std::string path(const std::string& name) const { return state.programFolder + "/" + name; }
-
     std::string readFile(const std::string& name) const {
-        std::ostringstream text;
-        text << std::ifstream(path(name), std::ios::binary).rdbuf();
-        return text.str();
+        std::ifstream file(path(name), std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), {}};
     }
 
     // A group whose action n (from 1) has key 64 + n, point (10n, 20n) and the given
     // sequence position (0 beyond the list); next is 78 and prev 80.
-    void writeGroup(const std::string& name, const std::vector<std::string>& descriptions,
+    void writeGroup(const std::string& name, const Rows& descriptions,
                     const std::vector<int>& positions = {}) const {
-        std::string text = "[main]\r\nnome=" + name +
-                           "\r\n[tasto-next]\r\ntasto=78\r\n[tasto-prev]\r\ntasto=80\r\n";
+        std::string text = "[main]\r\nnome=" + name + "\r\n[tasto-next]\r\ntasto=78\r\n" +
+                           "[tasto-prev]\r\ntasto=80\r\n";
         for (std::size_t i = 1; i <= descriptions.size(); ++i) {
             const std::string n = std::to_string(i);
-            text += "[tasto-" + std::string(3 - n.size(), '0') + n + "]\r\nordine=" + n +
-                    "\r\ntasto=" + std::to_string(64 + i) +
+            text += "[tasto-00" + n + "]\r\nordine=" + n + "\r\ntasto=" + std::to_string(64 + i) +
                     "\r\ntipo=1\r\nxx=" + std::to_string(10 * i) +
                     "\r\nyy=" + std::to_string(20 * i) +
                     "\r\nsequenza=" + std::to_string(i <= positions.size() ? positions[i - 1] : 0) +
