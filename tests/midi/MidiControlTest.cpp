@@ -7,70 +7,63 @@
 
 #include <algorithm>
 #include <tuple>
+#include <utility>
 
-using quindel::drainMidiInput;
-using quindel::RuntimeState;
-using quindel::test::FakeMidiInput;
+using namespace quindel;
+using test::FakeMidiInput;
 using Writes = std::vector<std::string>;
 
 namespace {
 
-// A port that ignores its first close, as a port that still reports open after closing.
+// A port that still reports open after its first closesToIgnore closes.
 struct StickyMidiInput : FakeMidiInput {
     int closesToIgnore = 0;
     void portCommand(int16_t command) override {
-        if (command == quindel::kPortClose && closesToIgnore-- > 0)
+        if (command == kPortClose && closesToIgnore-- > 0)
             return writes.push_back("portCommand 2");
         FakeMidiInput::portCommand(command);
     }
+    Writes taken() { return std::exchange(writes, {}); }
 };
 
 long drops(const FakeMidiInput& midi) {
     return std::count(midi.writes.begin(), midi.writes.end(), "portCommand 6");
 }
 
-TEST(PortControl, OpenWritesInOrderAndClosesAnOpenPortFirst) {
+TEST(PortControl, OpenWritesInOrderAfterClosingAnOpenPortAndNoDeviceLeavesItClosed) {
     const Writes open{"deviceIndex 1", "portCommand 1", "portCommand 4", "statusFilter 254 1",
                       "notifyEnabled 1"};
+    const Writes close{"portCommand 5", "portCommand 2"};
+    RuntimeState state;
+    state.setInputDevice(2);
+    StickyMidiInput midi;
+    EXPECT_EQ(openMidiInput(state, midi), 1);
+    EXPECT_EQ(midi.taken(), open);
     for (int sticky : {0, 1}) {
-        RuntimeState state;
-        state.setInputDevice(2);
-        StickyMidiInput midi;
-        EXPECT_EQ(quindel::openMidiInput(state, midi), 1);
-        EXPECT_EQ(midi.writes, open);
-        midi.writes.clear();
-        midi.closesToIgnore = sticky;
-        EXPECT_EQ(quindel::openMidiInput(state, midi), 1);
-        Writes expected{"portCommand 5", "portCommand 2"};
-        if (sticky)
-            expected.push_back("portCommand 2"); // still open: closed once more
+        midi.closesToIgnore = sticky; // a port still open is closed once more
+        EXPECT_EQ(openMidiInput(state, midi), 1);
+        Writes expected = close;
+        expected.resize(2 + sticky, "portCommand 2");
         expected.insert(expected.end(), open.begin(), open.end());
-        EXPECT_EQ(midi.writes, expected);
+        EXPECT_EQ(midi.taken(), expected);
         EXPECT_TRUE(midi.delivering);
     }
-}
-
-TEST(PortControl, NoDeviceMissingDeviceAndCloseLeaveThePortClosed) {
-    RuntimeState state;
-    FakeMidiInput midi;
-    quindel::closeMidiInput(midi);
-    EXPECT_TRUE(midi.writes.empty()) << "closing a closed port writes nothing";
-    midi.state = 1;
-    EXPECT_EQ(quindel::openMidiInput(state, midi), 1); // device 0: closes, opens nothing
-    EXPECT_EQ(midi.writes, (Writes{"portCommand 5", "portCommand 2"}));
-    midi.writes.clear();
+    state.setInputDevice(0);
+    EXPECT_EQ(openMidiInput(state, midi), 1); // no device: closes, opens nothing
+    EXPECT_EQ(midi.taken(), close);
+    closeMidiInput(midi);
+    EXPECT_TRUE(midi.taken().empty()) << "closing a closed port writes nothing";
     state.setInputDevice(3); // the fake lists two devices
-    EXPECT_EQ(quindel::openMidiInput(state, midi), 0);
-    EXPECT_EQ(midi.writes,
+    EXPECT_EQ(openMidiInput(state, midi), 0);
+    EXPECT_EQ(midi.taken(),
               (Writes{"deviceIndex 2", "portCommand 1", "portCommand 4", "statusFilter 254 1"}));
-    midi.writes.clear();
     midi.state = 1;
-    quindel::closeMidiInput(midi);
-    EXPECT_EQ(midi.writes, (Writes{"portCommand 5", "portCommand 2"}));
+    closeMidiInput(midi);
+    EXPECT_EQ(midi.writes, close);
 }
 
-TEST(MidiIntake, CodeIsDataByteThenStatusInUpperCaseHex) {
-    EXPECT_EQ(quindel::midiCommandCode(0x190, -2), "FE90"); // only the last two hex digits
+TEST(MidiIntake, CodeIsDataByteThenStatusInHexAndABurstLeavesTheLastChannelCode) {
+    EXPECT_EQ(midiCommandCode(0x190, -2), "FE90"); // only the last two hex digits
     RuntimeState state;
     FakeMidiInput midi;
     std::string codes;
@@ -80,33 +73,20 @@ TEST(MidiIntake, CodeIsDataByteThenStatusInUpperCaseHex) {
         codes += state.lastMidiCommand + " ";
     }
     EXPECT_EQ(codes, "0A80 0A93 0AA1 0ABF 0AC4 0AD2 0AE0 ");
-}
-
-TEST(MidiIntake, BurstLeavesTheLastChannelCodeAndSystemMessagesNone) {
-    RuntimeState state;
-    FakeMidiInput midi;
-    midi.receive(0x90, 60, 100);
-    midi.receive(0xF0, 0x7E, 0x7F, "F0 7E 7F F7");
-    midi.receive(0x80, 62, 0);
-    midi.receive(0xF8, 0, 0, "F8");
-    midi.receive(0x3C, 0x40, 0); // a stray data byte is removed but makes no code
+    // System messages and a stray data byte are removed but leave the code alone.
+    for (int16_t status : {0x90, 0xF0, 0x80, 0xF8, 0x3C})
+        midi.receive(status, 0x3E, 0x40);
     drainMidiInput(state, midi, {});
-    EXPECT_EQ(state.lastMidiCommand, "3E80");
-    EXPECT_TRUE(midi.queue.empty());
-    EXPECT_EQ(drops(midi), 5);
-
-    int pumps = 0;
-    drainMidiInput(state, midi, [&] { ++pumps; });
-    EXPECT_EQ(pumps, 0) << "an empty queue returns at once";
-    EXPECT_EQ(drops(midi), 5);
+    drainMidiInput(state, midi, [] { ADD_FAILURE() << "an empty queue returns at once"; });
+    EXPECT_EQ(std::tuple(state.lastMidiCommand, midi.queue.size(), drops(midi)),
+              std::tuple("3E80", 0u, 12L));
 }
 
 TEST(MidiIntake, NestedCallForTheSameControlReturnsAndOtherControlsStillDrain) {
     RuntimeState state;
     FakeMidiInput midi, dialog;
     int delivered = 0;
-    // A message arrives during a pause; the control raises its event, which calls the handler
-    // again. The capture dialog's control is drained from the same pause.
+    // Messages arriving in pauses call the handler again; the dialog's control drains there too.
     std::function<void()> pump = [&] {
         if (delivered < 3)
             midi.receive(0x90, static_cast<int16_t>(61 + delivered++), 100);
@@ -121,27 +101,24 @@ TEST(MidiIntake, NestedCallForTheSameControlReturnsAndOtherControlsStillDrain) {
     dialog.receive(0xB0, 1, 10);
     drainMidiInput(state, midi, pump);
     EXPECT_TRUE(midi.queue.empty() && dialog.queue.empty());
-    EXPECT_EQ(drops(midi), 4) << "each message removed exactly once";
-    EXPECT_EQ(state.lastMidiCommand, "3F90");
+    EXPECT_EQ(std::pair(drops(midi), state.lastMidiCommand), std::pair(4L, std::string("3F90")));
 }
 
 TEST(MidiIntake, QueueEmptiedDuringAPauseStopsWithoutRemovingOrDecoding) {
-    // Emptied at the pause before the read, between read and removal, or after a message was
-    // read and removed, which still gives its code.
+    // Emptied before the read, between read and removal, or after a removal (the code stays).
     for (auto [emptyAt, reads, dropped, code] :
          {std::tuple{1, 0, 0L, ""}, {2, 1, 0L, ""}, {3, 1, 1L, "3C90"}}) {
         RuntimeState state;
         FakeMidiInput midi;
-        midi.receive(0x90, 60, 100);
-        midi.receive(0x90, 61, 100);
+        midi.queue = {{0x90, 60, 100, {}}, {0x90, 61, 100, {}}};
         int pauses = 0;
         drainMidiInput(state, midi, [&] {
             if (++pauses == emptyAt)
                 midi.queue.clear();
         });
-        EXPECT_EQ(state.lastMidiCommand, code) << emptyAt;
-        EXPECT_EQ(drops(midi), dropped) << emptyAt;
-        EXPECT_EQ(midi.reads, reads) << emptyAt;
+        EXPECT_EQ(std::tuple(midi.reads, drops(midi), state.lastMidiCommand),
+                  std::tuple(reads, dropped, std::string(code)))
+            << "emptied at pause " << emptyAt;
     }
 }
 
