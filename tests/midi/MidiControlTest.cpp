@@ -74,7 +74,7 @@ TEST(MidiIntake, CodeIsDataByteThenStatusInHexAndABurstLeavesTheLastChannelCode)
     }
     EXPECT_EQ(codes, "0A80 0A93 0AA1 0ABF 0AC4 0AD2 0AE0 ");
     // System messages and a stray data byte are removed but leave the code alone.
-    for (int16_t status : {0x90, 0xF0, 0x80, 0xF8, 0x3C})
+    for (int16_t status : {0x90, 0x80, 0xF0, 0xF8, 0x3C})
         midi.receive(status, 0x3E, 0x40);
     drainMidiInput(state, midi, {});
     drainMidiInput(state, midi, [] { ADD_FAILURE() << "an empty queue returns at once"; });
