@@ -4,7 +4,6 @@
 // clicks it makes.
 
 #include <QCoreApplication> // before Xlib, whose macros would break its event names
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -156,15 +155,15 @@ class InstalledProgram {
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             f.write(text);
     }
-    QByteArray read(const QString& name) const {
+    std::string read(const QString& name) const {
         QFile f(path(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
     }
 
     // Starts the program from another working directory, as a launcher would, and waits until
     // its main window is on the screen; gives where.
     std::optional<XRectangle> start(Desktop& display) {
-        proc_.setWorkingDirectory(QDir::tempPath());
+        proc_.setWorkingDirectory("/");
         proc_.setProcessChannelMode(QProcess::ForwardedChannels);
         proc_.start(path("quindel"), {});
         std::optional<XRectangle> where;

@@ -46,11 +46,11 @@ class E2e : public ::testing::Test {
     void play(int input, bool english, const QByteArray& actions, const std::vector<Step>& steps) {
         ASSERT_TRUE(display.ok()) << "no X display with XTest";
         ASSERT_TRUE(program.install());
-        const QByteArray group = "[main]\r\nnome=show\r\n" + actions,
-                         rest = "\r\n[midi config]\r\nmidi input= " + QByteArray::number(input) +
-                                "\r\n[file tasti]\r\nnomefile=gruppo.ini\r\n";
-        program.write("quindel.ini", "[generale]\r\nlingua= 1" + rest);
-        program.write("gruppo.ini", group);
+        const std::string group = "[main]\r\nnome=show\r\n" + actions.toStdString(),
+                          rest = "\r\n[midi config]\r\nmidi input= " + std::to_string(input) +
+                                 "\r\n[file tasti]\r\nnomefile=gruppo.ini\r\n";
+        program.write("quindel.ini", QByteArray::fromStdString("[generale]\r\nlingua= 1" + rest));
+        program.write("gruppo.ini", QByteArray::fromStdString(group));
         const auto window = program.start(display);
         ASSERT_TRUE(window) << "the program did not show its window";
         const auto press = [&](int x, int y) { display.click(window->x + x, window->y + y); };
@@ -65,7 +65,8 @@ class E2e : public ::testing::Test {
         press(kCloseX, kCloseY);
         EXPECT_TRUE(program.waitForExit(15000)) << "the program did not end cleanly after X";
         EXPECT_EQ(program.read("quindel.ini"),
-                  "[generale]\r\nlingua= " + QByteArray(english ? "2" : "1") + "\r\nfont=1" + rest);
+                  "[generale]\r\nlingua= " + std::string(english ? "2" : "1") + "\r\nfont=1" +
+                      rest);
         EXPECT_EQ(program.read("gruppo.ini"), group);
     }
 
