@@ -123,9 +123,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     InstalledProgram program;
-    std::string log;
-    if (!program.install(&log)) {
-        std::fprintf(stderr, "install failed:\n%s\n", log.c_str());
+    if (!program.install()) {
+        std::fprintf(stderr, "install failed\n");
         return 1;
     }
     program.write("quindel.ini", settingsFor(99));
@@ -137,8 +136,7 @@ int main(int argc, char** argv) {
     std::vector<double> startup;
     for (int i = 0; i < 5; ++i) {
         const auto t0 = Clock::now();
-        program.start();
-        const auto where = program.waitForWindow(display);
+        const auto where = program.start(display);
         const auto t1 = Clock::now();
         if (!where) {
             std::fprintf(stderr, "the window did not appear\n");
@@ -152,8 +150,7 @@ int main(int argc, char** argv) {
     printLatency("start-up to window shown", startup);
 
     ClickRecorder recorder(800, 500, 450, 450);
-    program.start();
-    const auto where = program.waitForWindow(display);
+    const auto where = program.start(display);
     if (!where)
         return 1;
     QThread::msleep(500);
@@ -173,7 +170,7 @@ int main(int argc, char** argv) {
     std::printf("%-28s %.2f %% of one core over %d s\n", "CPU started, no triggers",
                 100.0 * (c1 - c0) / seconds, seconds);
 
-    printLatency("key tap to click", measure(recorder, samples, [&] { display.tap(XK_a); }));
+    printLatency("key tap to click", measure(recorder, samples, [&] { display.key(XK_a); }));
     std::printf("%-28s VmHWM %ld KiB, VmRSS %ld KiB\n", "memory while started",
                 statusKiB(pid, "VmHWM"), statusKiB(pid, "VmRSS"));
 
@@ -200,8 +197,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     program.write("quindel.ini", settingsFor(device));
-    program.start();
-    const auto again = program.waitForWindow(display);
+    const auto again = program.start(display);
     if (!again)
         return 1;
     QThread::msleep(300);

@@ -1,11 +1,9 @@
 #pragma once
 
-// Drives the installed program on the X display as a user would, with XTest, and records the
+// Drives the installed program on the X display with XTest, as a user would, and records the
 // clicks it makes.
 
 #include <QCoreApplication> // before Xlib, whose macros would break its event names
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -14,8 +12,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
-// Xlib's macros of these names clash with GoogleTest and Qt; nothing here needs them.
-#undef None
+#undef None // these Xlib macros clash with GoogleTest and Qt; nothing here needs them
 #undef Bool
 #undef Status
 
@@ -29,17 +26,15 @@ namespace quindel::e2e {
 
 using Clock = std::chrono::steady_clock;
 
-// A click the recorder window received, at root (screen) pixels, and when.
-struct RecordedClick {
+struct RecordedClick { // at root (screen) pixels
     int x = 0, y = 0, button = 0;
     Clock::time_point at;
 };
 
 // Polls cond every 10 ms until it holds or waitMs pass; true when it held.
 inline bool waitFor(const std::function<bool()>& cond, int waitMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!cond() && t.elapsed() <= waitMs)
+    const auto end = Clock::now() + std::chrono::milliseconds(waitMs);
+    while (!cond() && Clock::now() < end)
         QThread::msleep(10);
     return cond();
 }
@@ -48,8 +43,7 @@ inline bool waitFor(const std::function<bool()>& cond, int waitMs) {
 class Desktop {
   public:
     Desktop() : dpy_(XOpenDisplay(nullptr)) {
-        // Windows come and go while the tree is walked; one that is gone is not the one sought.
-        XSetErrorHandler([](::Display*, XErrorEvent*) { return 0; });
+        XSetErrorHandler([](::Display*, XErrorEvent*) { return 0; }); // windows vanish mid-walk
     }
     ~Desktop() {
         if (dpy_)
@@ -73,35 +67,31 @@ class Desktop {
     }
     // Holds a key down for holdMs; 0 presses and releases it in one go (a tap: the key is never
     // down when anyone polls the keyboard).
-    void key(KeySym sym, int holdMs) {
-        XTestFakeKeyEvent(dpy_, XKeysymToKeycode(dpy_, sym), True, CurrentTime);
+    void key(KeySym sym, int holdMs = 0) {
+        const KeyCode code = XKeysymToKeycode(dpy_, sym);
+        XTestFakeKeyEvent(dpy_, code, True, CurrentTime);
         if (holdMs)
             XFlush(dpy_), QThread::msleep(holdMs);
-        XTestFakeKeyEvent(dpy_, XKeysymToKeycode(dpy_, sym), False, CurrentTime);
+        XTestFakeKeyEvent(dpy_, code, False, CurrentTime);
         XFlush(dpy_);
     }
-    void tap(KeySym sym) { key(sym, 0); }
 
-    // The mapped top-level window titled title, with its screen position.
+    // The mapped top-level window titled title. Without a window manager these are the root's
+    // children, so their position is their place on the screen.
     std::optional<XRectangle> findWindow(const std::string& title) {
-        Window root = DefaultRootWindow(dpy_), parent = 0, *children = nullptr, child = 0;
+        Window root = 0, parent = 0, *children = nullptr;
         unsigned int n = 0;
         std::optional<XRectangle> found;
-        if (!XQueryTree(dpy_, root, &root, &parent, &children, &n))
-            return found;
+        XQueryTree(dpy_, DefaultRootWindow(dpy_), &root, &parent, &children, &n);
         for (unsigned int i = 0; i < n && !found; ++i) {
             XWindowAttributes a;
             char* name = nullptr;
-            if (!XGetWindowAttributes(dpy_, children[i], &a) || a.map_state != IsViewable ||
-                !XFetchName(dpy_, children[i], &name) || !name)
-                continue;
-            int x = 0, y = 0;
-            if (title == name &&
-                XTranslateCoordinates(dpy_, children[i], root, 0, 0, &x, &y, &child))
-                found = XRectangle{short(x), short(y), ushort(a.width), ushort(a.height)};
-            XFree(name);
+            if (XGetWindowAttributes(dpy_, children[i], &a) && a.map_state == IsViewable &&
+                XFetchName(dpy_, children[i], &name) && name && title == name)
+                found = XRectangle{short(a.x), short(a.y), ushort(a.width), ushort(a.height)};
+            XFree(name); // null-safe
         }
-        XFree(children); // null-safe
+        XFree(children);
         return found;
     }
 
@@ -130,22 +120,16 @@ class ClickRecorder {
     }
 
     void pump() {
-        while (XPending(dpy_)) {
-            XEvent e;
-            XNextEvent(dpy_, &e);
-            if (e.type == ButtonPress)
-                clicks.push_back({e.xbutton.x_root, e.xbutton.y_root,
-                                  static_cast<int>(e.xbutton.button), Clock::now()});
-        }
+        XEvent e; // only button presses are selected
+        while (XCheckTypedEvent(dpy_, ButtonPress, &e))
+            clicks.push_back(
+                {e.xbutton.x_root, e.xbutton.y_root, int(e.xbutton.button), Clock::now()});
     }
-    // Keeps recording until count clicks in all arrived (0: for all of waitMs).
-    bool collect(size_t count, int waitMs) {
-        return waitFor(
-            [&] {
-                pump();
-                return count && clicks.size() >= count;
-            },
-            waitMs);
+    // Records until least clicks arrived (3 s at most), then 400 ms more for any that follow.
+    void collect(size_t least) {
+        waitFor([&] { return pump(), clicks.size() >= least; }, 3000);
+        QThread::msleep(400);
+        pump();
     }
 
     std::vector<RecordedClick> clicks;
@@ -158,14 +142,10 @@ class ClickRecorder {
 // The installed program in a fresh program folder.
 class InstalledProgram {
   public:
-    // Installs the build tree's program (with its data files) into the folder.
-    bool install(std::string* log) {
-        QProcess p;
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start("cmake", {"--install", QUINDEL_BINARY_DIR, "--prefix", dir_.path()});
-        p.waitForFinished(120000);
-        *log = p.readAll().toStdString();
-        return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0 &&
+    // Installs the build tree's program with its data files.
+    bool install() {
+        return QProcess::execute("cmake",
+                                 {"--install", QUINDEL_BINARY_DIR, "--prefix", dir_.path()}) == 0 &&
                QFile::exists(path("quindel"));
     }
 
@@ -175,27 +155,20 @@ class InstalledProgram {
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             f.write(text);
     }
-    QByteArray read(const QString& name) const {
+    std::string read(const QString& name) const {
         QFile f(path(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
     }
 
-    // Starts the program from another working directory, as a launcher would.
-    bool start() {
-        proc_.setWorkingDirectory(QDir::tempPath());
+    // Starts the program from another working directory, as a launcher would, and waits until
+    // its main window is on the screen; gives where.
+    std::optional<XRectangle> start(Desktop& display) {
+        proc_.setWorkingDirectory("/");
         proc_.setProcessChannelMode(QProcess::ForwardedChannels);
         proc_.start(path("quindel"), {});
-        return proc_.waitForStarted(10000);
-    }
-    // Waits until the main window is on the screen and tells where.
-    std::optional<XRectangle> waitForWindow(Desktop& display, int waitMs = 20000) {
         std::optional<XRectangle> where;
-        waitFor(
-            [&] {
-                where = display.findWindow("Quindel 0.5 Beta");
-                return where || proc_.state() == QProcess::NotRunning;
-            },
-            waitMs);
+        if (proc_.waitForStarted(10000))
+            waitFor([&] { return bool(where = display.findWindow("Quindel 0.5 Beta")); }, 20000);
         return where;
     }
     // Waits for the program to end; true when it did, normally and with code 0.
@@ -222,10 +195,9 @@ inline constexpr int kFlagX = 192 + 12, kFlagY = 64 + 8;   // imgBandierina
 // One action section of a group file, as the program writes them.
 inline QByteArray actionSection(int number, const char* code, int kind, int x, int y, int sequence,
                                 const char* description) {
-    return QString::asprintf(
-               "[tasto-%03d]\r\nnome chiave=tasto-%03d\r\nordine= %d\r\ntasto=%s\r\ntipo= "
-               "%d\r\nxx= %d\r\nyy= %d\r\nsequenza= %d\r\ndescrizione=%s\r\n",
-               number, number, number, code, kind, x, y, sequence, description)
+    return QString::asprintf("[tasto-%03d]\r\nnome chiave=tasto-%03d\r\nordine= %d\r\ntasto=%s\r\n"
+                             "tipo= %d\r\nxx= %d\r\nyy= %d\r\nsequenza= %d\r\ndescrizione=%s\r\n",
+                             number, number, number, code, kind, x, y, sequence, description)
         .toUtf8();
 }
 
