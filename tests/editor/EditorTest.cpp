@@ -1,22 +1,84 @@
-#include "EditorTestSupport.h"
+// The editor windows with scripted answers, then an editing session with real X input.
 #include "support/FakeMidiInput.h"
 #include "support/FakePlatform.h"
 
 #include "editor/frmAspettaTastoComputer.h"
 #include "editor/frmAspettaTastoMIDI.h"
 #include "editor/frmAssegnazioni.h"
+#include "engine/RuntimeState.h"
+#include "engine/TriggerDispatch.h"
 #include "midi/frmMidiSelect.h"
+#include "storage/GroupFiles.h"
+#include "storage/gestioneFileIni.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#undef KeyPress // an X11 macro that would hide QEvent::KeyPress
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace quindel::test {
 namespace {
+
+using Rows = std::vector<std::string>;
+
+// A window whose message boxes are recorded instead of shown.
+template <typename Window> struct Recording : Window {
+    using Window::Window;
+    Rows messages;
+    void showMessage(const QString& text) override { messages.push_back(text.toStdString()); }
+};
+
+// A fresh runtime state, in Italian, whose program folder is a temporary folder.
+class EditorTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        state.programFolder = dir.path().toStdString();
+        bindSettingsIni(state);
+        loadLanguageTexts(state.texts, kItalian);
+    }
+    std::string path(const std::string& name) const { return state.programFolder + "/" + name; }
+    std::string readFile(const std::string& name) const {
+        std::ifstream file(path(name), std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), {}};
+    }
+    // A group whose action n (from 1) has key 64 + n, point (10n, 20n) and the given
+    // sequence position (0 beyond the list); next is 78 and prev 80.
+    void writeGroup(const std::string& name, const Rows& descriptions,
+                    std::vector<int> positions = {}) const {
+        positions.resize(descriptions.size());
+        QString text = "[main]\r\nnome=" + QString::fromStdString(name) +
+                       "\r\n[tasto-next]\r\ntasto=78\r\n[tasto-prev]\r\ntasto=80\r\n";
+        for (std::size_t i = 1; i <= descriptions.size(); ++i)
+            text += QString::asprintf("[tasto-00%zu]\r\nordine=%zu\r\ntasto=%zu\r\ntipo=1\r\nxx=%zu"
+                                      "\r\nyy=%zu\r\nsequenza=%d\r\ndescrizione=%s\r\n",
+                                      i, i, 64 + i, 10 * i, 20 * i, positions[i - 1],
+                                      descriptions[i - 1].c_str());
+        std::ofstream(path("gruppo-" + name + ".ini"), std::ios::binary) << text.toStdString();
+    }
+
+    QTemporaryDir dir;
+    RuntimeState state;
+    FakePlatform platform;
+};
 
 TEST_F(EditorTest, MidiSelectListsDevicesThenKeyboardAndSelectsByStoredDevice) {
     FakeMidiInput control;
@@ -63,7 +125,6 @@ TEST_F(EditorTest, MidiSelectOkStoresTheChoiceAndCancelOrNoSelectionStoresNothin
 }
 
 TEST_F(EditorTest, KeyCaptureTakesOneKeyAndHandsItOverOnlyOnConfirm) {
-    FakePlatform platform; // translates only these native keys; the Qt key decides the rest
     platform.nativeKeys = {{0xffbe, 112}, {0xffe2, 161}}; // F1, right Shift (sided)
     state.capturedTriggerCode = "old";
     frmAspettaTastoComputer dialog(state, platform);
@@ -74,16 +135,17 @@ TEST_F(EditorTest, KeyCaptureTakesOneKeyAndHandsItOverOnlyOnConfirm) {
     QTest::keyClick(&dialog, Qt::Key_A); // a further key while one is shown changes nothing
     EXPECT_EQ(dialog.capturedKeyText, "16");
 
-    // Escape and Tab are triggers too, and Escape does not close the dialog.
-    const std::tuple<Qt::Key, Qt::KeyboardModifier, quint32, const char*> keys[] = {
-        {Qt::Key_F2, Qt::NoModifier, 0xffbe, "112"},
-        {Qt::Key_Shift, Qt::NoModifier, 0xffe2, "16"},
-        {Qt::Key_Escape, Qt::NoModifier, 0, "27"},
-        {Qt::Key_Tab, Qt::NoModifier, 0, "9"},
-        {Qt::Key_5, Qt::KeypadModifier, 0, "101"}};
-    for (const auto& [key, modifier, native, code] : keys) {
+    // A translated native key wins over the Qt key; Escape and Tab are triggers too.
+    const std::tuple<Qt::Key, bool, quint32, const char*> keys[] = {
+        {Qt::Key_F2, false, 0xffbe, "112"},
+        {Qt::Key_Shift, false, 0xffe2, "16"},
+        {Qt::Key_Escape, false, 0, "27"},
+        {Qt::Key_Tab, false, 0, "9"},
+        {Qt::Key_5, true, 0, "101"}};
+    for (const auto& [key, keypad, native, code] : keys) {
         QTest::mouseClick(dialog.cmdRipeti, Qt::LeftButton);
-        QKeyEvent event(QEvent::KeyPress, key, modifier, 0, native, 0);
+        QKeyEvent event(QEvent::KeyPress, key, keypad ? Qt::KeypadModifier : Qt::NoModifier, 0,
+                        native, 0);
         QCoreApplication::sendEvent(&dialog, &event);
         EXPECT_EQ(dialog.capturedKeyText, code);
     }
@@ -137,12 +199,8 @@ TEST_F(EditorTest, MidiCaptureTakesTheLatestCommandAndClosesItsPortOnEveryWayOut
 // The editor with input boxes and captures answered in turn from the lists; the click point,
 // left of the primary screen on a tall desktop, is taken at once.
 struct ScriptedEditor : Recording<frmAssegnazioni> {
-    ScriptedEditor(RuntimeState& state, Platform& platform)
-        : Recording(state, platform, nullptr), state_(state) {}
-    bool captureClickPoint() override {
-        capturedX = -40, capturedY = 40000;
-        return true;
-    }
+    ScriptedEditor(RuntimeState& s, Platform& p) : Recording(s, p, nullptr), state_(s) {}
+    bool captureClickPoint() override { return capturedX = -40, capturedY = 40000, true; }
     QString askText(const QString&) override { return QString::fromStdString(answers.at(asked++)); }
     void runKeyCapture() override { state_.capturedTriggerCode = codes.at(captures++); }
     void runMidiCapture() override { ++midiCaptures, runKeyCapture(); }
@@ -160,12 +218,7 @@ std::string rows(const QAbstractItemModel* model) {
     return texts.join(';').toStdString();
 }
 
-class EditorWindowTest : public EditorTest {
-  protected:
-    FakePlatform platform;
-};
-
-TEST_F(EditorWindowTest, OpeningListsGroupsSortedAndChoosingOneLoadsIt) {
+TEST_F(EditorTest, OpeningListsGroupsSortedAndChoosingOneLoadsIt) {
     writeGroup("Studio", {"Intro", "Verse"}, {2, 1});
     writeGroup("live", {});
     for (const char* name : {"gruppo-Zed.txt", "Gruppo-Caps.ini", "gruppo-a.i", "Solo.ini"})
@@ -190,7 +243,7 @@ TEST_F(EditorWindowTest, OpeningListsGroupsSortedAndChoosingOneLoadsIt) {
     EXPECT_EQ(state.groupFile, "gruppo-Zed.ini");
 }
 
-TEST_F(EditorWindowTest, CreatingGroupsRefusesExistingAndUnsafeNames) {
+TEST_F(EditorTest, CreatingGroupsRefusesExistingAndUnsafeNames) {
     writeGroup("Live", {"Intro"});
     ScriptedEditor editor(state, platform);
     editor.answers = {"live", "../evil", "a\\b", "tab\there", std::string(300, 'x'), ""};
@@ -206,7 +259,7 @@ TEST_F(EditorWindowTest, CreatingGroupsRefusesExistingAndUnsafeNames) {
     EXPECT_EQ(state.groupFile, "gruppo-.ini");
 }
 
-TEST_F(EditorWindowTest, AddingActionsUsesTheMidiCaptureAndStopsAtOneHundred) {
+TEST_F(EditorTest, AddingActionsUsesTheMidiCaptureAndStopsAtOneHundred) {
     writeGroup("Live", {"A", "B", "C", "D"});
     ScriptedEditor editor(state, platform);
     editor.answers = {"Coda"};
@@ -227,47 +280,49 @@ TEST_F(EditorWindowTest, AddingActionsUsesTheMidiCaptureAndStopsAtOneHundred) {
     EXPECT_EQ(state.actionTable.size(), 100u);
 }
 
-TEST_F(EditorWindowTest, SequenceAndDeleteButtonsWithAndWithoutSelection) {
-    writeGroup("Live", {"Intro", "Verse", "Chorus", "Bridge"}, {0, 1, 0, 0});
+TEST_F(EditorTest, SequenceAndDeleteButtonsWithAndWithoutSelection) {
+    writeGroup("Live", {"A", "B", "C", "D"}, {0, 1, 0, 0});
     ScriptedEditor editor(state, platform);
-    using E = frmAssegnazioni;
-    QListWidget *actions = editor.lstTasti, *sequence = editor.lstSequenza;
-    // {button, list, row selected first (-1: none), sequence after, row selected after (9: any)}
-    const std::tuple<void (E::*)(), QListWidget*, int, const char*, int> steps[] = {
-        {&E::cmdSeqVa_Click, actions, -1, "1 - Verse", 9},
-        {&E::cmdSeqVa_Click, actions, 1, "1 - Verse", 9}, // already in the sequence
-        {&E::cmdTuttiVa_Click, actions, -1, "1 - Verse;2 - Intro;3 - Chorus;4 - Bridge", 9},
-        {&E::cmdSu_Click, sequence, 2, "1 - Verse;2 - Chorus;3 - Intro;4 - Bridge", 1},
-        {&E::cmdSu_Click, sequence, 0, "1 - Verse;2 - Chorus;3 - Intro;4 - Bridge", 0},
-        {&E::cmdGiu_Click, sequence, 3, "1 - Verse;2 - Chorus;3 - Intro;4 - Bridge", 3},
-        {&E::cmdGiu_Click, sequence, -1, "1 - Verse;2 - Chorus;3 - Intro;4 - Bridge", 0},
-        {&E::cmdGiu_Click, sequence, 0, "1 - Chorus;2 - Verse;3 - Intro;4 - Bridge", 1},
-        {&E::cmdSeqTorna_Click, sequence, 1, "1 - Chorus;2 - Intro;3 - Bridge", 9},
-        {&E::cmdSeqTorna_Click, sequence, -1, "1 - Chorus;2 - Intro;3 - Bridge", 9},
-        // The rebuilds of adding and of deleting keep the removals and moves made before.
-        {&E::cmdSeqVa_Click, actions, 1, "1 - Chorus;2 - Intro;3 - Bridge;4 - Verse", 9},
-        {&E::cmdSeqTorna_Click, sequence, 0, "1 - Intro;2 - Bridge;3 - Verse", 9},
-        {&E::cmdElimina_Click, actions, -1, "1 - Intro;2 - Bridge;3 - Verse", 9},
-        {&E::cmdElimina_Click, actions, 0, "1 - Bridge;2 - Verse", 9},
-        {&E::cmdTuttiTorna_Click, sequence, -1, "", 9},
-        {&E::cmdSu_Click, sequence, -1, "", -1}};
-    for (const auto& [click, list, row, shown, selected] : steps) {
+    // {button, row selected first (-1: none), sequence after, row selected after (9: any)};
+    // the row is chosen in the action list for > and Delete, else in the sequence. The
+    // rebuilds of adding and of deleting keep the removals and moves made before.
+    const std::tuple<QPushButton*, int, const char*, int> steps[] = {
+        {editor.cmdSeqVa, -1, "1 - B", 9},
+        {editor.cmdSeqVa, 1, "1 - B", 9},
+        {editor.cmdTuttiVa, -1, "1 - B;2 - A;3 - C;4 - D", 9},
+        {editor.cmdSu, 2, "1 - B;2 - C;3 - A;4 - D", 1},
+        {editor.cmdSu, 0, "1 - B;2 - C;3 - A;4 - D", 0},
+        {editor.cmdGiu, 3, "1 - B;2 - C;3 - A;4 - D", 3},
+        {editor.cmdGiu, -1, "1 - B;2 - C;3 - A;4 - D", 0},
+        {editor.cmdGiu, 0, "1 - C;2 - B;3 - A;4 - D", 1},
+        {editor.cmdSeqTorna, 1, "1 - C;2 - A;3 - D", 9},
+        {editor.cmdSeqTorna, -1, "1 - C;2 - A;3 - D", 9},
+        {editor.cmdSeqVa, 1, "1 - C;2 - A;3 - D;4 - B", 9},
+        {editor.cmdSeqTorna, 0, "1 - A;2 - D;3 - B", 9},
+        {editor.cmdElimina, -1, "1 - A;2 - D;3 - B", 9},
+        {editor.cmdElimina, 0, "1 - D;2 - B", 9},
+        {editor.cmdTuttiTorna, -1, "", 9},
+        {editor.cmdSu, -1, "", -1}};
+    for (const auto& [button, row, shown, selected] : steps) {
         SCOPED_TRACE(shown);
+        QListWidget* list = button == editor.cmdSeqVa || button == editor.cmdElimina
+                                ? editor.lstTasti
+                                : editor.lstSequenza;
         if (row < 0)
             list->clearSelection();
         else
             list->setCurrentRow(row);
-        (editor.*click)();
-        EXPECT_EQ(rows(sequence->model()), shown);
-        EXPECT_EQ(selected == 9 ? 9 : sequence->currentRow(), selected);
+        button->click();
+        EXPECT_EQ(rows(editor.lstSequenza->model()), shown);
+        EXPECT_EQ(selected == 9 ? 9 : editor.lstSequenza->currentRow(), selected);
     }
-    EXPECT_EQ(rows(actions->model()), "1 | Verse;2 | Chorus;3 | Bridge");
+    EXPECT_EQ(rows(editor.lstTasti->model()), "1 | B;2 | C;3 | D");
     editor.cmdExit_Click();
     for (const ActionRecord& action : state.actionTable)
         EXPECT_EQ(action.sequencePos, 0);
 }
 
-TEST_F(EditorWindowTest, OkWritesTheGroupFileOrTellsItFailedAndTheCloseBoxWritesNothing) {
+TEST_F(EditorTest, OkWritesTheGroupFileOrTellsItFailedAndTheCloseBoxWritesNothing) {
     writeGroup("Live", {"Solo", "Solo"}, {0, 1});
     const std::string original = readFile("gruppo-Live.ini");
     ScriptedEditor editor(state, platform);
@@ -299,7 +354,7 @@ TEST_F(EditorWindowTest, OkWritesTheGroupFileOrTellsItFailedAndTheCloseBoxWrites
     EXPECT_TRUE(editor.isVisible()); // the editor stays open
 }
 
-TEST_F(EditorWindowTest, WithoutGroupsOkClosesAndAClickPointCaptureEndsOnClose) {
+TEST_F(EditorTest, WithoutGroupsOkClosesAndAClickPointCaptureEndsOnClose) {
     ScriptedEditor editor(state, platform);
     QTimer::singleShot(0, [&] { editor.reject(); });
     QTimer guard; // should closing not end the wait, this press would, and the check fail
@@ -311,5 +366,113 @@ TEST_F(EditorWindowTest, WithoutGroupsOkClosesAndAClickPointCaptureEndsOnClose) 
     EXPECT_TRUE(std::filesystem::is_empty(state.programFolder));
 }
 
+// The real windows driven by X key presses and clicks; the queued steps run in order from the
+// loops of the modal windows, each once ready.
+class EditorSession : public EditorTest {
+  protected:
+    void SetUp() override {
+        EditorTest::SetUp();
+        ASSERT_TRUE(display && x11->available()) << x11->errorText();
+        state.setInputDevice(kKeyboardDevice);
+        driver.callOnTimeout([this] {
+            if (!steps.empty() && steps.front().first()) {
+                const auto act = steps.front().second;
+                steps.pop_front(), idle = 0;
+                act();
+            } else if (!steps.empty() && ++idle % 250 == 0) {
+                QApplication::closeAllWindows(); // a step never ready fails, not hangs
+            }
+        });
+        driver.start(20);
+    }
+    template <typename T> void onModal(std::function<void(T*)> act) {
+        steps.push_back({[] { return qobject_cast<T*>(QApplication::activeModalWidget()); },
+                         [act] { act(qobject_cast<T*>(QApplication::activeModalWidget())); }});
+    }
+    void key(KeySym keysym, bool down) {
+        XTestFakeKeyEvent(display.get(), XKeysymToKeycode(display.get(), keysym), down, 0);
+        XSync(display.get(), False);
+    }
+    void answer(const char* text) {
+        onModal<QInputDialog>(
+            [text](QInputDialog* box) { box->setTextValue(text), box->accept(); });
+    }
+    void captureKey(KeySym keysym) {
+        onModal<frmAspettaTastoComputer>([this, keysym](frmAspettaTastoComputer* dialog) {
+            EXPECT_TRUE(QTest::qWaitForWindowActive(dialog));
+            key(keysym, true), key(keysym, false);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->waitingForKey; }));
+            QTest::mouseClick(dialog->cmdConferma, Qt::LeftButton);
+        });
+    }
+    void addAction(frmAssegnazioni& editor, const char* description, KeySym keysym, QPoint at) {
+        answer(description);
+        captureKey(keysym);
+        onModal<QMessageBox>([](QMessageBox* box) { box->accept(); });
+        steps.push_back({[&editor] { return !editor.pointCaptured; },
+                         [this, at, &editor] {
+                             XTestFakeMotionEvent(display.get(), -1, at.x(), at.y(), 0);
+                             XSync(display.get(), False);
+                             QTest::qWait(150); // a few polls: no point without the button
+                             EXPECT_FALSE(editor.pointCaptured);
+                             XTestFakeButtonEvent(display.get(), 1, True, 0);
+                             XSync(display.get(), False);
+                         }});
+        QTest::mouseClick(editor.cmdNuovoTasto, Qt::LeftButton);
+        XTestFakeButtonEvent(display.get(), 1, False, 0);
+        XSync(display.get(), False);
+    }
+    QPoint tickWithKey(KeySym keysym) {
+        key(keysym, true);
+        dispatchTick(state, *x11, view);
+        key(keysym, false);
+        const auto at = x11->cursorPos().value_or(ScreenPoint{-1, -1});
+        return {at.x, at.y};
+    }
+
+    std::unique_ptr<Display, int (*)(Display*)> display{XOpenDisplay(nullptr), XCloseDisplay};
+    std::unique_ptr<Platform> x11 = createPlatform();
+    DispatchView view;
+    QTimer driver;
+    std::deque<std::pair<std::function<bool()>, std::function<void()>>> steps;
+    int idle = 0;
+};
+
+TEST_F(EditorSession, EditedGroupDrivesTheClicks) {
+    {
+        frmAssegnazioni editor(state, *x11, nullptr);
+        editor.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
+        answer("Live");
+        QTest::mouseClick(editor.cmdNuovo, Qt::LeftButton);
+        addAction(editor, "Intro", XK_a, QPoint(550, 350));
+        addAction(editor, "Verse", XK_F1, QPoint(800, 620));
+        QTest::mouseClick(editor.cmdTuttiVa, Qt::LeftButton);
+        captureKey(XK_Shift_L);
+        QTest::mouseClick(editor.cmdNext, Qt::LeftButton);
+        captureKey(XK_p);
+        QTest::mouseClick(editor.cmdAssegnaPrev, Qt::LeftButton);
+        QTest::mouseClick(editor.cmdExit, Qt::LeftButton);
+        EXPECT_TRUE(steps.empty());
+    }
+
+    loadGroupFile(state); // what a fresh load of the saved file gives
+    loadNextPrevTriggers(state);
+    buildSequenceTable(state);
+    dispatchTick(state, *x11, view); // stopped: the poll only settles the key state
+    state.currentStep = 0;
+    state.isRunning = true;
+    EXPECT_EQ(tickWithKey(XK_Shift_L), QPoint(550, 350)); // next: step 1
+    EXPECT_EQ(tickWithKey(XK_Shift_R), QPoint(800, 620)); // next (either Shift): step 2
+    EXPECT_EQ(tickWithKey(XK_p), QPoint(550, 350));       // prev: step 1
+    EXPECT_EQ(tickWithKey(XK_F1), QPoint(800, 620));      // an action's own key
+}
+
 } // namespace
 } // namespace quindel::test
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
