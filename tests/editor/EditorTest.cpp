@@ -1,4 +1,3 @@
-// The editor windows with scripted answers, then an editing session with real X input.
 #include "support/FakeMidiInput.h"
 #include "support/FakePlatform.h"
 
@@ -39,7 +38,6 @@ namespace {
 
 using Rows = std::vector<std::string>;
 
-// A window whose message boxes are recorded instead of shown.
 template <typename Window> struct Recording : Window {
     using Window::Window;
     Rows messages;
@@ -60,18 +58,15 @@ class EditorTest : public ::testing::Test {
         std::ifstream file(path(name), std::ios::binary);
         return {std::istreambuf_iterator<char>(file), {}};
     }
-    // A group whose action n (from 1) has key 64 + n, point (10n, 20n) and the given
-    // sequence position (0 beyond the list); next is 78 and prev 80.
-    void writeGroup(const std::string& name, const Rows& descriptions,
-                    std::vector<int> positions = {}) const {
-        positions.resize(descriptions.size());
+    // Writes a group: action n has key 64 + n, point (10n, 20n), sequence position seq[n - 1].
+    void writeGroup(const std::string& name, const Rows& actions, std::vector<int> seq) const {
         QString text = "[main]\r\nnome=" + QString::fromStdString(name) +
                        "\r\n[tasto-next]\r\ntasto=78\r\n[tasto-prev]\r\ntasto=80\r\n";
-        for (std::size_t i = 1; i <= descriptions.size(); ++i)
-            text += QString::asprintf("[tasto-00%zu]\r\nordine=%zu\r\ntasto=%zu\r\ntipo=1\r\nxx=%zu"
-                                      "\r\nyy=%zu\r\nsequenza=%d\r\ndescrizione=%s\r\n",
-                                      i, i, 64 + i, 10 * i, 20 * i, positions[i - 1],
-                                      descriptions[i - 1].c_str());
+        for (std::size_t i = 1; i <= actions.size(); ++i)
+            text +=
+                QString::asprintf("[tasto-00%zu]\r\nordine=%zu\r\ntasto=%zu\r\ntipo=1\r\n"
+                                  "xx=%zu\r\nyy=%zu\r\nsequenza=%d\r\ndescrizione=%s\r\n",
+                                  i, i, 64 + i, 10 * i, 20 * i, seq[i - 1], actions[i - 1].c_str());
         std::ofstream(path("gruppo-" + name + ".ini"), std::ios::binary) << text.toStdString();
     }
 
@@ -80,11 +75,11 @@ class EditorTest : public ::testing::Test {
     FakePlatform platform;
 };
 
-TEST_F(EditorTest, MidiSelectListsDevicesThenKeyboardAndSelectsByStoredDevice) {
+TEST_F(EditorTest, MidiSelectListsDevicesThenKeyboardSelectsByStoredDeviceAndStoresOnOk) {
     FakeMidiInput control;
     // {stored device, devices present, selected row, device after loading}
-    const int cases[][4] = {{0, 2, 0, 0}, {-3, 2, 0, 0},      {2, 2, 1, 2}, {3, 2, 2, 3},
-                            {7, 2, 2, 7}, {99, 120, 120, 99}, {5, 0, 0, 5}};
+    const int cases[][4] = {{-3, 2, 0, 0},      {2, 2, 1, 2}, {3, 2, 2, 3}, {7, 2, 2, 7},
+                            {99, 120, 120, 99}, {5, 0, 0, 5}, {0, 2, 0, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c[0]);
         control.devices.assign(c[1], "Device");
@@ -97,10 +92,7 @@ TEST_F(EditorTest, MidiSelectListsDevicesThenKeyboardAndSelectsByStoredDevice) {
         EXPECT_EQ(dialog.List2->currentRow(), c[2]);
         EXPECT_EQ(state.midiInputDevice, c[3]);
     }
-}
-
-TEST_F(EditorTest, MidiSelectOkStoresTheChoiceAndCancelOrNoSelectionStoresNothing) {
-    FakeMidiInput control;
+    // OK stores the choice; Cancel or no selection stores nothing.
     Recording<frmMidiSelect> dialog(state, control);
     dialog.show();
     dialog.List2->clearSelection();
@@ -136,16 +128,15 @@ TEST_F(EditorTest, KeyCaptureTakesOneKeyAndHandsItOverOnlyOnConfirm) {
     EXPECT_EQ(dialog.capturedKeyText, "16");
 
     // A translated native key wins over the Qt key; Escape and Tab are triggers too.
-    const std::tuple<Qt::Key, bool, quint32, const char*> keys[] = {
-        {Qt::Key_F2, false, 0xffbe, "112"},
-        {Qt::Key_Shift, false, 0xffe2, "16"},
-        {Qt::Key_Escape, false, 0, "27"},
-        {Qt::Key_Tab, false, 0, "9"},
-        {Qt::Key_5, true, 0, "101"}};
-    for (const auto& [key, keypad, native, code] : keys) {
+    const std::tuple<QKeyCombination, quint32, const char*> keys[] = {
+        {Qt::Key_F2, 0xffbe, "112"},
+        {Qt::Key_Shift, 0xffe2, "16"},
+        {Qt::Key_Escape, 0, "27"},
+        {Qt::Key_Tab, 0, "9"},
+        {Qt::KeypadModifier | Qt::Key_5, 0, "101"}};
+    for (const auto& [key, native, code] : keys) {
         QTest::mouseClick(dialog.cmdRipeti, Qt::LeftButton);
-        QKeyEvent event(QEvent::KeyPress, key, keypad ? Qt::KeypadModifier : Qt::NoModifier, 0,
-                        native, 0);
+        QKeyEvent event(QEvent::KeyPress, key.key(), key.keyboardModifiers(), 0, native, 0);
         QCoreApplication::sendEvent(&dialog, &event);
         EXPECT_EQ(dialog.capturedKeyText, code);
     }
@@ -210,7 +201,6 @@ struct ScriptedEditor : Recording<frmAssegnazioni> {
     std::size_t asked = 0, captures = 0, midiCaptures = 0;
 };
 
-// The entries of a list or combo box, joined by ';'.
 std::string rows(const QAbstractItemModel* model) {
     QStringList texts;
     for (int i = 0; i < model->rowCount(); ++i)
@@ -218,9 +208,9 @@ std::string rows(const QAbstractItemModel* model) {
     return texts.join(';').toStdString();
 }
 
-TEST_F(EditorTest, OpeningListsGroupsSortedAndChoosingOneLoadsIt) {
+TEST_F(EditorTest, GroupsAreListedSortedChosenAndCreatedUnderSafeNames) {
     writeGroup("Studio", {"Intro", "Verse"}, {2, 1});
-    writeGroup("live", {});
+    writeGroup("live", {}, {});
     for (const char* name : {"gruppo-Zed.txt", "Gruppo-Caps.ini", "gruppo-a.i", "Solo.ini"})
         std::ofstream{path(name)};
     std::filesystem::create_directory(path("gruppo-Dir.ini"));
@@ -230,7 +220,6 @@ TEST_F(EditorTest, OpeningListsGroupsSortedAndChoosingOneLoadsIt) {
     EXPECT_EQ(editor.windowTitle(), "Actions assign");
     EXPECT_EQ(rows(editor.cmbGruppi->model()), "live;Studio;Zed");
     EXPECT_EQ(readSetting(state, "file tasti", "nomefile"), "gruppo-live.ini");
-
     editor.selectGroup(1);
     EXPECT_EQ(state.groupFile, "gruppo-Studio.ini");
     EXPECT_EQ(rows(editor.lstTasti->model()), "1 | Intro;2 | Verse");
@@ -241,26 +230,21 @@ TEST_F(EditorTest, OpeningListsGroupsSortedAndChoosingOneLoadsIt) {
     EXPECT_EQ(state.actionTable.size(), 2u);
     editor.selectGroup(2); // a .txt file names the .ini file of its group
     EXPECT_EQ(state.groupFile, "gruppo-Zed.ini");
-}
 
-TEST_F(EditorTest, CreatingGroupsRefusesExistingAndUnsafeNames) {
-    writeGroup("Live", {"Intro"});
-    ScriptedEditor editor(state, platform);
-    editor.answers = {"live", "../evil", "a\\b", "tab\there", std::string(300, 'x'), ""};
+    editor.answers = {"LIVE", "../evil", "a\\b", "tab\there", std::string(300, 'x'), ""};
     for (int i = 0; i < 5; ++i)
         editor.cmdNuovo_Click();
     const std::string invalid = state.texts.invalidNameMessage;
-    EXPECT_EQ(editor.messages, (Rows{"Il nome della configurazione esiste già", invalid, invalid,
+    EXPECT_EQ(editor.messages, (Rows{"Configuration's name already exist!", invalid, invalid,
                                      invalid, state.texts.saveFailedMessage}));
-
     QTest::mouseClick(editor.cmdNuovo, Qt::LeftButton); // Cancel: the empty name, listed first
     EXPECT_EQ(readFile("gruppo-.ini"), "[main]\r\nnome=\r\n");
-    EXPECT_EQ(rows(editor.cmbGruppi->model()), ";Live");
+    EXPECT_EQ(rows(editor.cmbGruppi->model()), ";live;Studio;Zed");
     EXPECT_EQ(state.groupFile, "gruppo-.ini");
 }
 
 TEST_F(EditorTest, AddingActionsUsesTheMidiCaptureAndStopsAtOneHundred) {
-    writeGroup("Live", {"A", "B", "C", "D"});
+    writeGroup("Live", {"A", "B", "C", "D"}, {0, 0, 0, 0});
     ScriptedEditor editor(state, platform);
     editor.answers = {"Coda"};
     editor.codes = {"3C90", "1FB0"};
@@ -283,43 +267,27 @@ TEST_F(EditorTest, AddingActionsUsesTheMidiCaptureAndStopsAtOneHundred) {
 TEST_F(EditorTest, SequenceAndDeleteButtonsWithAndWithoutSelection) {
     writeGroup("Live", {"A", "B", "C", "D"}, {0, 1, 0, 0});
     ScriptedEditor editor(state, platform);
-    // {button, row selected first (-1: none), sequence after, row selected after (9: any)};
-    // the row is chosen in the action list for > and Delete, else in the sequence. The
-    // rebuilds of adding and of deleting keep the removals and moves made before.
+    QPushButton *in = editor.cmdSeqVa, *out = editor.cmdSeqTorna, *all = editor.cmdTuttiVa,
+                *none = editor.cmdTuttiTorna, *up = editor.cmdSu, *down = editor.cmdGiu,
+                *del = editor.cmdElimina;
+    // {button, row selected first (-1: none), sequence after, row selected after (9: any)}; rows
+    // are chosen in the action list for > and Delete. Rebuilds keep earlier removals and moves.
     const std::tuple<QPushButton*, int, const char*, int> steps[] = {
-        {editor.cmdSeqVa, -1, "1 - B", 9},
-        {editor.cmdSeqVa, 1, "1 - B", 9},
-        {editor.cmdTuttiVa, -1, "1 - B;2 - A;3 - C;4 - D", 9},
-        {editor.cmdSu, 2, "1 - B;2 - C;3 - A;4 - D", 1},
-        {editor.cmdSu, 0, "1 - B;2 - C;3 - A;4 - D", 0},
-        {editor.cmdGiu, 3, "1 - B;2 - C;3 - A;4 - D", 3},
-        {editor.cmdGiu, -1, "1 - B;2 - C;3 - A;4 - D", 0},
-        {editor.cmdGiu, 0, "1 - C;2 - B;3 - A;4 - D", 1},
-        {editor.cmdSeqTorna, 1, "1 - C;2 - A;3 - D", 9},
-        {editor.cmdSeqTorna, -1, "1 - C;2 - A;3 - D", 9},
-        {editor.cmdSeqVa, 1, "1 - C;2 - A;3 - D;4 - B", 9},
-        {editor.cmdSeqTorna, 0, "1 - A;2 - D;3 - B", 9},
-        {editor.cmdElimina, -1, "1 - A;2 - D;3 - B", 9},
-        {editor.cmdElimina, 0, "1 - D;2 - B", 9},
-        {editor.cmdTuttiTorna, -1, "", 9},
-        {editor.cmdSu, -1, "", -1}};
+        {in, -1, "B", 9},    {in, 1, "B", 9},      {all, -1, "BACD", 9},  {up, 2, "BCAD", 1},
+        {up, 0, "BCAD", 0},  {down, 3, "BCAD", 3}, {down, -1, "BCAD", 0}, {down, 0, "CBAD", 1},
+        {out, 1, "CAD", 9},  {out, -1, "CAD", 9},  {in, 1, "CADB", 9},    {out, 0, "ADB", 9},
+        {del, -1, "ADB", 9}, {del, 0, "DB", 9},    {none, -1, "", 9},     {up, -1, "", -1}};
     for (const auto& [button, row, shown, selected] : steps) {
-        SCOPED_TRACE(shown);
-        QListWidget* list = button == editor.cmdSeqVa || button == editor.cmdElimina
-                                ? editor.lstTasti
-                                : editor.lstSequenza;
-        if (row < 0)
-            list->clearSelection();
-        else
-            list->setCurrentRow(row);
+        QListWidget* list = button == in || button == del ? editor.lstTasti : editor.lstSequenza;
+        row < 0 ? list->clearSelection() : list->setCurrentRow(row);
         button->click();
-        EXPECT_EQ(rows(editor.lstSequenza->model()), shown);
+        QStringList expected;
+        for (QChar description : QString(shown))
+            expected << QString::number(expected.size() + 1) + " - " + description;
+        EXPECT_EQ(rows(editor.lstSequenza->model()), expected.join(';').toStdString());
         EXPECT_EQ(selected == 9 ? 9 : editor.lstSequenza->currentRow(), selected);
     }
     EXPECT_EQ(rows(editor.lstTasti->model()), "1 | B;2 | C;3 | D");
-    editor.cmdExit_Click();
-    for (const ActionRecord& action : state.actionTable)
-        EXPECT_EQ(action.sequencePos, 0);
 }
 
 TEST_F(EditorTest, OkWritesTheGroupFileOrTellsItFailedAndTheCloseBoxWritesNothing) {
@@ -366,99 +334,90 @@ TEST_F(EditorTest, WithoutGroupsOkClosesAndAClickPointCaptureEndsOnClose) {
     EXPECT_TRUE(std::filesystem::is_empty(state.programFolder));
 }
 
+using Steps = std::deque<std::pair<std::function<bool()>, std::function<void()>>>;
+
+// Queues an action on the modal window of type T, run once that window is up.
+template <typename T> void onModal(Steps& steps, std::function<void(T*)> act) {
+    const auto modal = [] { return qobject_cast<T*>(QApplication::activeModalWidget()); };
+    steps.push_back({modal, [=] { act(modal()); }});
+}
+
 // The real windows driven by X key presses and clicks; the queued steps run in order from the
-// loops of the modal windows, each once ready.
-class EditorSession : public EditorTest {
-  protected:
-    void SetUp() override {
-        EditorTest::SetUp();
-        ASSERT_TRUE(display && x11->available()) << x11->errorText();
-        state.setInputDevice(kKeyboardDevice);
-        driver.callOnTimeout([this] {
-            if (!steps.empty() && steps.front().first()) {
-                const auto act = steps.front().second;
-                steps.pop_front(), idle = 0;
-                act();
-            } else if (!steps.empty() && ++idle % 250 == 0) {
-                QApplication::closeAllWindows(); // a step never ready fails, not hangs
-            }
-        });
-        driver.start(20);
-    }
-    template <typename T> void onModal(std::function<void(T*)> act) {
-        steps.push_back({[] { return qobject_cast<T*>(QApplication::activeModalWidget()); },
-                         [act] { act(qobject_cast<T*>(QApplication::activeModalWidget())); }});
-    }
-    void key(KeySym keysym, bool down) {
-        XTestFakeKeyEvent(display.get(), XKeysymToKeycode(display.get(), keysym), down, 0);
-        XSync(display.get(), False);
-    }
-    void answer(const char* text) {
+// loops of the modal windows, each once ready. Then the saved group drives the clicks.
+TEST_F(EditorTest, SessionWithRealInputSavesAGroupThatDrivesTheClicks) {
+    const std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(nullptr), XCloseDisplay);
+    const std::unique_ptr<Platform> x11 = createPlatform();
+    ASSERT_TRUE(display && x11->available()) << x11->errorText();
+    Display* d = display.get();
+    state.setInputDevice(kKeyboardDevice);
+    Steps steps;
+    int idle = 0;
+    QTimer driver;
+    driver.callOnTimeout([&] {
+        if (!steps.empty() && steps.front().first()) {
+            const auto act = steps.front().second;
+            steps.pop_front(), idle = 0;
+            act();
+        } else if (!steps.empty() && ++idle % 250 == 0)
+            QApplication::closeAllWindows(); // a step never ready fails, not hangs
+    });
+    driver.start(20);
+    const auto key = [d](KeySym keysym, bool down) {
+        XTestFakeKeyEvent(d, XKeysymToKeycode(d, keysym), down, 0), XSync(d, False);
+    };
+    const auto answer = [&](const char* text) {
         onModal<QInputDialog>(
-            [text](QInputDialog* box) { box->setTextValue(text), box->accept(); });
-    }
-    void captureKey(KeySym keysym) {
-        onModal<frmAspettaTastoComputer>([this, keysym](frmAspettaTastoComputer* dialog) {
+            steps, [text](QInputDialog* box) { box->setTextValue(text), box->accept(); });
+    };
+    const auto captureKey = [&](KeySym keysym) {
+        onModal<frmAspettaTastoComputer>(steps, [&, keysym](frmAspettaTastoComputer* dialog) {
             EXPECT_TRUE(QTest::qWaitForWindowActive(dialog));
             key(keysym, true), key(keysym, false);
             EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->waitingForKey; }));
             QTest::mouseClick(dialog->cmdConferma, Qt::LeftButton);
         });
-    }
-    void addAction(frmAssegnazioni& editor, const char* description, KeySym keysym, QPoint at) {
+    };
+    frmAssegnazioni editor(state, *x11, nullptr);
+    const auto addAction = [&](const char* description, KeySym keysym, QPoint at) {
         answer(description);
         captureKey(keysym);
-        onModal<QMessageBox>([](QMessageBox* box) { box->accept(); });
-        steps.push_back({[&editor] { return !editor.pointCaptured; },
-                         [this, at, &editor] {
-                             XTestFakeMotionEvent(display.get(), -1, at.x(), at.y(), 0);
-                             XSync(display.get(), False);
+        onModal<QMessageBox>(steps, [](QMessageBox* box) { box->accept(); });
+        steps.push_back({[&] { return !editor.pointCaptured; },
+                         [&, at] {
+                             XTestFakeMotionEvent(d, -1, at.x(), at.y(), 0), XSync(d, False);
                              QTest::qWait(150); // a few polls: no point without the button
                              EXPECT_FALSE(editor.pointCaptured);
-                             XTestFakeButtonEvent(display.get(), 1, True, 0);
-                             XSync(display.get(), False);
+                             XTestFakeButtonEvent(d, 1, True, 0), XSync(d, False);
                          }});
         QTest::mouseClick(editor.cmdNuovoTasto, Qt::LeftButton);
-        XTestFakeButtonEvent(display.get(), 1, False, 0);
-        XSync(display.get(), False);
-    }
-    QPoint tickWithKey(KeySym keysym) {
-        key(keysym, true);
-        dispatchTick(state, *x11, view);
-        key(keysym, false);
-        const auto at = x11->cursorPos().value_or(ScreenPoint{-1, -1});
-        return {at.x, at.y};
-    }
+        XTestFakeButtonEvent(d, 1, False, 0), XSync(d, False);
+    };
 
-    std::unique_ptr<Display, int (*)(Display*)> display{XOpenDisplay(nullptr), XCloseDisplay};
-    std::unique_ptr<Platform> x11 = createPlatform();
-    DispatchView view;
-    QTimer driver;
-    std::deque<std::pair<std::function<bool()>, std::function<void()>>> steps;
-    int idle = 0;
-};
-
-TEST_F(EditorSession, EditedGroupDrivesTheClicks) {
-    {
-        frmAssegnazioni editor(state, *x11, nullptr);
-        editor.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
-        answer("Live");
-        QTest::mouseClick(editor.cmdNuovo, Qt::LeftButton);
-        addAction(editor, "Intro", XK_a, QPoint(550, 350));
-        addAction(editor, "Verse", XK_F1, QPoint(800, 620));
-        QTest::mouseClick(editor.cmdTuttiVa, Qt::LeftButton);
-        captureKey(XK_Shift_L);
-        QTest::mouseClick(editor.cmdNext, Qt::LeftButton);
-        captureKey(XK_p);
-        QTest::mouseClick(editor.cmdAssegnaPrev, Qt::LeftButton);
-        QTest::mouseClick(editor.cmdExit, Qt::LeftButton);
-        EXPECT_TRUE(steps.empty());
-    }
+    editor.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
+    answer("Live");
+    QTest::mouseClick(editor.cmdNuovo, Qt::LeftButton);
+    addAction("Intro", XK_a, QPoint(550, 350));
+    addAction("Verse", XK_F1, QPoint(800, 620));
+    QTest::mouseClick(editor.cmdTuttiVa, Qt::LeftButton);
+    captureKey(XK_Shift_L);
+    QTest::mouseClick(editor.cmdNext, Qt::LeftButton);
+    captureKey(XK_p);
+    QTest::mouseClick(editor.cmdAssegnaPrev, Qt::LeftButton);
+    QTest::mouseClick(editor.cmdExit, Qt::LeftButton);
+    EXPECT_TRUE(steps.empty());
 
     loadGroupFile(state); // what a fresh load of the saved file gives
     loadNextPrevTriggers(state);
     buildSequenceTable(state);
+    DispatchView view;
+    const auto tickWithKey = [&](KeySym keysym) {
+        key(keysym, true);
+        dispatchTick(state, *x11, view);
+        key(keysym, false);
+        const auto at = x11->cursorPos().value_or(ScreenPoint{-1, -1});
+        return QPoint(at.x, at.y);
+    };
     dispatchTick(state, *x11, view); // stopped: the poll only settles the key state
     state.currentStep = 0;
     state.isRunning = true;
