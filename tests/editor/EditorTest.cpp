@@ -1,0 +1,437 @@
+#include "support/FakeMidiInput.h"
+#include "support/FakePlatform.h"
+
+#include "editor/frmAspettaTastoComputer.h"
+#include "editor/frmAspettaTastoMIDI.h"
+#include "editor/frmAssegnazioni.h"
+#include "engine/RuntimeState.h"
+#include "engine/TriggerDispatch.h"
+#include "midi/frmMidiSelect.h"
+#include "storage/GroupFiles.h"
+#include "storage/gestioneFileIni.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#undef KeyPress // an X11 macro that would hide QEvent::KeyPress
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace quindel::test {
+namespace {
+
+using Rows = std::vector<std::string>;
+
+template <typename Window> struct Recording : Window {
+    using Window::Window;
+    Rows messages;
+    void showMessage(const QString& text) override { messages.push_back(text.toStdString()); }
+};
+
+// A fresh runtime state, in Italian, whose program folder is a temporary folder.
+class EditorTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        state.programFolder = dir.path().toStdString();
+        bindSettingsIni(state);
+        loadLanguageTexts(state.texts, kItalian);
+    }
+    std::string path(const std::string& name) const { return state.programFolder + "/" + name; }
+    std::string readFile(const std::string& name) const {
+        std::ifstream file(path(name), std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), {}};
+    }
+    // Writes a group: action n has key 64 + n, point (10n, 20n), sequence position seq[n - 1].
+    void writeGroup(const std::string& name, const Rows& actions, std::vector<int> seq) const {
+        QString text = "[main]\r\nnome=" + QString::fromStdString(name) +
+                       "\r\n[tasto-next]\r\ntasto=78\r\n[tasto-prev]\r\ntasto=80\r\n";
+        for (std::size_t i = 1; i <= actions.size(); ++i)
+            text +=
+                QString::asprintf("[tasto-00%zu]\r\nordine=%zu\r\ntasto=%zu\r\ntipo=1\r\n"
+                                  "xx=%zu\r\nyy=%zu\r\nsequenza=%d\r\ndescrizione=%s\r\n",
+                                  i, i, 64 + i, 10 * i, 20 * i, seq[i - 1], actions[i - 1].c_str());
+        std::ofstream(path("gruppo-" + name + ".ini"), std::ios::binary) << text.toStdString();
+    }
+
+    QTemporaryDir dir;
+    RuntimeState state;
+    FakePlatform platform;
+};
+
+TEST_F(EditorTest, MidiSelectListsDevicesThenKeyboardSelectsByStoredDeviceAndStoresOnOk) {
+    FakeMidiInput control;
+    // {stored device, devices present, selected row, device after loading}
+    const int cases[][4] = {{-3, 2, 0, 0},      {2, 2, 1, 2}, {3, 2, 2, 3}, {7, 2, 2, 7},
+                            {99, 120, 120, 99}, {5, 0, 0, 5}, {0, 2, 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c[0]);
+        control.devices.assign(c[1], "Device");
+        state.setInputDevice(static_cast<int16_t>(c[0]));
+        Recording<frmMidiSelect> dialog(state, control);
+        dialog.show();
+        EXPECT_EQ(dialog.messages.size(), c[1] == 0 ? 1u : 0u); // "no device" once shown
+        ASSERT_EQ(dialog.List2->count(), c[1] + 1);
+        EXPECT_EQ(dialog.List2->item(c[1])->text(), "Tastiera PC");
+        EXPECT_EQ(dialog.List2->currentRow(), c[2]);
+        EXPECT_EQ(state.midiInputDevice, c[3]);
+    }
+    // OK stores the choice; Cancel or no selection stores nothing.
+    Recording<frmMidiSelect> dialog(state, control);
+    dialog.show();
+    dialog.List2->clearSelection();
+    dialog.cmdOK_Click();
+    EXPECT_EQ(dialog.messages, Rows{state.texts.selectDeviceMessage});
+    dialog.List2->setCurrentRow(1);
+    QTest::mouseClick(dialog.cmdAnnulla, Qt::LeftButton);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(state.midiInputDevice, kNoInputDevice);
+    EXPECT_FALSE(std::filesystem::exists(path("quindel.ini")));
+
+    for (const auto& [row, device, stored] :
+         {std::tuple{0, 1, "midi input= 1\r\n"}, std::tuple{2, 99, "midi input= 99\r\n"}}) {
+        Recording<frmMidiSelect> chooser(state, control);
+        chooser.List2->setCurrentRow(row);
+        QTest::mouseClick(chooser.cmdOK, Qt::LeftButton);
+        EXPECT_EQ(chooser.result(), QDialog::Accepted);
+        EXPECT_EQ(state.midiInputDevice, device);
+        EXPECT_EQ(state.inputMode, device == 99 ? kKeyboardMode : kMidiMode);
+        EXPECT_NE(readFile("quindel.ini").find(stored), std::string::npos);
+    }
+}
+
+TEST_F(EditorTest, KeyCaptureTakesOneKeyAndHandsItOverOnlyOnConfirm) {
+    platform.nativeKeys = {{0xffbe, 112}, {0xffe2, 161}}; // F1, right Shift (sided)
+    state.capturedTriggerCode = "old";
+    frmAspettaTastoComputer dialog(state, platform);
+    dialog.show();
+    EXPECT_FALSE(dialog.cmdConferma->isVisible());
+    QTest::keyClick(&dialog, Qt::Key_Shift);
+    EXPECT_TRUE(dialog.cmdConferma->isVisible());
+    QTest::keyClick(&dialog, Qt::Key_A); // a further key while one is shown changes nothing
+    EXPECT_EQ(dialog.capturedKeyText, "16");
+
+    // A translated native key wins over the Qt key; Escape and Tab are triggers too.
+    const std::tuple<QKeyCombination, quint32, const char*> keys[] = {
+        {Qt::Key_F2, 0xffbe, "112"},
+        {Qt::Key_Shift, 0xffe2, "16"},
+        {Qt::Key_Escape, 0, "27"},
+        {Qt::Key_Tab, 0, "9"},
+        {Qt::KeypadModifier | Qt::Key_5, 0, "101"}};
+    for (const auto& [key, native, code] : keys) {
+        QTest::mouseClick(dialog.cmdRipeti, Qt::LeftButton);
+        QKeyEvent event(QEvent::KeyPress, key.key(), key.keyboardModifiers(), 0, native, 0);
+        QCoreApplication::sendEvent(&dialog, &event);
+        EXPECT_EQ(dialog.capturedKeyText, code);
+    }
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(state.capturedTriggerCode, "old");
+    QTest::mouseClick(dialog.cmdConferma, Qt::LeftButton);
+    EXPECT_EQ(state.capturedTriggerCode, "101");
+    EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST_F(EditorTest, MidiCaptureTakesTheLatestCommandAndClosesItsPortOnEveryWayOut) {
+    FakeMidiInput* fake = nullptr;
+    const MidiInputFactory factory = [&] {
+        return std::unique_ptr<MidiInputControl>(fake = new FakeMidiInput);
+    };
+    state.setInputDevice(1);
+    state.lastMidiCommand = "0000";
+    state.capturedTriggerCode = "old";
+    Recording<frmAspettaTastoMIDI> dialog(state, factory);
+    EXPECT_TRUE(state.lastMidiCommand.empty()); // an old command is never taken
+    EXPECT_EQ(fake->openState(), 1);
+    fake->receive(0x90, 60, 100);
+    fake->receive(0x80, 60, 0);
+    dialog.Timer1_Timer();
+    EXPECT_EQ(state.capturedTriggerCode + "," + dialog.Label1->text().toStdString(), "3C80,3C80");
+    EXPECT_FALSE(dialog.Timer1->isActive());
+    EXPECT_EQ(fake->openState(), 0);
+
+    QTest::mouseClick(dialog.cmdRipeti, Qt::LeftButton); // opens the port anew
+    EXPECT_EQ(fake->openState(), 1);
+    fake->receive(0xB2, 64, 127);
+    fake->receive(0xF8, 0, 0); // a system message never becomes a trigger
+    dialog.Timer1_Timer();
+    EXPECT_EQ(state.capturedTriggerCode, "40B2");
+
+    // Closing while waiting: the port closes, the code stays; only real errors are told.
+    QTest::mouseClick(dialog.cmdRipeti, Qt::LeftButton);
+    dialog.show();
+    fake->errorReported(8, "quiet");
+    fake->errorReported(3, "port lost");
+    EXPECT_EQ(dialog.messages, Rows{"port lost"});
+    dialog.close();
+    EXPECT_EQ(fake->openState(), 0);
+    EXPECT_EQ(state.capturedTriggerCode, "40B2");
+
+    state.setInputDevice(kNoInputDevice);
+    Recording<frmAspettaTastoMIDI> idle(state, factory);
+    EXPECT_EQ(fake->writes, Rows{}); // no device chosen: no port
+}
+
+// The editor with input boxes and captures answered in turn from the lists; the click point,
+// left of the primary screen on a tall desktop, is taken at once.
+struct ScriptedEditor : Recording<frmAssegnazioni> {
+    ScriptedEditor(RuntimeState& s, Platform& p) : Recording(s, p, nullptr), state_(s) {}
+    bool captureClickPoint() override { return capturedX = -40, capturedY = 40000, true; }
+    QString askText(const QString&) override { return QString::fromStdString(answers.at(asked++)); }
+    void runKeyCapture() override { state_.capturedTriggerCode = codes.at(captures++); }
+    void runMidiCapture() override { ++midiCaptures, runKeyCapture(); }
+
+    RuntimeState& state_;
+    Rows answers, codes;
+    std::size_t asked = 0, captures = 0, midiCaptures = 0;
+};
+
+std::string rows(const QAbstractItemModel* model) {
+    QStringList texts;
+    for (int i = 0; i < model->rowCount(); ++i)
+        texts << model->index(i, 0).data().toString();
+    return texts.join(';').toStdString();
+}
+
+TEST_F(EditorTest, GroupsAreListedSortedChosenAndCreatedUnderSafeNames) {
+    writeGroup("Studio", {"Intro", "Verse"}, {2, 1});
+    writeGroup("live", {}, {});
+    for (const char* name : {"gruppo-Zed.txt", "Gruppo-Caps.ini", "gruppo-a.i", "Solo.ini"})
+        std::ofstream{path(name)};
+    std::filesystem::create_directory(path("gruppo-Dir.ini"));
+    loadLanguageTexts(state.texts, kEnglish);
+
+    ScriptedEditor editor(state, platform);
+    EXPECT_EQ(editor.windowTitle(), "Actions assign");
+    EXPECT_EQ(rows(editor.cmbGruppi->model()), "live;Studio;Zed");
+    EXPECT_EQ(readSetting(state, "file tasti", "nomefile"), "gruppo-live.ini");
+    editor.selectGroup(1);
+    EXPECT_EQ(state.groupFile, "gruppo-Studio.ini");
+    EXPECT_EQ(rows(editor.lstTasti->model()), "1 | Intro;2 | Verse");
+    EXPECT_EQ(rows(editor.lstSequenza->model()), "1 - Verse;2 - Intro");
+    EXPECT_EQ(editor.lblNext->text() + editor.lblPrev->text(), "7880");
+    state.actionTable.pop_back();
+    editor.selectGroup(1); // choosing it again drops unsaved edits
+    EXPECT_EQ(state.actionTable.size(), 2u);
+    editor.selectGroup(2); // a .txt file names the .ini file of its group
+    EXPECT_EQ(state.groupFile, "gruppo-Zed.ini");
+
+    editor.answers = {"LIVE", "../evil", "a\\b", "tab\there", std::string(300, 'x'), ""};
+    for (int i = 0; i < 5; ++i)
+        editor.cmdNuovo_Click();
+    const std::string invalid = state.texts.invalidNameMessage;
+    EXPECT_EQ(editor.messages, (Rows{"Configuration's name already exist!", invalid, invalid,
+                                     invalid, state.texts.saveFailedMessage}));
+    QTest::mouseClick(editor.cmdNuovo, Qt::LeftButton); // Cancel: the empty name, listed first
+    EXPECT_EQ(readFile("gruppo-.ini"), "[main]\r\nnome=\r\n");
+    EXPECT_EQ(rows(editor.cmbGruppi->model()), ";live;Studio;Zed");
+    EXPECT_EQ(state.groupFile, "gruppo-.ini");
+}
+
+TEST_F(EditorTest, AddingActionsUsesTheMidiCaptureAndStopsAtOneHundred) {
+    writeGroup("Live", {"A", "B", "C", "D"}, {0, 0, 0, 0});
+    ScriptedEditor editor(state, platform);
+    editor.answers = {"Coda"};
+    editor.codes = {"3C90", "1FB0"};
+    state.setInputDevice(2);
+    QTest::mouseClick(editor.cmdNuovoTasto, Qt::LeftButton);
+    editor.cmdAssegnaPrev_Click();
+    EXPECT_EQ(editor.midiCaptures, 2u);
+    EXPECT_EQ(state.prevTriggerCode + editor.lblPrev->text().toStdString(), "1FB01FB0");
+    EXPECT_EQ(editor.messages, Rows{state.texts.clickPointMessage});
+    ASSERT_EQ(rows(editor.lstTasti->model()), "1 | A;2 | B;3 | C;4 | D;5 | Coda");
+    EXPECT_EQ(state.actionTable[4],
+              (ActionRecord{"tasto-005", "Coda", 5, "3C90", 2, -40, 40000, 0}));
+
+    state.actionTable.resize(100);
+    editor.cmdNuovoTasto_Click(); // refused before asking anything
+    EXPECT_EQ(editor.messages.back(), state.texts.tooManyActionsMessage);
+    EXPECT_EQ(state.actionTable.size(), 100u);
+}
+
+TEST_F(EditorTest, SequenceAndDeleteButtonsWithAndWithoutSelection) {
+    writeGroup("Live", {"A", "B", "C", "D"}, {0, 1, 0, 0});
+    ScriptedEditor editor(state, platform);
+    QPushButton *in = editor.cmdSeqVa, *out = editor.cmdSeqTorna, *all = editor.cmdTuttiVa,
+                *none = editor.cmdTuttiTorna, *up = editor.cmdSu, *down = editor.cmdGiu,
+                *del = editor.cmdElimina;
+    // {button, row selected first (-1: none), sequence after, row selected after (9: any)}; rows
+    // are chosen in the action list for > and Delete. Rebuilds keep earlier removals and moves.
+    const std::tuple<QPushButton*, int, const char*, int> steps[] = {
+        {in, -1, "B", 9},    {in, 1, "B", 9},      {all, -1, "BACD", 9},  {up, 2, "BCAD", 1},
+        {up, 0, "BCAD", 0},  {down, 3, "BCAD", 3}, {down, -1, "BCAD", 0}, {down, 0, "CBAD", 1},
+        {out, 1, "CAD", 9},  {out, -1, "CAD", 9},  {in, 1, "CADB", 9},    {out, 0, "ADB", 9},
+        {del, -1, "ADB", 9}, {del, 0, "DB", 9},    {none, -1, "", 9},     {up, -1, "", -1}};
+    for (const auto& [button, row, shown, selected] : steps) {
+        QListWidget* list = button == in || button == del ? editor.lstTasti : editor.lstSequenza;
+        row < 0 ? list->clearSelection() : list->setCurrentRow(row);
+        button->click();
+        QStringList expected;
+        for (QChar description : QString(shown))
+            expected << QString::number(expected.size() + 1) + " - " + description;
+        EXPECT_EQ(rows(editor.lstSequenza->model()), expected.join(';').toStdString());
+        EXPECT_EQ(selected == 9 ? 9 : editor.lstSequenza->currentRow(), selected);
+    }
+    EXPECT_EQ(rows(editor.lstTasti->model()), "1 | B;2 | C;3 | D");
+}
+
+TEST_F(EditorTest, OkWritesTheGroupFileOrTellsItFailedAndTheCloseBoxWritesNothing) {
+    writeGroup("Live", {"Solo", "Solo"}, {0, 1});
+    const std::string original = readFile("gruppo-Live.ini");
+    ScriptedEditor editor(state, platform);
+    editor.show();
+    editor.lstTasti->setCurrentRow(1);
+    editor.cmdElimina_Click();
+    editor.close();
+    EXPECT_EQ(readFile("gruppo-Live.ini"), original);
+
+    editor.selectGroup(0); // back to the stored group
+    editor.show();
+    QTest::mouseClick(editor.cmdExit, Qt::LeftButton);
+    EXPECT_FALSE(editor.isVisible());
+    // Both actions described "Solo" take the position of the entry with that description.
+    EXPECT_EQ(readFile("gruppo-Live.ini"),
+              "[main]\r\nnome=Live\r\n"
+              "[tasto-next]\r\nordine=1\r\ntasto=78\r\ntipo=1\r\n"
+              "[tasto-prev]\r\nordine=1\r\ntasto=80\r\ntipo=1\r\n"
+              "[tasto-001]\r\nnome chiave=tasto-001\r\nordine= 1\r\ntasto=65\r\ntipo= 1\r\n"
+              "xx= 10\r\nyy= 20\r\nsequenza= 1\r\ndescrizione=Solo\r\n"
+              "[tasto-002]\r\nnome chiave=tasto-002\r\nordine= 2\r\ntasto=66\r\ntipo= 1\r\n"
+              "xx= 20\r\nyy= 40\r\nsequenza= 1\r\ndescrizione=Solo\r\n");
+
+    editor.show();
+    std::filesystem::remove(path("gruppo-Live.ini")); // a folder the save cannot replace
+    std::filesystem::create_directories(path("gruppo-Live.ini/keep"));
+    editor.cmdExit_Click();
+    EXPECT_EQ(editor.messages, Rows{state.texts.saveFailedMessage});
+    EXPECT_TRUE(editor.isVisible()); // the editor stays open
+}
+
+TEST_F(EditorTest, WithoutGroupsOkClosesAndAClickPointCaptureEndsOnClose) {
+    ScriptedEditor editor(state, platform);
+    QTimer::singleShot(0, [&] { editor.reject(); });
+    QTimer guard; // should closing not end the wait, this press would, and the check fail
+    guard.callOnTimeout([&] { platform.setLeftButton(true), editor.Timer1_Timer(); });
+    guard.start(3000);
+    EXPECT_FALSE(editor.frmAssegnazioni::captureClickPoint());
+    editor.cmdExit_Click(); // no group: nothing to write
+    EXPECT_EQ(editor.result(), QDialog::Accepted);
+    EXPECT_TRUE(std::filesystem::is_empty(state.programFolder));
+}
+
+using Steps = std::deque<std::pair<std::function<bool()>, std::function<void()>>>;
+
+// Queues an action on the modal window of type T, run once that window is up.
+template <typename T> void onModal(Steps& steps, std::function<void(T*)> act) {
+    const auto modal = [] { return qobject_cast<T*>(QApplication::activeModalWidget()); };
+    steps.push_back({modal, [=] { act(modal()); }});
+}
+
+// The real windows driven by X key presses and clicks; the queued steps run in order from the
+// loops of the modal windows, each once ready. Then the saved group drives the clicks.
+TEST_F(EditorTest, SessionWithRealInputSavesAGroupThatDrivesTheClicks) {
+    const std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(nullptr), XCloseDisplay);
+    const std::unique_ptr<Platform> x11 = createPlatform();
+    ASSERT_TRUE(display && x11->available()) << x11->errorText();
+    Display* d = display.get();
+    state.setInputDevice(kKeyboardDevice);
+    Steps steps;
+    int idle = 0;
+    QTimer driver;
+    driver.callOnTimeout([&] {
+        if (!steps.empty() && steps.front().first()) {
+            const auto act = steps.front().second;
+            steps.pop_front(), idle = 0;
+            act();
+        } else if (!steps.empty() && ++idle % 250 == 0)
+            QApplication::closeAllWindows(); // a step never ready fails, not hangs
+    });
+    driver.start(20);
+    const auto key = [d](KeySym keysym, bool down) {
+        XTestFakeKeyEvent(d, XKeysymToKeycode(d, keysym), down, 0), XSync(d, False);
+    };
+    const auto answer = [&](const char* text) {
+        onModal<QInputDialog>(
+            steps, [text](QInputDialog* box) { box->setTextValue(text), box->accept(); });
+    };
+    const auto captureKey = [&](KeySym keysym) {
+        onModal<frmAspettaTastoComputer>(steps, [&, keysym](frmAspettaTastoComputer* dialog) {
+            EXPECT_TRUE(QTest::qWaitForWindowActive(dialog));
+            key(keysym, true), key(keysym, false);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->waitingForKey; }));
+            QTest::mouseClick(dialog->cmdConferma, Qt::LeftButton);
+        });
+    };
+    frmAssegnazioni editor(state, *x11, nullptr);
+    const auto addAction = [&](const char* description, KeySym keysym, QPoint at) {
+        answer(description);
+        captureKey(keysym);
+        onModal<QMessageBox>(steps, [](QMessageBox* box) { box->accept(); });
+        steps.push_back({[&] { return !editor.pointCaptured; },
+                         [&, at] {
+                             XTestFakeMotionEvent(d, -1, at.x(), at.y(), 0), XSync(d, False);
+                             QTest::qWait(150); // a few polls: no point without the button
+                             EXPECT_FALSE(editor.pointCaptured);
+                             XTestFakeButtonEvent(d, 1, True, 0), XSync(d, False);
+                         }});
+        QTest::mouseClick(editor.cmdNuovoTasto, Qt::LeftButton);
+        XTestFakeButtonEvent(d, 1, False, 0), XSync(d, False);
+    };
+
+    editor.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
+    answer("Live");
+    QTest::mouseClick(editor.cmdNuovo, Qt::LeftButton);
+    addAction("Intro", XK_a, QPoint(550, 350));
+    addAction("Verse", XK_F1, QPoint(800, 620));
+    QTest::mouseClick(editor.cmdTuttiVa, Qt::LeftButton);
+    captureKey(XK_Shift_L);
+    QTest::mouseClick(editor.cmdNext, Qt::LeftButton);
+    captureKey(XK_p);
+    QTest::mouseClick(editor.cmdAssegnaPrev, Qt::LeftButton);
+    QTest::mouseClick(editor.cmdExit, Qt::LeftButton);
+    EXPECT_TRUE(steps.empty());
+
+    loadGroupFile(state); // what a fresh load of the saved file gives
+    loadNextPrevTriggers(state);
+    buildSequenceTable(state);
+    DispatchView view;
+    const auto tickWithKey = [&](KeySym keysym) {
+        key(keysym, true);
+        dispatchTick(state, *x11, view);
+        key(keysym, false);
+        const auto at = x11->cursorPos().value_or(ScreenPoint{-1, -1});
+        return QPoint(at.x, at.y);
+    };
+    dispatchTick(state, *x11, view); // stopped: the poll only settles the key state
+    state.currentStep = 0;
+    state.isRunning = true;
+    EXPECT_EQ(tickWithKey(XK_Shift_L), QPoint(550, 350)); // next: step 1
+    EXPECT_EQ(tickWithKey(XK_Shift_R), QPoint(800, 620)); // next (either Shift): step 2
+    EXPECT_EQ(tickWithKey(XK_p), QPoint(550, 350));       // prev: step 1
+    EXPECT_EQ(tickWithKey(XK_F1), QPoint(800, 620));      // an action's own key
+}
+
+} // namespace
+} // namespace quindel::test
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
