@@ -5,7 +5,7 @@
 set -eu
 cd "$(dirname "$0")"
 scripts/install-packages.sh
-cmake -S . -B build -G Ninja -DQUINDEL_BUILD_TESTS=OFF -DQUINDEL_BUILD_BENCH=OFF
+cmake -S . -B build -G Ninja -DQUINDEL_SANITIZE=OFF
 cmake --build build --target quindel
 cmake --install build --prefix dist >/dev/null
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then

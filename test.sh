@@ -6,10 +6,10 @@
 set -eu
 cd "$(dirname "$0")"
 build=build
-flags=(-DQUINDEL_SANITIZE=OFF)
+flags=(-DQUINDEL_SANITIZE=OFF -DQUINDEL_BUILD_TESTS=ON -DQUINDEL_BUILD_BENCH=ON)
 if [ "${1:-}" = "--sanitize" ]; then
     build=build-asan
-    flags=(-DQUINDEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DQUINDEL_BUILD_BENCH=OFF)
+    flags=(-DQUINDEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DQUINDEL_BUILD_TESTS=ON -DQUINDEL_BUILD_BENCH=OFF)
     export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
     export LSAN_OPTIONS="suppressions=$PWD/tests/support/lsan.supp:print_suppressions=0"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
