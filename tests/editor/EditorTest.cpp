@@ -6,6 +6,9 @@
 #include "editor/frmAssegnazioni.h"
 #include "engine/RuntimeState.h"
 #include "engine/TriggerDispatch.h"
+#include "engine/MidiIntake.h"
+#include "midi/MIDIInput.h"
+#include "midi/PortControl.h"
 #include "midi/frmMidiSelect.h"
 #include "storage/GroupFiles.h"
 #include "storage/gestioneFileIni.h"
@@ -22,6 +25,8 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <RtMidi.h>
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -342,89 +347,150 @@ template <typename T> void onModal(Steps& steps, std::function<void(T*)> act) {
     steps.push_back({modal, [=] { act(modal()); }});
 }
 
-// The real windows driven by X key presses and clicks; the queued steps run in order from the
-// loops of the modal windows, each once ready. Then the saved group drives the clicks.
-TEST_F(EditorTest, SessionWithRealInputSavesAGroupThatDrivesTheClicks) {
-    const std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(nullptr), XCloseDisplay);
-    const std::unique_ptr<Platform> x11 = createPlatform();
-    ASSERT_TRUE(display && x11->available()) << x11->errorText();
+// The real windows driven by real input: X key presses and clicks, or MIDI through JACK. The
+// queued steps run in order from the loops of the modal windows, each once ready; then the
+// saved group drives the clicks.
+class RealSession : public EditorTest {
+  protected:
+    void SetUp() override {
+        EditorTest::SetUp();
+        ASSERT_TRUE(display && x11->available()) << x11->errorText();
+        driver.callOnTimeout([this] {
+            if (!steps.empty() && steps.front().first()) {
+                const auto act = steps.front().second;
+                steps.pop_front(), idle = 0;
+                act();
+            } else if (!steps.empty() && ++idle % 250 == 0)
+                QApplication::closeAllWindows(); // a step never ready fails, not hangs
+        });
+        driver.start(20);
+    }
+    void key(KeySym keysym, bool down) {
+        XTestFakeKeyEvent(d, XKeysymToKeycode(d, keysym), down, 0), XSync(d, False);
+    }
+    void answer(const char* text) {
+        onModal<QInputDialog>(
+            steps, [text](QInputDialog* box) { box->setTextValue(text), box->accept(); });
+    }
+    // Builds the group "Live": two actions with their points, both in the sequence, then the
+    // next and prev triggers; capture(i) queues the trigger capture of the i-th of these four.
+    void editGroup(frmAssegnazioni& editor, const std::function<void(int)>& capture) {
+        editor.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
+        answer("Live");
+        QTest::mouseClick(editor.cmdNuovo, Qt::LeftButton);
+        for (int i = 0; i < 2; ++i) {
+            answer(i == 0 ? "Intro" : "Verse");
+            capture(i);
+            onModal<QMessageBox>(steps, [](QMessageBox* box) { box->accept(); });
+            steps.push_back({[&] { return !editor.pointCaptured; },
+                             [&, i] {
+                                 const QPoint at = points[i];
+                                 XTestFakeMotionEvent(d, -1, at.x(), at.y(), 0), XSync(d, False);
+                                 QTest::qWait(150); // a few polls: no point without the button
+                                 EXPECT_FALSE(editor.pointCaptured);
+                                 XTestFakeButtonEvent(d, 1, True, 0), XSync(d, False);
+                             }});
+            QTest::mouseClick(editor.cmdNuovoTasto, Qt::LeftButton);
+            XTestFakeButtonEvent(d, 1, False, 0), XSync(d, False);
+        }
+        QTest::mouseClick(editor.cmdTuttiVa, Qt::LeftButton);
+        capture(2);
+        QTest::mouseClick(editor.cmdNext, Qt::LeftButton);
+        capture(3);
+        QTest::mouseClick(editor.cmdAssegnaPrev, Qt::LeftButton);
+        QTest::mouseClick(editor.cmdExit, Qt::LeftButton);
+        EXPECT_TRUE(steps.empty());
+        loadGroupFile(state); // what a fresh load of the saved file gives
+        loadNextPrevTriggers(state);
+        buildSequenceTable(state);
+        state.currentStep = 0;
+    }
+    QPoint pointer() const {
+        const auto at = x11->cursorPos().value_or(ScreenPoint{-1, -1});
+        return {at.x, at.y};
+    }
+
+    const std::unique_ptr<Display, int (*)(Display*)> display{XOpenDisplay(nullptr), XCloseDisplay};
     Display* d = display.get();
-    state.setInputDevice(kKeyboardDevice);
+    const std::unique_ptr<Platform> x11 = createPlatform();
+    const std::vector<QPoint> points{{550, 350}, {800, 620}};
     Steps steps;
     int idle = 0;
     QTimer driver;
-    driver.callOnTimeout([&] {
-        if (!steps.empty() && steps.front().first()) {
-            const auto act = steps.front().second;
-            steps.pop_front(), idle = 0;
-            act();
-        } else if (!steps.empty() && ++idle % 250 == 0)
-            QApplication::closeAllWindows(); // a step never ready fails, not hangs
-    });
-    driver.start(20);
-    const auto key = [d](KeySym keysym, bool down) {
-        XTestFakeKeyEvent(d, XKeysymToKeycode(d, keysym), down, 0), XSync(d, False);
-    };
-    const auto answer = [&](const char* text) {
-        onModal<QInputDialog>(
-            steps, [text](QInputDialog* box) { box->setTextValue(text), box->accept(); });
-    };
-    const auto captureKey = [&](KeySym keysym) {
-        onModal<frmAspettaTastoComputer>(steps, [&, keysym](frmAspettaTastoComputer* dialog) {
-            EXPECT_TRUE(QTest::qWaitForWindowActive(dialog));
-            key(keysym, true), key(keysym, false);
-            EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->waitingForKey; }));
-            QTest::mouseClick(dialog->cmdConferma, Qt::LeftButton);
-        });
-    };
-    frmAssegnazioni editor(state, *x11, nullptr);
-    const auto addAction = [&](const char* description, KeySym keysym, QPoint at) {
-        answer(description);
-        captureKey(keysym);
-        onModal<QMessageBox>(steps, [](QMessageBox* box) { box->accept(); });
-        steps.push_back({[&] { return !editor.pointCaptured; },
-                         [&, at] {
-                             XTestFakeMotionEvent(d, -1, at.x(), at.y(), 0), XSync(d, False);
-                             QTest::qWait(150); // a few polls: no point without the button
-                             EXPECT_FALSE(editor.pointCaptured);
-                             XTestFakeButtonEvent(d, 1, True, 0), XSync(d, False);
-                         }});
-        QTest::mouseClick(editor.cmdNuovoTasto, Qt::LeftButton);
-        XTestFakeButtonEvent(d, 1, False, 0), XSync(d, False);
-    };
-
-    editor.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
-    answer("Live");
-    QTest::mouseClick(editor.cmdNuovo, Qt::LeftButton);
-    addAction("Intro", XK_a, QPoint(550, 350));
-    addAction("Verse", XK_F1, QPoint(800, 620));
-    QTest::mouseClick(editor.cmdTuttiVa, Qt::LeftButton);
-    captureKey(XK_Shift_L);
-    QTest::mouseClick(editor.cmdNext, Qt::LeftButton);
-    captureKey(XK_p);
-    QTest::mouseClick(editor.cmdAssegnaPrev, Qt::LeftButton);
-    QTest::mouseClick(editor.cmdExit, Qt::LeftButton);
-    EXPECT_TRUE(steps.empty());
-
-    loadGroupFile(state); // what a fresh load of the saved file gives
-    loadNextPrevTriggers(state);
-    buildSequenceTable(state);
     DispatchView view;
+};
+
+TEST_F(RealSession, KeyboardEditedGroupDrivesTheClicks) {
+    state.setInputDevice(kKeyboardDevice);
+    const KeySym keys[] = {XK_a, XK_F1, XK_Shift_L, XK_p};
+    frmAssegnazioni editor(state, *x11, nullptr);
+    editGroup(editor, [&](int i) {
+        onModal<frmAspettaTastoComputer>(steps, [this, k = keys[i]](frmAspettaTastoComputer* w) {
+            EXPECT_TRUE(QTest::qWaitForWindowActive(w));
+            key(k, true), key(k, false);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !w->waitingForKey; }));
+            QTest::mouseClick(w->cmdConferma, Qt::LeftButton);
+        });
+    });
     const auto tickWithKey = [&](KeySym keysym) {
         key(keysym, true);
         dispatchTick(state, *x11, view);
         key(keysym, false);
-        const auto at = x11->cursorPos().value_or(ScreenPoint{-1, -1});
-        return QPoint(at.x, at.y);
+        return pointer();
     };
     dispatchTick(state, *x11, view); // stopped: the poll only settles the key state
-    state.currentStep = 0;
     state.isRunning = true;
-    EXPECT_EQ(tickWithKey(XK_Shift_L), QPoint(550, 350)); // next: step 1
-    EXPECT_EQ(tickWithKey(XK_Shift_R), QPoint(800, 620)); // next (either Shift): step 2
-    EXPECT_EQ(tickWithKey(XK_p), QPoint(550, 350));       // prev: step 1
-    EXPECT_EQ(tickWithKey(XK_F1), QPoint(800, 620));      // an action's own key
+    EXPECT_EQ(tickWithKey(XK_Shift_L), points[0]); // next: step 1
+    EXPECT_EQ(tickWithKey(XK_Shift_R), points[1]); // next (either Shift): step 2
+    EXPECT_EQ(tickWithKey(XK_p), points[0]);       // prev: step 1
+    EXPECT_EQ(tickWithKey(XK_F1), points[1]);      // an action's own key
+}
+
+TEST_F(RealSession, MidiEditedGroupDrivesTheClicks) {
+    RtMidiOut out(RtMidi::UNIX_JACK, "editor-test"); // throws, failing the test, without JACK
+    out.openVirtualPort("pads");
+    MIDIInput probe;
+    for (int16_t i = 0; i < probe.deviceCount(); ++i)
+        if (probe.deviceIndex(i), probe.deviceName().find("pads") != std::string::npos)
+            state.setInputDevice(static_cast<int16_t>(i + 1));
+    ASSERT_EQ(state.inputMode, kMidiMode);
+    const auto send = [&](unsigned char status, unsigned char data1) {
+        const std::vector<unsigned char> message{status, data1, 100};
+        out.sendMessage(&message);
+    };
+    // Notes 60 and 62 on channel 1 are the actions, controllers 64 and 65 next and prev.
+    const std::pair<unsigned char, unsigned char> commands[] = {
+        {0x90, 60}, {0x90, 62}, {0xB0, 64}, {0xB0, 65}};
+    frmAssegnazioni editor(state, *x11, [] { return std::make_unique<MIDIInput>(); });
+    editGroup(editor, [&](int i) {
+        onModal<frmAspettaTastoMIDI>(steps, [&, c = commands[i]](frmAspettaTastoMIDI* w) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return w->MIDIInput1->openState() != 0; }));
+            send(c.first, c.second);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return w->cmdConferma->isVisible(); }));
+            QTest::mouseClick(w->cmdConferma, Qt::LeftButton);
+        });
+    });
+    EXPECT_EQ(state.nextTriggerCode, "40B0");
+    EXPECT_EQ(state.prevTriggerCode, "41B0");
+
+    MIDIInput input; // the main window's control while started
+    input.messagesArrived = [&] {
+        drainMidiInput(state, input, [] { QApplication::processEvents(); });
+    };
+    openMidiInput(state, input);
+    state.isRunning = true;
+    const auto tickWith = [&](unsigned char status, unsigned char data1) {
+        send(status, data1);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !state.lastMidiCommand.empty(); }));
+        dispatchTick(state, *x11, view);
+        return pointer();
+    };
+    EXPECT_EQ(tickWith(0xB0, 64), points[0]); // next: step 1
+    EXPECT_EQ(tickWith(0xB0, 64), points[1]); // next: step 2
+    EXPECT_EQ(tickWith(0xB0, 65), points[0]); // prev: step 1
+    EXPECT_EQ(tickWith(0x90, 62), points[1]); // an action's own note
+    closeMidiInput(input);
 }
 
 } // namespace
