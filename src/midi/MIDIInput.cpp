@@ -8,6 +8,8 @@
 #include <jack/jack.h>
 
 #include <algorithm>
+#include <chrono>
+#include <pthread.h>
 #include <limits>
 #include <unistd.h>
 
@@ -16,12 +18,29 @@ namespace quindel {
 namespace {
 
 constexpr int kWatchIntervalMs = 500;
+// How long the clients of a gone JACK server are kept before they are closed. Right after the
+// loss libjack's own threads of those clients are still reporting it (in code that must not be
+// interrupted); closing a client cancels its threads, so it waits until they are done.
+constexpr auto kSettleTime = std::chrono::milliseconds(1000);
 const char* const kClientName = "Quindel";
 const char* const kPortName = "Quindel input";
 const char* const kWatchClientName = "Quindel watch";
 const char* const kAlsaSequencer = "/dev/snd/seq";
 
 void silentJackMessage(const char*) {}
+
+// libjack stops its client threads with asynchronous cancellation when a client is closed,
+// also while one of them runs our callback. A cancellation taken inside our code (in a
+// destructor, or in Qt's wake-up of the UI thread) unwinds through frames that cannot be
+// unwound and ends the process. Our callbacks therefore run with cancellation held off; one
+// that came meanwhile is taken when it is allowed again, as the callback returns, in this
+// frame that has nothing to clean up.
+template <typename Work> void withoutCancellation(const Work& work) {
+    int previous = PTHREAD_CANCEL_ENABLE;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
+    work();
+    pthread_setcancelstate(previous, nullptr);
+}
 
 bool apiCompiled(RtMidi::Api api) {
     std::vector<RtMidi::Api> apis;
@@ -83,6 +102,10 @@ class JackWatch {
     JackWatch& operator=(const JackWatch&) = delete;
 
     bool serverGone() const { return gone_.load(); }
+    // Gone long enough for libjack's threads of this client to have finished with the loss.
+    bool settled() const {
+        return serverGone() && std::chrono::steady_clock::now() - goneAt_.load() >= kSettleTime;
+    }
 
   private:
     JackWatch(jack_client_t* client, std::function<void()> poke)
@@ -108,18 +131,22 @@ class JackWatch {
 
     // Both run on JACK's threads; poke only posts a check to the control's thread.
     static void onShutdown(void* self) {
-        auto* watch = static_cast<JackWatch*>(self);
-        watch->gone_.store(true);
-        watch->poke_();
+        withoutCancellation([self] {
+            auto* watch = static_cast<JackWatch*>(self);
+            watch->goneAt_.store(std::chrono::steady_clock::now());
+            watch->gone_.store(true);
+            watch->poke_();
+        });
     }
     static void onPortRegistration(jack_port_id_t, int registered, void* self) {
         if (!registered)
-            static_cast<JackWatch*>(self)->poke_();
+            withoutCancellation([self] { static_cast<JackWatch*>(self)->poke_(); });
     }
 
     jack_client_t* client_;
     std::function<void()> poke_;
     std::atomic<bool> gone_{false};
+    std::atomic<std::chrono::steady_clock::time_point> goneAt_{};
 };
 
 struct MIDIInput::Backend {
@@ -128,6 +155,7 @@ struct MIDIInput::Backend {
     std::unique_ptr<RtMidiIn> input;
 
     bool gone() const { return watch && watch->serverGone(); }
+    bool droppable() const { return watch && watch->settled(); }
     ~Backend() {
         // The RtMidi client goes first, so no message callback runs once the watch is closed.
         input.reset();
@@ -138,7 +166,8 @@ struct MIDIInput::Backend {
 // RtMidi's error callback carries RtMidi types that the header does not know.
 struct MIDIInputErrors {
     static void onError(RtMidiError::Type type, const std::string& text, void* self) {
-        static_cast<MIDIInput*>(self)->onRtMidiError(static_cast<int>(type), text);
+        withoutCancellation(
+            [&] { static_cast<MIDIInput*>(self)->onRtMidiError(static_cast<int>(type), text); });
     }
 };
 
@@ -163,11 +192,15 @@ void MIDIInput::dropGoneBackends() {
     if (open_ && openBackend_->gone())
         loseDevice();
     const auto dead = std::remove_if(backends_.begin(), backends_.end(),
-                                     [](const auto& backend) { return backend->gone(); });
+                                     [](const auto& backend) { return backend->droppable(); });
     if (dead != backends_.end()) {
         backends_.erase(dead, backends_.end());
         devices_.clear();
     }
+    // The watch timer comes back for the clients still waiting to be closed.
+    if (std::any_of(backends_.begin(), backends_.end(),
+                    [](const auto& backend) { return backend->gone(); }))
+        watchTimer_->start();
 }
 
 void MIDIInput::updateBackends() {
@@ -217,6 +250,8 @@ void MIDIInput::refreshDevices() {
     updateBackends();
     devices_.clear();
     for (std::size_t b = 0; b < backends_.size(); ++b) {
+        if (backends_[b]->gone())
+            continue; // waiting to be closed: it has no devices
         try {
             const unsigned count = backends_[b]->input->getPortCount();
             for (unsigned port = 0; port < count; ++port)
@@ -357,13 +392,15 @@ int16_t MIDIInput::openState() {
 void MIDIInput::checkDevice() {
     if (std::any_of(backends_.begin(), backends_.end(),
                     [](const auto& backend) { return backend->gone(); })) {
-        // Drops the clients of a gone JACK server at once (see JackWatch); looking for a new
-        // server waits for the next enumeration.
+        // Closes the port at once and the clients of a gone JACK server once they have
+        // settled (see JackWatch); looking for a new server waits for the next enumeration.
         dropGoneBackends();
         return;
     }
-    if (!open_)
+    if (!open_) {
+        watchTimer_->stop(); // nothing left to watch
         return;
+    }
     const auto backend = static_cast<std::size_t>(
         std::find_if(backends_.begin(), backends_.end(),
                      [this](const auto& b) { return b.get() == openBackend_; }) -
@@ -393,7 +430,7 @@ void MIDIInput::notifyEnabled(bool enabled) {
 
 void MIDIInput::onMidiMessage(double, std::vector<unsigned char>* bytes, void* self) {
     if (bytes)
-        static_cast<MIDIInput*>(self)->enqueue(*bytes);
+        withoutCancellation([&] { static_cast<MIDIInput*>(self)->enqueue(*bytes); });
 }
 
 void MIDIInput::enqueue(const std::vector<unsigned char>& bytes) {

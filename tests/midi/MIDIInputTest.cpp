@@ -126,7 +126,10 @@ TEST(MIDIInputServerLoss, StoppedJackServerClosesThePortsOfBothControlsAndReport
     ASSERT_TRUE(runEventsUntil([&] { return !midi.errors.empty() && !dialogErrors.empty(); }));
     EXPECT_THAT(midi.errors[0], HasSubstr("3 The MIDI input device \"Quindel sender:doomed\""));
     EXPECT_THAT(dialogErrors[0], HasSubstr("3 La periferica MIDI d'ingresso"));
-    // The sender's client is the test's own; it goes before anything opens a new JACK client.
+    // The sender's client is the test's own; it goes before anything opens a new JACK client,
+    // once libjack's threads have finished with the loss (closing cancels them).
+    QDeadlineTimer settled(1200);
+    runEventsUntil([&] { return settled.hasExpired(); });
     midi.out.reset();
     for (MIDIInput* control : {&midi.input, &dialog}) {
         EXPECT_EQ(control->openState(), 0);
