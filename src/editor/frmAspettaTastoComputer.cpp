@@ -203,14 +203,15 @@ bool frmAspettaTastoComputer::event(QEvent* event) {
     // instead of moving the focus or closing the dialog.
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
-        int code = foldSidedModifier(platform_.virtualKeyFromNative(key->nativeVirtualKey()));
-        if (code == 0)
-            code = virtualKeyFromQtKey(key->key(), key->modifiers() & Qt::KeypadModifier);
-        if (code != 0) {
-            keyDown(code);
-        } else if (!key->text().isEmpty() && key->text().front().unicode() < 256) {
-            keyPress(key->text().front().unicode());
-        }
+        // A key of the keyboard is named by its scan code, so the code taken is the one the
+        // key poll fires on for that key on the current layout, whatever Shift or the typed
+        // character. Only events without one (made up by the program) go by the Qt key.
+        const quint32 scanCode = key->nativeScanCode();
+        const int code =
+            scanCode != 0 && platform_.available()
+                ? foldSidedModifier(platform_.virtualKeyFromNative(scanCode))
+                : virtualKeyFromQtKey(key->key(), key->modifiers() & Qt::KeypadModifier);
+        keyDown(code);
         return true;
     }
     if (event->type() == QEvent::ShortcutOverride) {
@@ -223,13 +224,9 @@ bool frmAspettaTastoComputer::event(QEvent* event) {
 void frmAspettaTastoComputer::keyDown(int keyCode) {
     cmdRipeti->setText(QString::fromStdString(state_.texts.repeatCaption));
     cmdConferma->setText(QString::fromStdString(state_.texts.confirmCaption));
-    if (waitingForKey)
+    // A key without a code cannot fire an action, so it is not offered as a trigger.
+    if (waitingForKey && keyCode > 0)
         takeKey(keyCode);
-}
-
-void frmAspettaTastoComputer::keyPress(int charCode) {
-    if (waitingForKey)
-        takeKey(charCode);
 }
 
 void frmAspettaTastoComputer::takeKey(int code) {

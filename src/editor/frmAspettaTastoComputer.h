@@ -13,8 +13,9 @@ namespace quindel {
 struct RuntimeState;
 class Platform;
 
-// The virtual-key code for a Qt key, for key events whose native key the platform cannot
-// translate (0 when the key has no virtual-key code). keypad marks a key of the numeric pad.
+// The virtual-key code for a Qt key, for key events that carry no scan code or when no
+// platform reads the keyboard (0 when the key has no virtual-key code). keypad marks a key of the
+// numeric pad.
 int virtualKeyFromQtKey(int qtKey, bool keypad = false);
 
 // The code a key-down reports for a key: the left- and right-hand codes of Shift, Ctrl and
@@ -36,10 +37,9 @@ class frmAspettaTastoComputer : public QDialog {
     bool waitingForKey = true;
     std::string capturedKeyText;
 
-    // The key-down handler: takes the key when one is awaited.
+    // The key-down handler: sets the button captions and takes the key when one is awaited
+    // and the key has a code (0: none).
     void keyDown(int keyCode);
-    // A character that arrived without a key-down.
-    void keyPress(int charCode);
     void cmdRipeti_Click();
     void cmdConferma_Click();
 

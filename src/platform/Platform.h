@@ -59,8 +59,9 @@ class Platform {
     // The pointer position in physical screen pixels, if it can be read.
     virtual std::optional<ScreenPoint> cursorPos() = 0;
 
-    // The virtual-key code of a key event's native key (an X keysym on X11); 0 when unknown.
-    virtual int virtualKeyFromNative(uint32_t nativeKey) const = 0;
+    // The virtual-key code of a key event's native scan code (the X keycode on X11): the code
+    // the key state above answers for that key on the current keymap; 0 when it has none.
+    virtual int virtualKeyFromNative(uint32_t scanCode) = 0;
 };
 
 // The backend for this build's platform.

@@ -35,6 +35,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <set>
 #include <fstream>
 #include <iterator>
 
@@ -63,15 +64,17 @@ class EditorTest : public ::testing::Test {
         std::ifstream file(path(name), std::ios::binary);
         return {std::istreambuf_iterator<char>(file), {}};
     }
-    // Writes a group: action n has key 64 + n, point (10n, 20n), sequence position seq[n - 1].
-    void writeGroup(const std::string& name, const Rows& actions, std::vector<int> seq) const {
+    // Writes a group: action n has key keys[n - 1] (default 64 + n), point (10n, 20n), sequence
+    // position seq[n - 1].
+    void writeGroup(const std::string& name, const Rows& actions, std::vector<int> seq,
+                    std::vector<std::size_t> keys = {}) const {
         QString text = "[main]\r\nnome=" + QString::fromStdString(name) +
                        "\r\n[tasto-next]\r\ntasto=78\r\n[tasto-prev]\r\ntasto=80\r\n";
         for (std::size_t i = 1; i <= actions.size(); ++i)
-            text +=
-                QString::asprintf("[tasto-00%zu]\r\nordine=%zu\r\ntasto=%zu\r\ntipo=1\r\n"
-                                  "xx=%zu\r\nyy=%zu\r\nsequenza=%d\r\ndescrizione=%s\r\n",
-                                  i, i, 64 + i, 10 * i, 20 * i, seq[i - 1], actions[i - 1].c_str());
+            text += QString::asprintf("[tasto-00%zu]\r\nordine=%zu\r\ntasto=%zu\r\ntipo=1\r\n"
+                                      "xx=%zu\r\nyy=%zu\r\nsequenza=%d\r\ndescrizione=%s\r\n",
+                                      i, i, keys.empty() ? 64 + i : keys[i - 1], 10 * i, 20 * i,
+                                      seq[i - 1], actions[i - 1].c_str());
         std::ofstream(path("gruppo-" + name + ".ini"), std::ios::binary) << text.toStdString();
     }
 
@@ -122,26 +125,31 @@ TEST_F(EditorTest, MidiSelectListsDevicesThenKeyboardSelectsByStoredDeviceAndSto
 }
 
 TEST_F(EditorTest, KeyCaptureTakesOneKeyAndHandsItOverOnlyOnConfirm) {
-    platform.nativeKeys = {{0xffbe, 112}, {0xffe2, 161}}; // F1, right Shift (sided)
+    platform.nativeKeys = {{67, 112}, {62, 161}}; // keycodes of F1, right Shift (sided)
     state.capturedTriggerCode = "old";
     frmAspettaTastoComputer dialog(state, platform);
     dialog.show();
+    // A key of no code is no trigger; like every key it gives the buttons their captions.
+    QKeyEvent codeless(QEvent::KeyPress, Qt::Key_Egrave, Qt::NoModifier, 34, 0xe8, 0, "è");
+    QCoreApplication::sendEvent(&dialog, &codeless);
+    EXPECT_TRUE(dialog.waitingForKey);
+    EXPECT_EQ(dialog.cmdRipeti->text() + dialog.cmdConferma->text(), "RipetiConferma");
     EXPECT_FALSE(dialog.cmdConferma->isVisible());
     QTest::keyClick(&dialog, Qt::Key_Shift);
     EXPECT_TRUE(dialog.cmdConferma->isVisible());
     QTest::keyClick(&dialog, Qt::Key_A); // a further key while one is shown changes nothing
     EXPECT_EQ(dialog.capturedKeyText, "16");
 
-    // A translated native key wins over the Qt key; Escape and Tab are triggers too.
+    // The key's scan code wins over the Qt key; Escape and Tab are triggers too.
     const std::tuple<QKeyCombination, quint32, const char*> keys[] = {
-        {Qt::Key_F2, 0xffbe, "112"},
-        {Qt::Key_Shift, 0xffe2, "16"},
+        {Qt::Key_F2, 67, "112"},
+        {Qt::Key_Shift, 62, "16"},
         {Qt::Key_Escape, 0, "27"},
         {Qt::Key_Tab, 0, "9"},
         {Qt::KeypadModifier | Qt::Key_5, 0, "101"}};
     for (const auto& [key, native, code] : keys) {
         QTest::mouseClick(dialog.cmdRipeti, Qt::LeftButton);
-        QKeyEvent event(QEvent::KeyPress, key.key(), key.keyboardModifiers(), 0, native, 0);
+        QKeyEvent event(QEvent::KeyPress, key.key(), key.keyboardModifiers(), native, 0, 0);
         QCoreApplication::sendEvent(&dialog, &event);
         EXPECT_EQ(dialog.capturedKeyText, code);
     }
@@ -445,6 +453,136 @@ TEST_F(RealSession, KeyboardEditedGroupDrivesTheClicks) {
     EXPECT_EQ(tickWithKey(XK_Shift_R), points[1]); // next (either Shift): step 2
     EXPECT_EQ(tickWithKey(XK_p), points[0]);       // prev: step 1
     EXPECT_EQ(tickWithKey(XK_F1), points[1]);      // an action's own key
+}
+
+// The typing block of the keyboard, as the layouts below list it: keycodes of TLDE, AE01-AE12,
+// AD01-AD12, AC01-AC11, BKSL, LSGT, AB01-AB10.
+std::vector<KeyCode> typingKeycodes() {
+    std::vector<KeyCode> keycodes{49};
+    for (const auto& [first, last] :
+         {std::pair{10, 21}, {24, 35}, {38, 48}, {51, 51}, {94, 94}, {52, 61}})
+        for (int k = first; k <= last; ++k)
+            keycodes.push_back(static_cast<KeyCode>(k));
+    return keycodes;
+}
+
+// A layout's keys, unshifted and shifted symbol: two characters, or two keysym names (or
+// characters) joined by a comma; and the codes Windows gives its keys other than digits and
+// letters, in the same order.
+struct Layout {
+    const char* name;
+    const char* keys;
+    std::vector<int> punctuation;
+};
+
+const Layout kLayouts[] = {
+    {"US",
+     "`~ 1! 2@ 3# 4$ 5% 6^ 7& 8* 9( 0) -_ =+ qQ wW eE rR tT yY uU iI oO pP [{ ]} aA sS dD fF gG "
+     "hH jJ kK lL ;: '\" \\| <> zZ xX cC vV bB nN mM ,< .> /?",
+     {192, 189, 187, 219, 221, 186, 222, 220, 226, 188, 190, 191}},
+    {"UK",
+     "`¬ 1! 2\" 3£ 4$ 5% 6^ 7& 8* 9( 0) -_ =+ qQ wW eE rR tT yY uU iI oO pP [{ ]} aA sS dD fF gG "
+     "hH jJ kK lL ;: '@ #~ \\| zZ xX cC vV bB nN mM ,< .> /?",
+     {223, 189, 187, 219, 221, 186, 192, 222, 220, 188, 190, 191}},
+    {"German",
+     "dead_circumflex,° 1! 2\" 3§ 4$ 5% 6& 7/ 8( 9) 0= ß? dead_acute,dead_grave qQ wW eE rR tT "
+     "zZ uU iI oO pP üÜ +* aA sS dD fF gG hH jJ kK lL öÖ äÄ #' <> yY xX cC vV bB nN mM ,; .: -_",
+     {220, 219, 221, 186, 187, 192, 222, 191, 226, 188, 190, 189}},
+    {"French",
+     "²~ &1 é2 \"3 '4 (5 -6 è7 _8 ç9 à0 )° =+ aA zZ eE rR tT yY uU iI oO pP "
+     "dead_circumflex,dead_diaeresis $£ qQ sS dD fF gG hH jJ kK lL mM ù% *µ <> wW xX cC vV bB "
+     "nN ,? ;. :/ !§",
+     {222, 219, 187, 221, 186, 192, 220, 226, 188, 190, 191, 223}},
+    {"Spanish",
+     "ºª 1! 2\" 3· 4$ 5% 6& 7/ 8( 9) 0= '? ¡¿ qQ wW eE rR tT yY uU iI oO pP "
+     "dead_grave,dead_circumflex +* aA sS dD fF gG hH jJ kK lL ñÑ dead_acute,dead_diaeresis çÇ "
+     "<> zZ xX cC vV bB nN mM ,; .: -_",
+     {220, 219, 221, 186, 187, 192, 222, 191, 226, 188, 190, 189}},
+    {"Italian", // the last: the group below is played on it
+     "\\| 1! 2\" 3£ 4$ 5% 6& 7/ 8( 9) 0= '? ì^ qQ wW eE rR tT yY uU iI oO pP èé +* aA sS dD fF "
+     "gG hH jJ kK lL òç à° ù§ <> zZ xX cC vV bB nN mM ,; .: -_",
+     {220, 219, 221, 186, 187, 192, 222, 191, 226, 188, 190, 189}},
+};
+
+// Loads each layout into the display's core keymap and captures every key of it as a user
+// would: the code taken is the one the poll fires on, each key's own and Windows' one. Then a
+// group made for the Italian layout clicks on the right keys.
+TEST_F(RealSession, KeysOfEveryLayoutAreCapturedAsPolledAndFireTheirActions) {
+    const std::vector<KeyCode> keycodes = typingKeycodes();
+    const int first = 10, count = 94 - first + 1;
+    int perKeycode = 0;
+    const auto change = [&](KeySym* syms) {
+        XChangeKeyboardMapping(d, first, perKeycode, syms, count), XSync(d, False);
+    };
+    // The keymap as it was comes back at the end, whatever happens.
+    const std::shared_ptr<KeySym> saved(XGetKeyboardMapping(d, first, count, &perKeycode),
+                                        [&](KeySym* syms) {
+                                            if (syms)
+                                                change(syms), XFree(syms);
+                                        });
+    ASSERT_TRUE(saved && perKeycode >= 2);
+    frmAspettaTastoComputer dialog(state, *x11);
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    for (const Layout& layout : kLayouts) {
+        SCOPED_TRACE(layout.name);
+        std::vector<KeySym> syms(saved.get(), saved.get() + count * perKeycode);
+        const QStringList keys = QString::fromUtf8(layout.keys).split(' ');
+        ASSERT_EQ(keys.size(), static_cast<qsizetype>(keycodes.size()));
+        for (std::size_t i = 0; i < keycodes.size(); ++i) {
+            QStringList names = keys[i].size() == 2 ? QStringList{keys[i].left(1), keys[i].right(1)}
+                                                    : keys[i].split(',');
+            KeySym* own = syms.data() + (keycodes[i] - first) * perKeycode;
+            std::fill(own, own + perKeycode, NoSymbol);
+            for (int level = 0; level < 2; ++level)
+                own[level] = names[level].size() == 1
+                                 ? names[level].front().unicode()
+                                 : XStringToKeysym(names[level].toLatin1().constData());
+        }
+        change(syms.data());
+        std::set<int> codes;
+        auto punctuation = layout.punctuation.begin();
+        for (std::size_t i = 0; i < keycodes.size(); ++i) {
+            const KeySym* own = syms.data() + (keycodes[i] - first) * perKeycode;
+            const auto digit = [](KeySym s) { return s >= XK_0 && s <= XK_9; };
+            const int expected = digit(own[0])                      ? int(own[0])
+                                 : digit(own[1])                    ? int(own[1])
+                                 : own[0] >= XK_a && own[0] <= XK_z ? int(own[0] - XK_a + 'A')
+                                 : punctuation != layout.punctuation.end() ? *punctuation++
+                                                                           : -1;
+            dialog.cmdRipeti_Click();
+            dialog.cmdRipeti->setText({});
+            XTestFakeKeyEvent(d, keycodes[i], True, 0), XSync(d, False);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog.waitingForKey; }))
+                << keys[i].toStdString();
+            const int code = std::atoi(dialog.capturedKeyText.c_str());
+            x11->beginKeyPoll();
+            EXPECT_NE(x11->asyncKeyState(code) & 0x8000, 0) << keys[i].toStdString();
+            XTestFakeKeyEvent(d, keycodes[i], False, 0), XSync(d, False);
+            EXPECT_EQ(code, expected) << keys[i].toStdString();
+            EXPECT_TRUE(codes.insert(code).second) << "code twice: " << code;
+            EXPECT_EQ(dialog.cmdRipeti->text(), "Ripeti");
+        }
+        EXPECT_EQ(punctuation, layout.punctuation.end());
+    }
+    dialog.close();
+
+    // Keys 6, ì, è, ò, à, ù and < of the Italian layout, each with its action.
+    const std::vector<std::size_t> codes{54, 221, 186, 192, 222, 191, 226};
+    const KeyCode keys[] = {15, 21, 34, 47, 48, 51, 94};
+    writeGroup("Tasti", Rows(codes.size(), "x"), std::vector<int>(codes.size(), 0), codes);
+    state.groupFile = "gruppo-Tasti.ini";
+    loadGroupFile(state);
+    state.setInputDevice(kKeyboardDevice);
+    dispatchTick(state, *x11, view); // stopped: the poll only settles the key state
+    state.isRunning = true;
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        XTestFakeKeyEvent(d, keys[i], True, 0), XSync(d, False);
+        dispatchTick(state, *x11, view);
+        XTestFakeKeyEvent(d, keys[i], False, 0), XSync(d, False);
+        EXPECT_EQ(pointer(), QPoint(10 * int(i + 1), 20 * int(i + 1))) << codes[i];
+    }
 }
 
 TEST_F(RealSession, MidiEditedGroupDrivesTheClicks) {

@@ -51,6 +51,60 @@ TEST(KeyTable, RoundTripsAliasesAndUnknownKeys) {
         EXPECT_EQ(keysymFromVirtualKey(code), static_cast<uint32_t>(keysym)) << code;
 }
 
+// Keymaps that no known layout describes: each key gets a code of its own or none.
+TEST(KeyTable, KeymapCodesAreUniqueForKeysOfAnyLayout) {
+    struct Case {
+        const char* what;
+        std::vector<KeymapKey> keys;
+        std::vector<int> codes;
+        std::vector<std::array<int, 3>> collisions; // key, earlier key, code
+    };
+    const Case cases[] = {
+        {"the same letter twice: the later key gets none",
+         {{"AC01", XK_a, XK_A}, {"LSGT", XK_a, XK_A}, {"AC02", XK_s, 0}},
+         {65, 0, 83},
+         {{1, 0, 65}}},
+        {"both Enter keys and both Alt keys share, as on Windows",
+         {{"RTRN", XK_Return, 0},
+          {"KPEN", XK_KP_Enter, 0},
+          {"", 0, XK_Alt_L},
+          {"LALT", XK_Alt_L, XK_Meta_L}},
+         {13, 13, 164, 164},
+         {}},
+        {"dead accents are the accents; a known symbol elsewhere keeps its code",
+         {{"AE12", XK_dead_acute, XK_dead_grave},
+          {"AC11", XK_dead_acute, XK_dead_diaeresis},
+          {"AD01", XK_bracketleft, XK_braceleft}},
+         {221, 222, 219},
+         {}},
+        {"unknown symbols take their US position; a guess from one symbol yields to it",
+         {{"AB09", XK_Cyrillic_yu, XK_Cyrillic_YU},
+          {"AB10", XK_period, XK_comma},
+          {"AE11", XK_apostrophe, XK_section},
+          {"AC11", XK_apostrophe, XK_section},
+          {"FK13", XK_Cyrillic_e, 0}},
+         {190, 191, 219, 222, 0},
+         {}},
+        {"a position code that a symbol key has goes to nobody",
+         {{"AC10", XK_Cyrillic_zhe, 0},
+          {"AE01", XK_semicolon, XK_colon},
+          {"TLDE", XK_grave, XK_asciitilde},
+          {"AB01", XK_dead_belowdot, 0}},
+         {0, 186, 192, 90},
+         {{0, 1, 186}}},
+    };
+    for (const Case& c : cases) {
+        const KeymapCodes found = keymapVirtualKeys(c.keys);
+        EXPECT_EQ(found.virtualKeys, c.codes) << c.what;
+        std::vector<std::array<int, 3>> collisions;
+        for (const KeyCollision& k : found.collisions)
+            collisions.push_back({int(k.key), int(k.earlier), k.virtualKey});
+        EXPECT_EQ(collisions, c.collisions) << c.what;
+    }
+    EXPECT_EQ(positionOfKeycode(94), "LSGT");
+    EXPECT_EQ(positionOfKeycode(36), "");
+}
+
 // Pixel -> absolute (engine) -> pixel (backend) is exact for every pixel of many screen sizes.
 TEST(PixelMapping, EveryPixelComesBackExactly) {
     test::FakePlatform platform;
@@ -81,9 +135,8 @@ TEST(X11PlatformWithoutDisplay, IsReportedAndHarmless) {
         for (int key : {1, 2, 16, 65, 256, -1})
             EXPECT_EQ(platform.asyncKeyState(key), 0) << key;
         EXPECT_FALSE(platform.cursorPos().has_value());
-        const int native[][2] = {{XK_a, 65}, {XK_Shift_R, 16}, {XK_ISO_Level3_Shift, 18}, {0, 0}};
-        for (const auto& [keysym, code] : native)
-            EXPECT_EQ(platform.virtualKeyFromNative(static_cast<uint32_t>(keysym)), code);
+        for (uint32_t keycode : {38u, 50u, 0u, 256u}) // no keymap: no key has a code
+            EXPECT_EQ(platform.virtualKeyFromNative(keycode), 0) << keycode;
     }
     setenv("DISPLAY", display.c_str(), 1);
 }

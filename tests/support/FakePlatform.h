@@ -50,7 +50,7 @@ class FakePlatform : public Platform {
         return state;
     }
     std::optional<ScreenPoint> cursorPos() override { return pointer; }
-    int virtualKeyFromNative(uint32_t nativeKey) const override {
+    int virtualKeyFromNative(uint32_t nativeKey) override {
         auto it = nativeKeys.find(nativeKey);
         return it == nativeKeys.end() ? 0 : it->second;
     }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <unordered_map>
+#include <utility>
 
 namespace quindel {
 
@@ -227,6 +228,114 @@ constexpr std::array kAliases = std::to_array<KeyTableEntry>({
     {0x1008ff31, 179}, // XF86AudioPause
 });
 
+// The keys of the typing block: XKB name, keycode in the evdev numbering (also that of the
+// older XFree86 one for these keys) and the code Windows gives the key on a US layout.
+struct KeyPosition {
+    std::string_view name;
+    int keycode;
+    int usVirtualKey;
+};
+
+constexpr std::array kPositions = std::to_array<KeyPosition>({
+    {"TLDE", 49, 192}, {"AE01", 10, '1'}, {"AE02", 11, '2'}, {"AE03", 12, '3'}, {"AE04", 13, '4'},
+    {"AE05", 14, '5'}, {"AE06", 15, '6'}, {"AE07", 16, '7'}, {"AE08", 17, '8'}, {"AE09", 18, '9'},
+    {"AE10", 19, '0'}, {"AE11", 20, 189}, {"AE12", 21, 187}, {"AD01", 24, 'Q'}, {"AD02", 25, 'W'},
+    {"AD03", 26, 'E'}, {"AD04", 27, 'R'}, {"AD05", 28, 'T'}, {"AD06", 29, 'Y'}, {"AD07", 30, 'U'},
+    {"AD08", 31, 'I'}, {"AD09", 32, 'O'}, {"AD10", 33, 'P'}, {"AD11", 34, 219}, {"AD12", 35, 221},
+    {"AC01", 38, 'A'}, {"AC02", 39, 'S'}, {"AC03", 40, 'D'}, {"AC04", 41, 'F'}, {"AC05", 42, 'G'},
+    {"AC06", 43, 'H'}, {"AC07", 44, 'J'}, {"AC08", 45, 'K'}, {"AC09", 46, 'L'}, {"AC10", 47, 186},
+    {"AC11", 48, 222}, {"BKSL", 51, 220}, {"LSGT", 94, 226}, {"AB01", 52, 'Z'}, {"AB02", 53, 'X'},
+    {"AB03", 54, 'C'}, {"AB04", 55, 'V'}, {"AB05", 56, 'B'}, {"AB06", 57, 'N'}, {"AB07", 58, 'M'},
+    {"AB08", 59, 188}, {"AB09", 60, 190}, {"AB10", 61, 191},
+});
+
+// Punctuation and accented keys of each known layout, each only once where layouts agree:
+// position, unshifted and shifted symbol (Latin-1 keysyms, which equal their characters;
+// shifted 0 takes any), and the Windows code.
+struct SymbolKey {
+    std::string_view position;
+    uint32_t unshifted;
+    uint32_t shifted;
+    int virtualKey;
+};
+
+constexpr std::array kSymbolKeys = std::to_array<SymbolKey>({
+    // US
+    {"TLDE", '`', '~', 192},
+    {"AE11", '-', '_', 189},
+    {"AE12", '=', '+', 187},
+    {"AD11", '[', '{', 219},
+    {"AD12", ']', '}', 221},
+    {"BKSL", '\\', '|', 220},
+    {"AC10", ';', ':', 186},
+    {"AC11", '\'', '"', 222},
+    {"AB08", ',', '<', 188},
+    {"AB09", '.', '>', 190},
+    {"AB10", '/', '?', 191},
+    // UK: the other keys as on US, \ | (on the key left of Z) too.
+    {"TLDE", '`', 0xac, 223}, // ` ¬
+    {"AC11", '\'', '@', 192},
+    {"BKSL", '#', '~', 222},
+    // German
+    {"TLDE", '^', 0xb0, 220},  // ^ °
+    {"AE11", 0xdf, '?', 219},  // ß ?
+    {"AE12", 0xb4, '`', 221},  // ´ `
+    {"AD11", 0xfc, 0xdc, 186}, // ü Ü
+    {"AD12", '+', '*', 187},
+    {"AC10", 0xf6, 0xd6, 192}, // ö Ö
+    {"AC11", 0xe4, 0xc4, 222}, // ä Ä
+    {"BKSL", '#', '\'', 191},
+    {"LSGT", '<', '>', 226},
+    {"AB08", ',', ';', 188},
+    {"AB09", '.', ':', 190},
+    {"AB10", '-', '_', 189},
+    // French: the others (= +, < >) as above.
+    {"TLDE", 0xb2, 0, 222},   // ²
+    {"AE11", ')', 0xb0, 219}, // ) °
+    {"AD11", '^', 0xa8, 221}, // ^ ¨
+    {"AD12", '$', 0xa3, 186}, // $ £
+    {"AC11", 0xf9, '%', 192}, // ù %
+    {"BKSL", '*', 0xb5, 220}, // * µ
+    {"AB07", ',', '?', 188},
+    {"AB08", ';', '.', 190},
+    {"AB09", ':', '/', 191},
+    {"AB10", '!', 0xa7, 223}, // ! §
+    // Spanish: the others (+ *, < >, , ;, . :, - _) as on German.
+    {"TLDE", 0xba, 0xaa, 220}, // º ª
+    {"AE11", '\'', '?', 219},
+    {"AE12", 0xa1, 0xbf, 221}, // ¡ ¿
+    {"AD11", '`', '^', 186},
+    {"AC10", 0xf1, 0xd1, 192}, // ñ Ñ
+    {"AC11", 0xb4, 0xa8, 222}, // ´ ¨
+    {"BKSL", 0xe7, 0xc7, 191}, // ç Ç
+    // Italian: the others (\ | 220, ' ? 219, + * 187, < > 226, , ; 188, . : 190, - _ 189) as
+    // above.
+    {"AE12", 0xec, '^', 221},  // ì ^
+    {"AD11", 0xe8, 0xe9, 186}, // è é
+    {"AC10", 0xf2, 0xe7, 192}, // ò ç
+    {"AC11", 0xe0, 0xb0, 222}, // à °
+    {"BKSL", 0xf9, 0xa7, 191}, // ù §
+});
+
+// A dead key stands for the accent it puts on the next letter; layouts differ only in whether
+// their accent keys are dead.
+uint32_t spacingKeysym(uint32_t keysym) {
+    constexpr std::pair<uint32_t, uint32_t> dead[] = {
+        {0xfe50, '`'},  {0xfe51, 0xb4}, {0xfe52, '^'},  {0xfe53, '~'},
+        {0xfe57, 0xa8}, {0xfe58, 0xb0}, {0xfe5b, 0xb8},
+    };
+    for (const auto& [deadKey, spacing] : dead)
+        if (keysym == deadKey)
+            return spacing;
+    return keysym;
+}
+
+// Codes that follow the layout: digits, letters and the punctuation (OEM) codes.
+bool isTypingCode(int virtualKey) {
+    return (virtualKey >= '0' && virtualKey <= '9') || (virtualKey >= 'A' && virtualKey <= 'Z') ||
+           (virtualKey >= 186 && virtualKey <= 192) || (virtualKey >= 219 && virtualKey <= 226);
+}
+
 struct Maps {
     std::unordered_map<uint32_t, int> toVirtualKey;
     std::array<uint32_t, 256> toKeysym{};
@@ -275,6 +384,104 @@ int genericVirtualKey(int sidedVirtualKey) {
     if (sidedVirtualKey < 160 || sidedVirtualKey > 165)
         return 0;
     return 16 + (sidedVirtualKey - 160) / 2;
+}
+
+std::string_view positionOfKeycode(int keycode) {
+    for (const KeyPosition& p : kPositions)
+        if (p.keycode == keycode)
+            return p.name;
+    return {};
+}
+
+KeymapCodes keymapVirtualKeys(std::span<const KeymapKey> keys) {
+    // How a key's code was found. Keys known by their symbols choose first, then keys known by
+    // their position alone; a key whose unshifted symbol alone matched a layout comes last and
+    // takes its position's code if its guess is taken.
+    enum class Basis { Fixed, Symbols, Position, Guess };
+    struct Found {
+        int virtualKey = 0;
+        Basis basis = Basis::Fixed;
+        int usVirtualKey = 0;
+    };
+    std::vector<Found> found(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const KeymapKey& key = keys[i];
+        Found& f = found[i];
+        for (const KeyPosition& p : kPositions)
+            if (p.name == key.position)
+                f.usVirtualKey = p.usVirtualKey;
+        const int fixed = virtualKeyFromKeysym(key.unshifted != 0 ? key.unshifted : key.shifted);
+        if (fixed != 0 && !isTypingCode(fixed)) {
+            f.virtualKey = fixed;
+            continue;
+        }
+        if (key.unshifted == 0 && key.shifted == 0)
+            continue;
+        const uint32_t unshifted = spacingKeysym(key.unshifted);
+        const uint32_t shifted = spacingKeysym(key.shifted);
+        f.basis = Basis::Symbols;
+        if (unshifted >= '0' && unshifted <= '9')
+            f.virtualKey = static_cast<int>(unshifted);
+        else if (shifted >= '0' && shifted <= '9') // the French number row
+            f.virtualKey = static_cast<int>(shifted);
+        else if (unshifted >= 'a' && unshifted <= 'z')
+            f.virtualKey = static_cast<int>(unshifted - 'a' + 'A');
+        else if (unshifted >= 'A' && unshifted <= 'Z')
+            f.virtualKey = static_cast<int>(unshifted);
+        if (f.virtualKey != 0)
+            continue;
+        // The layouts' keys with both symbols, else with the unshifted one (only for a key of
+        // the typing block: the keypad's parentheses are no punctuation keys); of several
+        // that disagree, the one at this key's position, else the first.
+        for (bool both : {true, false}) {
+            if (!both && f.usVirtualKey == 0)
+                break;
+            const SymbolKey* chosen = nullptr;
+            for (const SymbolKey& k : kSymbolKeys) {
+                if (k.unshifted != unshifted || (both && k.shifted != 0 && k.shifted != shifted))
+                    continue;
+                if (chosen == nullptr ||
+                    (chosen->position != key.position && k.position == key.position))
+                    chosen = &k;
+            }
+            if (chosen != nullptr) {
+                f.virtualKey = chosen->virtualKey;
+                f.basis = both ? Basis::Symbols : Basis::Guess;
+                break;
+            }
+        }
+        if (f.virtualKey == 0) {
+            f.virtualKey = f.usVirtualKey;
+            f.basis = Basis::Position;
+        }
+    }
+
+    KeymapCodes result;
+    result.virtualKeys.assign(keys.size(), 0);
+    std::array<std::size_t, 256> owner{}; // key index + 1 of each code given out
+    for (Basis basis : {Basis::Fixed, Basis::Symbols, Basis::Position, Basis::Guess}) {
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            const Found& f = found[i];
+            if (f.basis != basis || f.virtualKey <= 0 || f.virtualKey > 255)
+                continue;
+            int code = f.virtualKey;
+            if (basis == Basis::Fixed) { // shared where Windows shares them
+                result.virtualKeys[i] = code;
+                continue;
+            }
+            if (owner[static_cast<std::size_t>(code)] != 0 && basis == Basis::Guess &&
+                f.usVirtualKey != 0 && owner[static_cast<std::size_t>(f.usVirtualKey)] == 0)
+                code = f.usVirtualKey;
+            std::size_t& taken = owner[static_cast<std::size_t>(code)];
+            if (taken != 0) {
+                result.collisions.push_back({i, taken - 1, code});
+                continue;
+            }
+            taken = i + 1;
+            result.virtualKeys[i] = code;
+        }
+    }
+    return result;
 }
 
 } // namespace quindel

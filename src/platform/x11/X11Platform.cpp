@@ -12,7 +12,9 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace quindel {
@@ -159,16 +161,58 @@ void X11Platform::Impl::loadKeyboardMapping() {
                                        maxKeycode - minKeycode + 1, &perKeycode);
     if (syms == nullptr)
         return;
+    // XKB key names say where each key sits; without them the usual keycode numbering does.
+    // (XkbGetKeyboard would fetch them in one request, which some servers refuse.)
+    XkbDescPtr xkb = nullptr;
+    if (xkbEventBase >= 0) {
+        roundTrips += 2;
+        xkb = XkbGetMap(display, 0, XkbUseCoreKbd);
+        if (xkb != nullptr && XkbGetNames(display, XkbKeyNamesMask, xkb) != Success) {
+            XkbFreeKeyboard(xkb, 0, True);
+            xkb = nullptr;
+        }
+    }
+    const bool named = xkb != nullptr && xkb->names != nullptr && xkb->names->keys != nullptr;
+    std::vector<KeymapKey> keys;
     for (int keycode = minKeycode; keycode <= maxKeycode; ++keycode) {
-        // The unshifted keysym names the key; the shifted one only when the first is unknown.
-        // Keysyms of further groups (a second layout) are left out, or one key could stand
-        // for two letters.
+        // The first two levels of the first group: keysyms of further groups (a second
+        // layout) are left out, or one key could stand for two letters.
         const KeySym* own = syms + static_cast<std::ptrdiff_t>(keycode - minKeycode) * perKeycode;
-        int code = perKeycode > 0 ? virtualKeyFromKeysym(static_cast<uint32_t>(own[0])) : 0;
-        if (code == 0 && perKeycode > 1)
-            code = virtualKeyFromKeysym(static_cast<uint32_t>(own[1]));
+        KeymapKey key;
+        if (named && keycode >= xkb->min_key_code && keycode <= xkb->max_key_code) {
+            const char* name = xkb->names->keys[keycode].name;
+            key.position = std::string_view(name, strnlen(name, XkbKeyNameLength));
+        } else {
+            key.position = positionOfKeycode(keycode);
+        }
+        key.unshifted = perKeycode > 0 ? static_cast<uint32_t>(own[0]) : 0;
+        key.shifted = perKeycode > 1 ? static_cast<uint32_t>(own[1]) : 0;
+        if (key.shifted == NoSymbol && key.unshifted != NoSymbol) {
+            // A lone letter stands for its lower and upper case.
+            KeySym lower = 0;
+            KeySym upper = 0;
+            XConvertCase(key.unshifted, &lower, &upper);
+            key.shifted = upper != key.unshifted ? static_cast<uint32_t>(upper) : 0;
+        }
+        keys.push_back(key);
+    }
+    const KeymapCodes found = keymapVirtualKeys(keys);
+    for (const KeyCollision& c : found.collisions) {
+        const auto keysymName = [&](std::size_t key) {
+            const char* name = XKeysymToString(keys[key].unshifted);
+            return name != nullptr ? name : "NoSymbol";
+        };
+        std::fprintf(stderr,
+                     "quindel: warning: the key of keycode %d (%s) gets no trigger code: its code "
+                     "%d is that of keycode %d (%s)\n",
+                     minKeycode + static_cast<int>(c.key), keysymName(c.key), c.virtualKey,
+                     minKeycode + static_cast<int>(c.earlier), keysymName(c.earlier));
+    }
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const int code = found.virtualKeys[i];
         if (code == 0)
             continue;
+        const int keycode = minKeycode + static_cast<int>(i);
         auto& codes = keycodeCodes[static_cast<std::size_t>(keycode)];
         codes.push_back(code);
         if (int generic = genericVirtualKey(code))
@@ -176,6 +220,8 @@ void X11Platform::Impl::loadKeyboardMapping() {
         for (int c : codes)
             codeKeycodes[static_cast<std::size_t>(c)].push_back(keycode);
     }
+    if (xkb != nullptr)
+        XkbFreeKeyboard(xkb, 0, True);
     XFree(syms);
 }
 
@@ -354,12 +400,19 @@ std::optional<ScreenPoint> X11Platform::cursorPos() {
     return ScreenPoint{x, y};
 }
 
-int X11Platform::virtualKeyFromNative(uint32_t nativeKey) const {
-    // A key event names a modifier by its generic code (Shift is 16 on either side), as
-    // stored groups expect; the key poll still tells the sides apart when asked to.
-    const int code = virtualKeyFromKeysym(nativeKey);
-    const int generic = genericVirtualKey(code);
-    return generic != 0 ? generic : code;
+int X11Platform::virtualKeyFromNative(uint32_t keycode) {
+    Impl& d = *impl_;
+    if (d.display == nullptr || keycode >= kKeys)
+        return 0;
+    d.drainEvents(); // a keymap change that arrived since the last poll
+    // The code the key poll fires on for this key. A key event names a modifier by its generic
+    // code (Shift is 16 on either side), as stored groups expect; the key poll still tells the
+    // sides apart when asked to.
+    const auto& codes = d.keycodeCodes[keycode];
+    if (codes.empty())
+        return 0;
+    const int generic = genericVirtualKey(codes.front());
+    return generic != 0 ? generic : codes.front();
 }
 
 } // namespace quindel

@@ -28,7 +28,7 @@ class X11Platform : public Platform {
     void beginKeyPoll() override;
     int16_t asyncKeyState(int virtualKey) override;
     std::optional<ScreenPoint> cursorPos() override;
-    int virtualKeyFromNative(uint32_t nativeKey) const override;
+    int virtualKeyFromNative(uint32_t keycode) override;
 
     // True when raw key events latch presses between polls (XInput 2.1 or later), so a tap
     // shorter than the poll interval is seen; without it only keys down at the poll count.
