@@ -105,7 +105,7 @@ class WindowManager : public ::testing::Test {
         QThread::msleep(200); // the dialog takes the focus and paints
         return w;
     }
-    void press(int x, int y, int holdMs = 0) { display.click(at.x + x, at.y + y, holdMs); }
+    void press(int x, int y) { display.click(at.x + x, at.y + y); }
     void type(std::initializer_list<KeySym> keys) {
         for (KeySym k : keys)
             display.key(k);
