@@ -91,14 +91,17 @@ class WindowManager : public ::testing::Test {
         return place;
     }
     bool above(Window upper, Window lower) { return stackingOf(upper) > stackingOf(lower); }
-    // Waits for a new active window other than those given, and checks it is a modal dialog
-    // above the main window.
+    // Waits for a shown active window other than those given (the manager may still name a
+    // window just closed), and checks it is a modal dialog above the main window.
     Window expectModalDialog(const char* what, std::initializer_list<Window> old) {
         Window w = 0;
-        waitFor(
-            [&] { return w = active(), w && std::find(old.begin(), old.end(), w) == old.end(); },
-            10000);
-        EXPECT_TRUE(w && std::find(old.begin(), old.end(), w) == old.end()) << what << " not shown";
+        const auto shown = [&] {
+            XWindowAttributes a;
+            w = active();
+            return w && std::find(old.begin(), old.end(), w) == old.end() &&
+                   XGetWindowAttributes(display.display(), w, &a) && a.map_state == IsViewable;
+        };
+        EXPECT_TRUE(waitFor(shown, 10000)) << what << " not shown";
         EXPECT_FALSE(property(w, "WM_TRANSIENT_FOR").empty()) << what;
         EXPECT_TRUE(hasState(w, "_NET_WM_STATE_MODAL")) << what;
         EXPECT_TRUE(above(w, main)) << what << " is under the main window";
@@ -198,7 +201,7 @@ TEST_F(WindowManager, WhileStartedDialogsAreModalAboveItAndTheClickPointCaptureH
     EXPECT_TRUE(waitFor([&] { return !display.findClient("About"); }, 5000));
 
     press(kEditorX, kEditorY);
-    const Window editor = expectModalDialog("editor", {main});
+    const Window editor = expectModalDialog("editor", {main, about});
     ASSERT_EQ(display.findClient("Assegna azioni"), editor);
     const XRectangle e = *display.where(editor);
     display.click(e.x + kNewActionX, e.y + kNewActionY);
