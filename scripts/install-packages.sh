@@ -8,7 +8,7 @@ packages=(
     libx11-dev libxtst-dev libxi-dev
     fonts-dseg
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth x11-utils x11-apps jackd2 imagemagick clang
+    xvfb xauth x11-utils x11-apps openbox jackd2 imagemagick clang
 )
 missing=()
 for p in "${packages[@]}"; do

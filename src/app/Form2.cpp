@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QRawFont>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdint>
 #include <limits>
@@ -333,17 +334,19 @@ void Form2::setIndicatorDark() {
 }
 
 void Form2::keepOnTop(bool onTop) {
-    // Changing the flag re-creates the native window, which hides it and may forget where it
-    // was: put it back at the same place and show it again.
-    const QPoint where = pos();
-    const bool wasVisible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-    move(where);
-    if (wasVisible) {
-        show();
-        if (onTop)
-            raise();
+    QWindow* native = windowHandle();
+    if (!native) { // not shown yet: the flag simply goes with the window when it is made
+        setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+        return;
     }
+    // QWidget::setWindowFlag would destroy and re-create the shown window: it would flash, lose
+    // its place and its X window id, and leave and re-enter the task bar. The native window
+    // changes its stacking in place (_NET_WM_STATE_ABOVE), and the widget only records it.
+    overrideWindowFlags(onTop ? windowFlags() | Qt::WindowStaysOnTopHint
+                              : windowFlags() & ~Qt::WindowStaysOnTopHint);
+    native->setFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (onTop)
+        raise(); // without a window manager nobody else restacks it
 }
 
 void Form2::cmdStartClick() {

@@ -85,9 +85,9 @@ void frmAspettaTastoMIDI::Timer1_Timer() {
     if (state_.lastMidiCommand.empty())
         return;
     const std::string& command = state_.lastMidiCommand;
-    state_.capturedTriggerCode = command.size() > 4 ? command.substr(command.size() - 4) : command;
+    capturedCode = command.size() > 4 ? command.substr(command.size() - 4) : command;
     state_.lastMidiCommand.clear();
-    Label1->setText(QString::fromStdString(state_.capturedTriggerCode));
+    Label1->setText(QString::fromStdString(capturedCode));
     cmdRipeti->show();
     cmdConferma->show();
     Timer1->stop();
@@ -99,6 +99,7 @@ void frmAspettaTastoMIDI::cmdRipeti_Click() {
 }
 
 void frmAspettaTastoMIDI::cmdConferma_Click() {
+    state_.capturedTriggerCode = capturedCode;
     accept();
 }
 

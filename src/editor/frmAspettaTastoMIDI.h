@@ -5,6 +5,7 @@
 #include <QDialog>
 
 #include <memory>
+#include <string>
 
 class QLabel;
 class QPushButton;
@@ -15,9 +16,9 @@ namespace quindel {
 struct RuntimeState;
 
 // Waits for one MIDI command on the chosen input device through its own input control and
-// port, shows its code and lets the user confirm it or try again. The code is left in
-// state.capturedTriggerCode as soon as it is taken. The dialog's port is closed whenever the
-// dialog closes; the main window's port is never touched.
+// port, shows its code and lets the user confirm it or try again. On confirmation the code is
+// left in state.capturedTriggerCode; closed otherwise, the dialog changes nothing. The dialog's
+// port is closed whenever the dialog closes; the main window's port is never touched.
 class frmAspettaTastoMIDI : public QDialog {
     Q_OBJECT
 
@@ -31,6 +32,8 @@ class frmAspettaTastoMIDI : public QDialog {
     QPushButton* cmdConferma;
     QTimer* Timer1;
     std::unique_ptr<MidiInputControl> MIDIInput1;
+    // The code taken and shown, handed over on confirmation.
+    std::string capturedCode;
 
     // Clears the shown code and the waiting command, starts polling and opens the port.
     void startMidiCapture();

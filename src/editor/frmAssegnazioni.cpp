@@ -11,6 +11,7 @@
 #include "storage/gestioneFileIni.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QEventLoop>
 #include <QInputDialog>
 #include <QLabel>
@@ -134,6 +135,10 @@ frmAssegnazioni::frmAssegnazioni(RuntimeState& state, Platform& platform,
     cmbGruppi->setGeometry(twipsRect(120, 480, 2175, 315));
     cmbGruppi->setEditable(true);
     cmbGruppi->setInsertPolicy(QComboBox::NoInsert);
+    // Choosing a group reloads it and drops unsaved edits, so scrolling over the list on the
+    // way elsewhere must not choose one: no focus by wheel, and no wheel without focus.
+    cmbGruppi->setFocusPolicy(Qt::StrongFocus);
+    cmbGruppi->installEventFilter(this);
     cmdNuovo = makeButton(this, "cmdNuovo", twipsRect(2280, 480, 1095, 375), "Nuovo");
     lblTasti = makeLabel(this, "lblTasti", twipsRect(120, 960, 1335, 255), "Tasti");
     lblSequenza = makeLabel(this, "lblSequenza", twipsRect(3000, 960, 1335, 255), "Sequenza");
@@ -279,7 +284,8 @@ void frmAssegnazioni::cmdNuovoTasto_Click() {
         return;
     }
     const std::string description = askText(qs(state_.texts.actionDescriptionPrompt)).toStdString();
-    captureTrigger();
+    if (!captureTrigger())
+        return; // capture closed without confirming: no action
     showMessage(qs(state_.texts.clickPointMessage));
     if (!captureClickPoint())
         return;
@@ -377,13 +383,15 @@ void frmAssegnazioni::cmdGiu_Click() {
 }
 
 void frmAssegnazioni::cmdNext_Click() {
-    captureTrigger();
+    if (!captureTrigger())
+        return;
     lblNext->setText(qs(state_.capturedTriggerCode));
     state_.nextTriggerCode = state_.capturedTriggerCode;
 }
 
 void frmAssegnazioni::cmdAssegnaPrev_Click() {
-    captureTrigger();
+    if (!captureTrigger())
+        return;
     lblPrev->setText(qs(state_.capturedTriggerCode));
     state_.prevTriggerCode = state_.capturedTriggerCode;
 }
@@ -440,11 +448,16 @@ void frmAssegnazioni::done(int result) {
     QDialog::done(result);
 }
 
-void frmAssegnazioni::captureTrigger() {
-    if (state_.inputMode == kMidiMode)
-        runMidiCapture();
-    else
-        runKeyCapture();
+bool frmAssegnazioni::captureTrigger() {
+    return state_.inputMode == kMidiMode ? runMidiCapture() : runKeyCapture();
+}
+
+bool frmAssegnazioni::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == cmbGruppi && event->type() == QEvent::Wheel && !cmbGruppi->hasFocus()) {
+        event->ignore();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 QString frmAssegnazioni::askText(const QString& prompt) {
@@ -456,14 +469,14 @@ void frmAssegnazioni::showMessage(const QString& text) {
     QMessageBox::information(this, QString(), text, QMessageBox::Ok);
 }
 
-void frmAssegnazioni::runKeyCapture() {
+bool frmAssegnazioni::runKeyCapture() {
     frmAspettaTastoComputer dialog(state_, platform_, this);
-    dialog.exec();
+    return dialog.exec() == QDialog::Accepted;
 }
 
-void frmAssegnazioni::runMidiCapture() {
+bool frmAssegnazioni::runMidiCapture() {
     frmAspettaTastoMIDI dialog(state_, midiFactory_, this);
-    dialog.exec();
+    return dialog.exec() == QDialog::Accepted;
 }
 
 int frmAssegnazioni::selectedRow(const QListWidget* list) const {

@@ -104,12 +104,15 @@ class frmAssegnazioni : public QDialog {
     virtual QString askText(const QString& prompt);
     // A message box with an OK button.
     virtual void showMessage(const QString& text);
-    // The keyboard and MIDI trigger capture dialogs, shown modally.
-    virtual void runKeyCapture();
-    virtual void runMidiCapture();
+    // The keyboard and MIDI trigger capture dialogs, shown modally; true when the user
+    // confirmed a trigger, which is then in capturedTriggerCode.
+    virtual bool runKeyCapture();
+    virtual bool runMidiCapture();
+    // The wheel changes the group only when the group list has the focus.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void captureTrigger();
+    bool captureTrigger();
     int selectedRow(const QListWidget* list) const;
     bool sequenceHasDescription(const std::string& description) const;
 

@@ -58,10 +58,13 @@ class Desktop {
         XTestFakeMotionEvent(dpy_, DefaultScreen(dpy_), x, y, CurrentTime);
         XFlush(dpy_);
     }
-    void click(int x, int y) {
+    // Clicks the left button at x, y; holdMs as for key().
+    void click(int x, int y, int holdMs = 0) {
         moveTo(x, y);
         QThread::msleep(30);
         XTestFakeButtonEvent(dpy_, 1, True, CurrentTime);
+        if (holdMs)
+            XFlush(dpy_), QThread::msleep(holdMs);
         XTestFakeButtonEvent(dpy_, 1, False, CurrentTime);
         XFlush(dpy_);
     }
@@ -76,24 +79,39 @@ class Desktop {
         XFlush(dpy_);
     }
 
-    // The mapped top-level window titled title. Without a window manager these are the root's
-    // children, so their position is their place on the screen.
-    std::optional<XRectangle> findWindow(const std::string& title) {
-        Window root = 0, parent = 0, *children = nullptr;
+    // The mapped top-level window titled title, and where it is on the screen. Without a
+    // window manager these are the root's children; with one, the children of its frames.
+    Window findClient(const std::string& title, Window parent = 0, int depth = 0) {
+        Window root = 0, up = 0, *children = nullptr, found = 0;
         unsigned int n = 0;
-        std::optional<XRectangle> found;
-        XQueryTree(dpy_, DefaultRootWindow(dpy_), &root, &parent, &children, &n);
+        XQueryTree(dpy_, parent ? parent : DefaultRootWindow(dpy_), &root, &up, &children, &n);
         for (unsigned int i = 0; i < n && !found; ++i) {
             XWindowAttributes a;
             char* name = nullptr;
-            if (XGetWindowAttributes(dpy_, children[i], &a) && a.map_state == IsViewable &&
-                XFetchName(dpy_, children[i], &name) && name && title == name)
-                found = XRectangle{short(a.x), short(a.y), ushort(a.width), ushort(a.height)};
+            if (!XGetWindowAttributes(dpy_, children[i], &a) || a.map_state != IsViewable)
+                continue;
+            if (XFetchName(dpy_, children[i], &name) && name && title == name)
+                found = children[i];
+            else if (depth < 2)
+                found = findClient(title, children[i], depth + 1);
             XFree(name); // null-safe
         }
         XFree(children);
         return found;
     }
+    std::optional<XRectangle> where(Window w) {
+        XWindowAttributes a;
+        Window child = 0;
+        int x = 0, y = 0;
+        if (!w || !XGetWindowAttributes(dpy_, w, &a) ||
+            !XTranslateCoordinates(dpy_, w, DefaultRootWindow(dpy_), 0, 0, &x, &y, &child))
+            return std::nullopt;
+        return XRectangle{short(x), short(y), ushort(a.width), ushort(a.height)};
+    }
+    std::optional<XRectangle> findWindow(const std::string& title) {
+        return where(findClient(title));
+    }
+    ::Display* display() const { return dpy_; }
 
   private:
     ::Display* dpy_;

@@ -24,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include <RtMidi.h>
@@ -174,7 +175,7 @@ TEST_F(EditorTest, MidiCaptureTakesTheLatestCommandAndClosesItsPortOnEveryWayOut
     fake->receive(0x90, 60, 100);
     fake->receive(0x80, 60, 0);
     dialog.Timer1_Timer();
-    EXPECT_EQ(state.capturedTriggerCode + "," + dialog.Label1->text().toStdString(), "3C80,3C80");
+    EXPECT_EQ(dialog.Label1->text().toStdString(), "3C80");
     EXPECT_FALSE(dialog.Timer1->isActive());
     EXPECT_EQ(fake->openState(), 0);
 
@@ -183,31 +184,42 @@ TEST_F(EditorTest, MidiCaptureTakesTheLatestCommandAndClosesItsPortOnEveryWayOut
     fake->receive(0xB2, 64, 127);
     fake->receive(0xF8, 0, 0); // a system message never becomes a trigger
     dialog.Timer1_Timer();
-    EXPECT_EQ(state.capturedTriggerCode, "40B2");
+    EXPECT_EQ(dialog.Label1->text().toStdString(), "40B2");
 
-    // Closing while waiting: the port closes, the code stays; only real errors are told.
-    QTest::mouseClick(dialog.cmdRipeti, Qt::LeftButton);
+    // Closing, after a capture or while waiting, closes the port and hands nothing over; only
+    // real errors are told.
     dialog.show();
     fake->errorReported(8, "quiet");
     fake->errorReported(3, "port lost");
     EXPECT_EQ(dialog.messages, Rows{"port lost"});
     dialog.close();
     EXPECT_EQ(fake->openState(), 0);
-    EXPECT_EQ(state.capturedTriggerCode, "40B2");
+    EXPECT_EQ(state.capturedTriggerCode, "old");
+    Recording<frmAspettaTastoMIDI> waiting(state, factory);
+    waiting.show();
+    waiting.close();
+    EXPECT_EQ(fake->openState(), 0);
+    EXPECT_EQ(state.capturedTriggerCode, "old");
 
     state.setInputDevice(kNoInputDevice);
     Recording<frmAspettaTastoMIDI> idle(state, factory);
     EXPECT_EQ(fake->writes, Rows{}); // no device chosen: no port
 }
 
-// The editor with input boxes and captures answered in turn from the lists; the click point,
-// left of the primary screen on a tall desktop, is taken at once.
+// The editor with input boxes and captures answered in turn from the lists (an empty code: the
+// capture closed without confirming); the click point, left of the primary screen on a tall
+// desktop, is taken at once.
 struct ScriptedEditor : Recording<frmAssegnazioni> {
     ScriptedEditor(RuntimeState& s, Platform& p) : Recording(s, p, nullptr), state_(s) {}
     bool captureClickPoint() override { return capturedX = -40, capturedY = 40000, true; }
     QString askText(const QString&) override { return QString::fromStdString(answers.at(asked++)); }
-    void runKeyCapture() override { state_.capturedTriggerCode = codes.at(captures++); }
-    void runMidiCapture() override { ++midiCaptures, runKeyCapture(); }
+    bool runKeyCapture() override {
+        const std::string& code = codes.at(captures++);
+        if (!code.empty())
+            state_.capturedTriggerCode = code;
+        return !code.empty();
+    }
+    bool runMidiCapture() override { return ++midiCaptures, runKeyCapture(); }
 
     RuntimeState& state_;
     Rows answers, codes;
@@ -233,6 +245,20 @@ TEST_F(EditorTest, GroupsAreListedSortedChosenAndCreatedUnderSafeNames) {
     EXPECT_EQ(editor.windowTitle(), "Actions assign");
     EXPECT_EQ(rows(editor.cmbGruppi->model()), "live;Studio;Zed");
     EXPECT_EQ(readSetting(state, "file tasti", "nomefile"), "gruppo-live.ini");
+    // The wheel over the group list chooses a group only while the list has the focus.
+    editor.show();
+    editor.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&editor));
+    const auto wheel = [&] {
+        QWheelEvent down({4, 4}, editor.cmbGruppi->mapToGlobal(QPointF(4, 4)), {}, {0, -120},
+                         Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(editor.cmbGruppi, &down);
+        return state.groupFile;
+    };
+    editor.lstTasti->setFocus();
+    EXPECT_EQ(wheel(), "gruppo-live.ini");
+    editor.cmbGruppi->setFocus();
+    EXPECT_EQ(wheel(), "gruppo-Studio.ini");
     editor.selectGroup(1);
     EXPECT_EQ(state.groupFile, "gruppo-Studio.ini");
     EXPECT_EQ(rows(editor.lstTasti->model()), "1 | Intro;2 | Verse");
@@ -256,15 +282,20 @@ TEST_F(EditorTest, GroupsAreListedSortedChosenAndCreatedUnderSafeNames) {
     EXPECT_EQ(state.groupFile, "gruppo-.ini");
 }
 
-TEST_F(EditorTest, AddingActionsUsesTheMidiCaptureAndStopsAtOneHundred) {
+TEST_F(EditorTest, AddingActionsUsesTheMidiCaptureAndACancelledCaptureChangesNothing) {
     writeGroup("Live", {"A", "B", "C", "D"}, {0, 0, 0, 0});
     ScriptedEditor editor(state, platform);
-    editor.answers = {"Coda"};
-    editor.codes = {"3C90", "1FB0"};
+    editor.answers = {"Dropped", "Coda"};
+    editor.codes = {"", "3C90", "", "", "1FB0"};
     state.setInputDevice(2);
+    editor.cmdNuovoTasto_Click(); // cancelled: no point asked for, no action
     QTest::mouseClick(editor.cmdNuovoTasto, Qt::LeftButton);
+    editor.cmdNext_Click(); // cancelled: next and prev keep their triggers, not the last code
     editor.cmdAssegnaPrev_Click();
-    EXPECT_EQ(editor.midiCaptures, 2u);
+    EXPECT_EQ(state.nextTriggerCode + state.prevTriggerCode, "7880");
+    EXPECT_EQ(editor.lblNext->text() + editor.lblPrev->text(), "7880");
+    editor.cmdAssegnaPrev_Click();
+    EXPECT_EQ(editor.midiCaptures, 5u);
     EXPECT_EQ(state.prevTriggerCode + editor.lblPrev->text().toStdString(), "1FB01FB0");
     EXPECT_EQ(editor.messages, Rows{state.texts.clickPointMessage});
     ASSERT_EQ(rows(editor.lstTasti->model()), "1 | A;2 | B;3 | C;4 | D;5 | Coda");

@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
-# Runs a command with its own virtual X display and/or its own JACK server (dummy driver).
-# Both are started here, waited for until they answer, and stopped by process id when the
-# command ends, so tests can run side by side without sharing a display or a server.
+# Runs a command with its own virtual X display, optionally managed by a window manager, and/or
+# its own JACK server (dummy driver). Each is started here, waited for until it answers, and
+# stopped by process id when the command ends, so tests can run side by side without sharing a
+# display, a window manager or a server.
 #
-#   with-services.sh [--xvfb WIDTHxHEIGHT] [--jack] -- command args...
+#   with-services.sh [--xvfb WIDTHxHEIGHT [--wm openbox]] [--jack] -- command args...
 #
-# Exports DISPLAY for the X server and JACK_DEFAULT_SERVER for the JACK server.
+# Exports DISPLAY for the X server, QUINDEL_TEST_WM with the window manager's name when one
+# runs, and JACK_DEFAULT_SERVER for the JACK server.
 set -u
 geometry=""
 want_jack=0
+wm=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --xvfb) geometry="$2"; shift 2 ;;
+    --wm) wm="$2"; shift 2 ;;
     --jack) want_jack=1; shift ;;
     --) shift; break ;;
     *) break ;;
@@ -47,6 +51,25 @@ if [ -n "$geometry" ]; then
     done
     [ -s "$workdir/display" ] || { echo "with-services: Xvfb did not start" >&2; cat "$workdir/xvfb.log" >&2; exit 1; }
     export DISPLAY=":$(tr -dc 0-9 <"$workdir/display")"
+fi
+
+if [ -n "$wm" ]; then
+    [ -n "$geometry" ] || { echo "with-services: --wm needs --xvfb" >&2; exit 2; }
+    command -v "$wm" >/dev/null || { echo "with-services: $wm is not installed" >&2; exit 1; }
+    command -v xprop >/dev/null || { echo "with-services: xprop is not installed" >&2; exit 1; }
+    "$wm" --sm-disable >"$workdir/wm.log" 2>&1 &
+    pids+=($!)
+    # An EWMH window manager names its check window on the root once it manages the screen.
+    managed=0
+    for _ in $(seq 1 200); do
+        if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
+            managed=1; break
+        fi
+        kill -0 "${pids[-1]}" 2>/dev/null || break
+        sleep 0.05
+    done
+    [ "$managed" = 1 ] || { echo "with-services: $wm did not start" >&2; cat "$workdir/wm.log" >&2; exit 1; }
+    export QUINDEL_TEST_WM="$wm"
 fi
 
 if [ "$want_jack" = 1 ]; then
