@@ -272,7 +272,7 @@ void Form2::loadForm() {
     state_.setInputDevice(static_cast<int16_t>(readLeadingNumber(
         readSetting(state_, kMidiSection, kMidiInputKey), std::numeric_limits<int16_t>::min(),
         std::numeric_limits<int16_t>::max())));
-    state_.groupFile = readSetting(state_, kGroupSection, kGroupFileKey);
+    state_.groupFile = readGroupFileSetting(state_);
     loadGroupFile(state_);
     loadNextPrevTriggers(state_);
     buildSequenceTable(state_);

@@ -49,6 +49,9 @@ struct RuntimeState {
     uint8_t languageIndex = 0;
     std::string capturedTriggerCode;
     std::string groupFile;
+    // True when the last load found groupFile but could not read it: the tables do not hold
+    // what the file holds, so saving them over it would lose the group.
+    bool groupFileUnread = false;
 
     // The INI object bound to the settings file; created on first use.
     std::unique_ptr<Cini> settingsIni;

@@ -22,13 +22,23 @@ std::string actionSection(size_t number) {
     return name;
 }
 
+std::string groupPath(const RuntimeState& state) {
+    return trimSpaces(state.programFolder + "/" + state.groupFile);
+}
+
 // The group file read once; every value is then looked up as a single read of it would
-// deliver it, which is what reading key by key from an unchanged file gives.
+// deliver it, which is what reading key by key from an unchanged file gives. A file that is
+// there but cannot be read gives an empty document and is remembered as unread.
 IniDocument readGroupDocument(RuntimeState& state) {
     bindSettingsIni(state);
     IniDocument doc;
-    loadIniFile(trimSpaces(state.programFolder + "/" + state.groupFile), doc);
+    state.groupFileUnread = !loadIniFile(groupPath(state), doc);
     return doc;
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 template <typename T> T leadingNumber(const std::string& text) {
@@ -103,7 +113,15 @@ void buildSequenceTable(RuntimeState& state) {
 }
 
 bool saveGroupFile(RuntimeState& state) {
-    const std::string name = readIniValue(state, state.groupFile, "main", "nome");
+    // A group that could not be read, when it was loaded or now, is never replaced: the tables
+    // or its name would come from an empty file.
+    if (state.groupFileUnread)
+        return false;
+    IniDocument old;
+    bindSettingsIni(state);
+    if (!loadIniFile(groupPath(state), old))
+        return false;
+    const std::string name = readDelivered(old, "main", "nome", "");
     // The new content is built as writing it key by key into an empty file would leave it,
     // then put in place in one step: a failure part-way never loses the saved group.
     IniDocument doc;
@@ -126,8 +144,19 @@ bool saveGroupFile(RuntimeState& state) {
         doc.set(s, "sequenza", numberForm(record.sequencePos));
         doc.set(s, "descrizione", record.description);
     }
-    return replaceFileAtomically(trimSpaces(state.programFolder + "/" + state.groupFile),
-                                 doc.serialize());
+    return replaceFileAtomically(groupPath(state), doc.serialize());
+}
+
+std::string readGroupFileSetting(RuntimeState& state) {
+    const std::string name = readSetting(state, kGroupSection, kGroupFileKey);
+    // A settings file that is not UTF-8 is read as Windows-1252 text. The text names the group
+    // file when its name was turned into UTF-8 on the way from Windows; a name that kept its
+    // Windows-1252 bytes is named by the bytes stored.
+    std::string bytes;
+    if (!isRegularFile(state.programFolder + "/" + name) && utf8ToWindows1252(name, bytes) &&
+        isRegularFile(state.programFolder + "/" + bytes))
+        return bytes;
+    return name;
 }
 
 bool fileExists(const std::string& path) {

@@ -13,8 +13,13 @@ void loadNextPrevTriggers(RuntimeState& state);
 void buildSequenceTable(RuntimeState& state);
 
 // Writes state.groupFile from the runtime tables, replacing the old file atomically.
-// False (and the old file untouched) when the file could not be written.
+// False (and the old file untouched) when the file could not be written, or could not be
+// read now or when it was last loaded.
 bool saveGroupFile(RuntimeState& state);
+
+// The group file named in the settings ("nomefile"), as the name of the file in the program
+// folder: a name stored as Windows-1252 bytes comes back as those bytes.
+std::string readGroupFileSetting(RuntimeState& state);
 
 // True when path names an ordinary file whose name matches fileNameOf(path), ignoring case.
 bool fileExists(const std::string& path);

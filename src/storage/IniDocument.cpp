@@ -222,9 +222,7 @@ size_t IniDocument::endOfSection(size_t header) const {
     return end;
 }
 
-std::optional<std::string> IniDocument::get(std::string_view section, std::string_view key) const {
-    const std::string sec = lower(trimBlanks(section));
-    const std::string k = lower(trimBlanks(key));
+size_t IniDocument::firstSection(const std::string& name) const {
     if (!indexed_) {
         headers_.clear();
         for (size_t h = 0; h < lines_.size(); ++h)
@@ -232,20 +230,41 @@ std::optional<std::string> IniDocument::get(std::string_view section, std::strin
                 headers_.push_back(h);
         indexed_ = true;
     }
-    for (size_t n = 0; n < headers_.size(); ++n) {
-        const size_t h = headers_[n];
-        if (lines_[h].name != sec)
+    for (size_t h : headers_)
+        if (lines_[h].name == name)
+            return h;
+    return lines_.size();
+}
+
+void IniDocument::chooseEncodingFor(const std::string& text, bool givenAsUtf8) {
+    std::string bytes;
+    if (encoding_ == Encoding::Windows1252) {
+        if (!utf8ToWindows1252(text, bytes))
+            encoding_ = Encoding::Utf8;
+        return;
+    }
+    if (givenAsUtf8 || byteOrderMark_ || !utf8ToWindows1252(text, bytes))
+        return;
+    for (const Line& line : lines_)
+        if (!utf8ToWindows1252(line.text, bytes))
+            return;
+    encoding_ = Encoding::Windows1252;
+}
+
+std::optional<std::string> IniDocument::get(std::string_view section, std::string_view key) const {
+    const size_t h = firstSection(lower(trimBlanks(section)));
+    if (h == lines_.size())
+        return std::nullopt;
+    const std::string k = lower(trimBlanks(key));
+    const size_t end = endOfSection(h);
+    for (size_t i = h + 1; i < end; ++i) {
+        const Line& line = lines_[i];
+        if (line.kind != Kind::Key || line.name != k)
             continue;
-        const size_t end = n + 1 < headers_.size() ? headers_[n + 1] : lines_.size();
-        for (size_t i = h + 1; i < end; ++i) {
-            const Line& line = lines_[i];
-            if (line.kind != Kind::Key || line.name != k)
-                continue;
-            std::string_view v = trimBlanks(std::string_view(line.text).substr(line.valueFrom));
-            if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-                v = v.substr(1, v.size() - 2);
-            return std::string(v);
-        }
+        std::string_view v = trimBlanks(std::string_view(line.text).substr(line.valueFrom));
+        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+            v = v.substr(1, v.size() - 2);
+        return std::string(v);
     }
     return std::nullopt;
 }
@@ -254,22 +273,16 @@ void IniDocument::set(std::string_view section, std::string_view key, std::strin
     const std::string sec = cleanText(section);
     const std::string k = cleanText(key);
     const std::string v = cleanText(value);
-    indexed_ = false;
-    if (encoding_ == Encoding::Windows1252) {
-        std::string bytes;
-        if (!utf8ToWindows1252(sec + k + v, bytes))
-            encoding_ = Encoding::Utf8;
-    }
-    const std::string secName = lower(trimBlanks(sec));
+    chooseEncodingFor(sec + k + v, isValidUtf8(section) && isValidUtf8(key) && isValidUtf8(value));
     const std::string keyName = lower(trimBlanks(k));
-    size_t firstHeader = lines_.size();
-    for (size_t h = 0; h < lines_.size(); ++h) {
-        if (lines_[h].kind != Kind::Section || lines_[h].name != secName)
-            continue;
-        if (firstHeader == lines_.size())
-            firstHeader = h;
-        const size_t end = endOfSection(h);
-        for (size_t i = h + 1; i < end; ++i) {
+    const size_t header = firstSection(lower(trimBlanks(sec)));
+    Line keyLine;
+    keyLine.text = k + "=" + v;
+    keyLine.eol = "\r\n";
+    classify(keyLine);
+    if (header < lines_.size()) {
+        const size_t end = endOfSection(header);
+        for (size_t i = header + 1; i < end; ++i) {
             Line& line = lines_[i];
             if (line.kind == Kind::Key && line.name == keyName) {
                 line.text.resize(line.valueFrom);
@@ -277,29 +290,24 @@ void IniDocument::set(std::string_view section, std::string_view key, std::strin
                 return;
             }
         }
-        h = end - 1;
-    }
-    Line keyLine;
-    keyLine.text = k + "=" + v;
-    keyLine.eol = "\r\n";
-    classify(keyLine);
-    if (firstHeader < lines_.size()) {
-        size_t last = endOfSection(firstHeader) - 1;
-        while (last > firstHeader && trimBlanks(lines_[last].text).empty())
+        size_t last = end - 1;
+        while (last > header && trimBlanks(lines_[last].text).empty())
             --last;
         if (lines_[last].eol.empty())
             lines_[last].eol = "\r\n";
         lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(last) + 1, std::move(keyLine));
+        indexed_ = false;
         return;
     }
     if (!lines_.empty() && lines_.back().eol.empty())
         lines_.back().eol = "\r\n";
-    Line header;
-    header.text = "[" + sec + "]";
-    header.eol = "\r\n";
-    classify(header);
-    lines_.push_back(std::move(header));
+    Line headerLine;
+    headerLine.text = "[" + sec + "]";
+    headerLine.eol = "\r\n";
+    classify(headerLine);
+    lines_.push_back(std::move(headerLine));
     lines_.push_back(std::move(keyLine));
+    indexed_ = false;
 }
 
 std::string deliverValue(std::string_view value) {
@@ -380,6 +388,14 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
+// The rename needs only the folder's permission, so the file's own is checked here. Its owner's
+// write bit is the file's read-only mark (what "chmod -w" or a read-only file copied from
+// Windows leaves), and it binds root too, whom the system lets write any file.
+bool mayWrite(const std::string& path, const struct stat& st) {
+    return (st.st_mode & S_IWUSR) != 0 &&
+           ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
 } // namespace
 
 bool replaceFileAtomically(const std::string& path, std::string_view bytes) {
@@ -399,7 +415,7 @@ bool replaceFileAtomically(const std::string& path, std::string_view bytes) {
     if (name.empty())
         return false;
     const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode))
+    if (exists && (!S_ISREG(st.st_mode) || !mayWrite(target, st)))
         return false;
 
     static std::atomic<unsigned> counter{0};

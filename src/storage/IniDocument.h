@@ -12,10 +12,16 @@ namespace quindel {
 // pair of enclosing quotes removed. Lines that are not touched by set() are written back
 // exactly as they were read, line ends included.
 //
+// When a section name occurs more than once, only its first copy counts: reads ignore the
+// later copies and writes never touch them.
+//
 // Text in memory is UTF-8. A file whose bytes are not valid UTF-8 is taken as Windows-1252
 // (files made on Windows); such a file stays Windows-1252 when written back, as long as every
 // new value can be expressed in it. A value that cannot turns the whole file into UTF-8, so a
-// file is always in one encoding.
+// file is always in one encoding. Text handed to set() that is not valid UTF-8 is taken as
+// Windows-1252 too (a file name made on Windows); it turns a UTF-8 file without a byte order
+// mark into Windows-1252 when all of the file can be expressed in it, so that its bytes are
+// written as they were given and name the same file when read back as bytes.
 class IniDocument {
   public:
     enum class Encoding { Utf8, Windows1252 };
@@ -24,10 +30,11 @@ class IniDocument {
     static IniDocument parse(std::string_view bytes);
     std::string serialize() const;
 
-    // The value of key in the first section named section that holds it.
+    // The value of the first key named key in the first section named section.
     std::optional<std::string> get(std::string_view section, std::string_view key) const;
     // Replaces the value of an existing key in place; otherwise adds "key=value" after the last
     // non-blank line of the section, or appends the section with the key after the content.
+    // Both look at the first section of that name only.
     // New lines end in CR LF. Control characters other than tab are dropped from all three
     // texts, so a value can never break the line structure of the file.
     void set(std::string_view section, std::string_view key, std::string_view value);
@@ -45,6 +52,10 @@ class IniDocument {
     };
     static void classify(Line& line);
     size_t endOfSection(size_t header) const;
+    // The line of the first header of the (lower-case) section name; lines_.size() if none.
+    size_t firstSection(const std::string& name) const;
+    // Keeps the file in one encoding that can express text (see the class comment).
+    void chooseEncodingFor(const std::string& text, bool givenAsUtf8);
 
     std::vector<Line> lines_;
     // Positions of the section header lines, built by the first lookup after a change.
@@ -81,6 +92,8 @@ bool loadIniFile(const std::string& path, IniDocument& doc);
 // Replaces path with bytes through a temporary file in the same folder that is flushed to
 // disk and renamed over the old file, so the file holds either the old or the new content.
 // On failure the old file is untouched, the temporary file removed, and the result false.
+// An existing file that we may not write, or whose owner has taken away their own write
+// permission (its read-only mark, which binds root too), is never replaced.
 // The temporary file's name starts with a dot, so listings of group files never show it.
 bool replaceFileAtomically(const std::string& path, std::string_view bytes);
 

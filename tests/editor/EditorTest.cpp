@@ -358,12 +358,16 @@ TEST_F(EditorTest, OkWritesTheGroupFileOrTellsItFailedAndTheCloseBoxWritesNothin
               "[tasto-002]\r\nnome chiave=tasto-002\r\nordine= 2\r\ntasto=66\r\ntipo= 1\r\n"
               "xx= 20\r\nyy= 40\r\nsequenza= 1\r\ndescrizione=Solo\r\n");
 
+    // A group file made read-only is left as it is, and the editor says so and stays open.
+    const std::string saved = readFile("gruppo-Live.ini");
+    std::filesystem::permissions(path("gruppo-Live.ini"), std::filesystem::perms(0444));
     editor.show();
-    std::filesystem::remove(path("gruppo-Live.ini")); // a folder the save cannot replace
-    std::filesystem::create_directories(path("gruppo-Live.ini/keep"));
+    editor.lstTasti->setCurrentRow(0);
+    editor.cmdElimina_Click();
     editor.cmdExit_Click();
+    EXPECT_EQ(readFile("gruppo-Live.ini"), saved);
     EXPECT_EQ(editor.messages, Rows{state.texts.saveFailedMessage});
-    EXPECT_TRUE(editor.isVisible()); // the editor stays open
+    EXPECT_TRUE(editor.isVisible());
 }
 
 TEST_F(EditorTest, WithoutGroupsOkClosesAndAClickPointCaptureEndsOnClose) {

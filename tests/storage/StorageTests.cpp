@@ -8,6 +8,8 @@
 #include "storage/gestioneFileIni.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <csignal>
@@ -191,9 +193,14 @@ TEST_F(Storage, CiniTrimsNamesReadsDefaultsAndWritesWithoutCaching) {
     EXPECT_EQ(ini.GetValue("k", "d"), "d");
     ASSERT_TRUE(ini.SetValue("k", "3"));
     EXPECT_EQ(folder.read("a.ini"), "[uno]\r\nk=1\r\nj=2\r\n[due]\r\nk=3\r\n");
-    folder.write("a.ini", "[due]\nvuoto=\nK=\"changed by hand\"\n");
+    // Only the first copy of a section counts: a key of a later copy reads as missing and is
+    // written into the first copy.
+    const std::string byHand = "[due]\nvuoto=\nK=\"changed by hand\"\n";
+    folder.write("a.ini", byHand + "[tre]\nt=1\n[DUE]\nb=2\n");
     EXPECT_EQ(ini.GetValue("k", ""), "changed by hand");
-    EXPECT_EQ(ini.GetValue("vuoto", "d"), "");
+    EXPECT_EQ(ini.GetValue("vuoto", "d") + ini.GetValue("b", "d"), "d");
+    ASSERT_TRUE(ini.SetValue("b", "new"));
+    EXPECT_EQ(folder.read("a.ini"), byHand + "b=new\r\n[tre]\nt=1\n[DUE]\nb=2\n");
 }
 
 TEST_F(Storage, CiniWriteReplacesTheFileKeepingItsModeAndLinkOrFailsLeavingItWhole) {
@@ -205,6 +212,13 @@ TEST_F(Storage, CiniWriteReplacesTheFileKeepingItsModeAndLinkOrFailsLeavingItWho
     EXPECT_EQ(folder.read("real.ini"), "[s]\r\nk=2\r\n");
     EXPECT_EQ(std::filesystem::status(folder.file("real.ini")).permissions(),
               std::filesystem::perms(0640));
+    // A file whose owner took away their own write permission stays as it is, for root too.
+    for (const char* name : {"real.ini", "link.ini"})
+        for (const int mode : {0444, 0464}) {
+            std::filesystem::permissions(folder.file("real.ini"), std::filesystem::perms(mode));
+            EXPECT_FALSE(iniAt(folder, name, "s").SetValue("k", "3")) << name << mode;
+        }
+    EXPECT_EQ(folder.read("real.ini"), "[s]\r\nk=2\r\n");
     // Failures that bind root too: a folder of that name, a missing folder, a full disk.
     std::filesystem::create_directory(folder.file("dir.ini"));
     Cini onFolder = iniAt(folder, "dir.ini", "s");
@@ -298,7 +312,7 @@ TEST_F(Storage, HandEditedFilesLoad) {
                  "sequenza=  2.5\rnome chiave='tasto-002'\rdescrizione=Citt\xe0\tvecchia\r"
                  "[tasto-003]\nordine=1\ndescrizione=no trigger, skipped\n"
                  "[tasto-005]\ntasto=3C90\nordine=-40000\ntipo=3.5\nxx=-1 2\nsequenza=x\n"
-                 "[tasto-101]\r\ntasto=70\r\n[tasto-next]\r\ntasto=  \r\n");
+                 "[Tasto-003]\ntasto=67\n[tasto-101]\r\ntasto=70\r\n[tasto-next]\r\ntasto=  \r\n");
     load();
     ASSERT_EQ(state.actionCount, 2);
     // entryName, description, order, triggerCode, triggerKind, clickX, clickY, sequencePos
@@ -317,12 +331,33 @@ TEST_F(Storage, ExchangeSortIsNotStable) {
     EXPECT_EQ(descriptions(state.actionTable), "C/1/0 B/2/0 A/3/0 ");
 }
 
-TEST_F(Storage, FailedSaveKeepsTheOldFile) {
+TEST_F(Storage, SaveKeepsTheOldFileWhenItFailsMayNotWriteOrCouldNotRead) {
     const std::string old = "[main]\r\nnome=prova\r\n[tasto-001]\r\ntasto=65\r\n";
+    const std::string path = folder.file(state.groupFile);
     folder.write(state.groupFile, old);
     state.actionTable = {action("65", 1, 1, 2, 0, std::string(300, 'd'))};
     EXPECT_FALSE(withFileSizeLimit(100, [&] { return saveGroupFile(state); }));
     EXPECT_EQ(folder.read(state.groupFile), old);
+    std::filesystem::permissions(path, std::filesystem::perms(0444)); // read-only, for root too
+    EXPECT_FALSE(saveGroupFile(state));
+    EXPECT_EQ(folder.read(state.groupFile), old);
+
+    // A group that could not be read loads empty and is not saved over, not even once it is
+    // readable again. Nobody reads a FIFO as a file; root reads a file without read permission.
+    for (const bool fifo : {true, false}) {
+        std::filesystem::remove(path);
+        if (fifo)
+            ::mkfifo(path.c_str(), 0644);
+        else
+            folder.write(state.groupFile, old), ::chmod(path.c_str(), 0200);
+        load();
+        const bool read = !fifo && ::geteuid() == 0;
+        EXPECT_EQ(state.actionCount, read ? 1 : 0) << fifo;
+        std::filesystem::remove(path);
+        folder.write(state.groupFile, old);
+        EXPECT_EQ(saveGroupFile(state), read) << fifo;
+        EXPECT_EQ(folder.read(state.groupFile) == old, !read) << fifo;
+    }
 
     std::filesystem::create_directory(folder.file("gruppo-dir.ini"));
     state.groupFile = "gruppo-dir.ini";
@@ -330,6 +365,31 @@ TEST_F(Storage, FailedSaveKeepsTheOldFile) {
     state.groupFile = "";
     EXPECT_FALSE(saveGroupFile(state));
     EXPECT_EQ(folder.listing(), (std::set<std::string>{"gruppo-dir.ini", "gruppo-prova.ini"}));
+}
+
+TEST_F(Storage, AGroupFileNameThatIsNotUtf8IsStoredAsItsBytesAndLoadsAtTheNextStart) {
+    const std::string raw = "gruppo-Citt\xe0.ini", text = "gruppo-Citt\u00e0.ini";
+    folder.write(raw, "[tasto-001]\r\ntasto=65\r\n");
+    // {settings file before, name stored}: the bytes are stored unless the file marks itself
+    // UTF-8 or holds text that Windows-1252 lacks; either way the name read back names the file.
+    const std::pair<std::string, std::string> cases[] = {{"", raw},
+                                                         {"[generale]\r\nx=\xe8\r\n", raw},
+                                                         {"[generale]\r\nx=\u65e5\r\n", text},
+                                                         {"\xEF\xBB\xBF[generale]\r\n", text}};
+    for (const auto& [before, stored] : cases) {
+        reset();
+        folder.write("quindel.ini", before);
+        ASSERT_TRUE(writeSetting(state, kGroupSection, kGroupFileKey, raw));
+        EXPECT_NE(folder.read("quindel.ini").find("nomefile=" + stored + "\r\n"),
+                  std::string::npos);
+        state.groupFile = readGroupFileSetting(state);
+        load();
+        EXPECT_EQ(state.groupFile + std::to_string(state.actionCount), raw + "1") << before;
+    }
+    // A settings file made on Windows, whose group's file name became UTF-8 on the way.
+    std::filesystem::rename(folder.file(raw), folder.file(text));
+    folder.write("quindel.ini", "[file tasti]\r\nnomefile=" + raw + "\r\n");
+    EXPECT_EQ(readGroupFileSetting(state), text);
 }
 
 TEST_F(Storage, FileNameOfAndFileExists) {
