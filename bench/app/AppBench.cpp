@@ -177,8 +177,8 @@ int main(int argc, char** argv) {
     display.click(where->x + kCloseX, where->y + kCloseY);
     program.waitForExit(10000);
 
-    // MIDI: a JACK port of this program sends note 60 on to the program's input. (A note-off
-    // right behind it would replace the code before the next tick takes it.)
+    // MIDI: a JACK port of this program taps note 60 on the program's input, note-off right
+    // behind the note-on as quick pads send it.
     if (qEnvironmentVariableIsEmpty("JACK_DEFAULT_SERVER")) {
         std::printf("%-28s skipped (no JACK server)\n", "MIDI note to click");
         return 0;
@@ -204,8 +204,9 @@ int main(int argc, char** argv) {
     display.click(again->x + kStartX, again->y + kStartY);
     QThread::msleep(800);
     printLatency("MIDI note to click", measure(recorder, samples, [&] {
-                     std::vector<unsigned char> on{0x90, 60, 100};
+                     std::vector<unsigned char> on{0x90, 60, 100}, off{0x80, 60, 0};
                      out->sendMessage(&on);
+                     out->sendMessage(&off);
                  }));
     display.click(again->x + kCloseX, again->y + kCloseY);
     program.waitForExit(10000);

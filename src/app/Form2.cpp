@@ -11,6 +11,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QFontDatabase>
 #include <QLabel>
@@ -258,6 +259,8 @@ void Form2::loadForm() {
         writeSetting(state_, kGeneralSection, kLanguageKey, numberForm(state_.languageIndex));
     }
     loadLanguageTexts(state_.texts, state_.languageIndex);
+    // The control was made before the language was read, and the language may have switched.
+    MIDIInput1->setLanguage(state_.languageIndex);
     showFlag();
 
     const LanguageTexts& t = state_.texts;
@@ -362,6 +365,9 @@ void Form2::cmdStartClick() {
         cmdStart->setText(qs(state_.texts.stopCaption));
         keepOnTop(true);
         state_.currentStep = 0;
+        // A command left from before (keyboard ticks never take it, a capture may leave one as
+        // it closes) must not fire as the first trigger of the run.
+        state_.lastMidiCommand.clear();
         Timer1->start();
         Timer2->start();
         state_.isRunning = true;
@@ -402,7 +408,11 @@ void Form2::Timer2Tick() {
 }
 
 void Form2::drainMidi() {
-    drainMidiInput(state_, *MIDIInput1, [] { QCoreApplication::processEvents(); });
+    // The pauses let ticks and arriving messages run, but no clicks or keys: a click on a button
+    // would open its modal window inside the drain, and this control's drain (so every MIDI
+    // trigger) would wait until that window closed. The user's input runs once the drain ends.
+    drainMidiInput(state_, *MIDIInput1,
+                   [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
 }
 
 bool Form2::eventFilter(QObject* watched, QEvent* event) {

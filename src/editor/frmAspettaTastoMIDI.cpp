@@ -6,6 +6,7 @@
 #include "midi/PortControl.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -48,7 +49,12 @@ frmAspettaTastoMIDI::frmAspettaTastoMIDI(RuntimeState& state, const MidiInputFac
         MIDIInput1 = midiFactory();
     if (MIDIInput1) {
         MIDIInput1->messagesArrived = [this] {
-            drainMidiInput(state_, *MIDIInput1, [] { QCoreApplication::processEvents(); });
+            // No user input in the pauses: a click on Confirm or Repeat waits until the drain
+            // is done. A tap's note-off does not replace its note-on.
+            drainMidiInput(
+                state_, *MIDIInput1,
+                [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); },
+                MidiIntakeFor::Capture);
         };
         MIDIInput1->errorReported = [this](int code, const std::string& text) {
             if (code != kSilentErrorA && code != kSilentErrorB)

@@ -13,6 +13,8 @@ namespace {
 // Status bytes from 0xF0 up are system messages; below 0x80 a byte is data, not a status.
 constexpr int16_t kFirstSystemStatus = 0xF0;
 constexpr int16_t kFirstChannelStatus = 0x80;
+constexpr int16_t kNoteOff = 0x80;
+constexpr int16_t kNoteOn = 0x90;
 
 // The controls whose drain is running. The handler pumps window events between its steps, so
 // the same control can raise messagesArrived again before the first drain has finished; the
@@ -55,11 +57,43 @@ void appendHexByte(std::string& text, int16_t value) {
     text += kDigits[byte & 0xFu];
 }
 
+// A note-on with velocity 0 ends the note: it makes the code of a note-off on its channel.
+int16_t meaningStatus(const MidiMessage& message) {
+    if ((message.status & 0xF0) == kNoteOn && message.data2 == 0)
+        return static_cast<int16_t>(kNoteOff | (message.status & 0x0F));
+    return message.status;
+}
+
+// Codes are data byte then status byte: a note-off's third character is its status nibble 8.
+bool isNoteOffCode(const std::string& code) {
+    return code.size() == 4 && code[2] == '8';
+}
+
+// Whether a tick that takes code fires something: a click of an action that carries it, or a
+// step of the sequence.
+bool firesSomething(const RuntimeState& state, const std::string& code) {
+    if (code == state.nextTriggerCode || code == state.prevTriggerCode)
+        return true;
+    return std::any_of(state.actionTable.begin(), state.actionTable.end(),
+                       [&code](const ActionRecord& record) { return record.triggerCode == code; });
+}
+
+// Whether the command waiting in the slot stays there when incoming arrives.
+bool keepsWaiting(const RuntimeState& state, const std::string& waiting,
+                  const std::string& incoming, MidiIntakeFor purpose) {
+    if (waiting.empty())
+        return false;
+    const bool releaseOverPress = isNoteOffCode(incoming) && !isNoteOffCode(waiting);
+    if (purpose == MidiIntakeFor::Capture)
+        return releaseOverPress;
+    if (firesSomething(state, incoming))
+        return false;
+    return releaseOverPress || firesSomething(state, waiting);
+}
+
 } // namespace
 
 std::string midiCommandCode(int16_t status, int16_t data1) {
-    // Only the last two hex digits of each value count, so a value outside 0..255 still gives
-    // four characters.
     std::string code;
     code.reserve(4);
     appendHexByte(code, data1);
@@ -68,7 +102,7 @@ std::string midiCommandCode(int16_t status, int16_t data1) {
 }
 
 void drainMidiInput(RuntimeState& state, MidiInputControl& control,
-                    const std::function<void()>& pumpEvents) {
+                    const std::function<void()>& pumpEvents, MidiIntakeFor purpose) {
     DrainGuard guard(control);
     if (guard.alreadyRunning())
         return;
@@ -84,13 +118,11 @@ void drainMidiInput(RuntimeState& state, MidiInputControl& control,
         pump();
         if (control.pendingCount() < 1)
             return;
-        const int16_t status = control.messageStatus();
-        const int16_t data1 = control.messageData1();
-        control.messageData2();
+        const MidiMessage message = control.headMessage();
         pump();
         if (control.pendingCount() < 1)
             return;
-        if (status >= kFirstSystemStatus) {
+        if (message.status >= kFirstSystemStatus) {
             control.systemData();
             control.portCommand(kPortDropHead);
             pump();
@@ -100,8 +132,11 @@ void drainMidiInput(RuntimeState& state, MidiInputControl& control,
         pump();
         pump();
         // A byte below 0x80 is no status byte: such a message is removed but makes no code.
-        if (status >= kFirstChannelStatus)
-            state.lastMidiCommand = midiCommandCode(status, data1);
+        if (message.status >= kFirstChannelStatus) {
+            std::string code = midiCommandCode(meaningStatus(message), message.data1);
+            if (!keepsWaiting(state, state.lastMidiCommand, code, purpose))
+                state.lastMidiCommand = std::move(code);
+        }
         pump();
         pump();
     }

@@ -18,6 +18,7 @@ namespace quindel {
 namespace {
 
 constexpr int kWatchIntervalMs = 500;
+constexpr uint8_t kFirstRealTimeStatus = 0xF8;
 // How long the clients of a gone JACK server are kept before they are closed. Right after the
 // loss libjack's own threads of those clients are still reporting it (in code that must not be
 // interrupted); closing a client cancels its threads, so it waits until they are done.
@@ -212,7 +213,7 @@ void MIDIInput::updateBackends() {
     const auto setUp = [this](Backend& backend) {
         backend.input->setErrorCallback(&MIDIInputErrors::onError, this);
         backend.input->setCallback(&MIDIInput::onMidiMessage, this);
-        // SysEx comes whole; clock and Active Sensing are kept out by statusFilter instead.
+        // SysEx comes whole; system real-time messages are dropped as they are queued.
         backend.input->ignoreTypes(false, false, false);
     };
 
@@ -437,8 +438,10 @@ void MIDIInput::enqueue(const std::vector<unsigned char>& bytes) {
     if (bytes.empty())
         return;
     const uint8_t status = bytes[0];
-    // A message must begin with a status byte; a stray data byte is dropped.
-    if (status < 0x80 || filtered_[status].load())
+    // A message must begin with a status byte; a stray data byte is dropped. System real-time
+    // messages (clock, start, stop, Active Sensing, reset: 0xF8 and up) never become triggers,
+    // and a running sequencer sends clock 24 times a beat: they stay out of the queue.
+    if (status < 0x80 || status >= kFirstRealTimeStatus || filtered_[status].load())
         return;
     Message message;
     message.status = status;
@@ -496,6 +499,16 @@ int16_t MIDIInput::messageData1() {
 int16_t MIDIInput::messageData2() {
     std::lock_guard lock(mutex_);
     return queue_.empty() ? 0 : queue_.front().data2;
+}
+
+MidiMessage MIDIInput::headMessage() {
+    // Under one lock: between separate reads a full queue may drop its head, and the bytes of
+    // two messages would make one code.
+    std::lock_guard lock(mutex_);
+    if (queue_.empty())
+        return {};
+    const Message& head = queue_.front();
+    return {head.status, head.data1, head.data2};
 }
 
 std::string MIDIInput::systemData() {

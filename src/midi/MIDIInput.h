@@ -53,7 +53,7 @@ class MIDIInput : public QObject, public MidiInputControl {
     MIDIInput(const MIDIInput&) = delete;
     MIDIInput& operator=(const MIDIInput&) = delete;
 
-    void setLanguage(uint8_t languageIndex) { languageIndex_.store(languageIndex); }
+    void setLanguage(uint8_t languageIndex) override { languageIndex_.store(languageIndex); }
 
     void portCommand(int16_t command) override;
     std::string deviceName() override;
@@ -61,6 +61,7 @@ class MIDIInput : public QObject, public MidiInputControl {
     int16_t messageStatus() override;
     int16_t messageData1() override;
     int16_t messageData2() override;
+    MidiMessage headMessage() override;
     std::string systemData() override;
     void notifyEnabled(bool enabled) override;
     int16_t deviceCount() override;

@@ -14,6 +14,13 @@ inline constexpr int16_t kPortStart = 4;
 inline constexpr int16_t kPortStop = 5;
 inline constexpr int16_t kPortDropHead = 6;
 
+// The head message of the queue, read as one: its status byte and both data bytes.
+struct MidiMessage {
+    int16_t status = 0;
+    int16_t data1 = 0;
+    int16_t data2 = 0;
+};
+
 // The MIDI input control: a device list, one input port and a queue of received messages.
 // Operations carry the names of the control's properties; a property write is a method call
 // with the value. Both events are raised on the user-interface thread.
@@ -31,6 +38,9 @@ class MidiInputControl {
     virtual int16_t messageStatus() = 0;
     virtual int16_t messageData1() = 0;
     virtual int16_t messageData2() = 0;
+    // The three of them at once. A control whose queue can change under the caller (messages
+    // arrive on another thread, a full queue drops its head) gives them from one message.
+    virtual MidiMessage headMessage() { return {messageStatus(), messageData1(), messageData2()}; }
     // Data of a system message at the head (empty for a channel message).
     virtual std::string systemData() = 0;
     // Delivery of messagesArrived on or off.
@@ -43,6 +53,8 @@ class MidiInputControl {
     virtual void deviceIndex(int16_t index) = 0;
     // true keeps messages with this status byte out of the queue.
     virtual void statusFilter(int16_t status, bool filtered) = 0;
+    // The language of the texts passed to errorReported: 2 English, anything else Italian.
+    virtual void setLanguage(uint8_t languageIndex) { (void)languageIndex; }
 
     // Events, called on the user-interface thread.
     std::function<void(int code, const std::string& text)> errorReported;

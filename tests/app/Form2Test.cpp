@@ -127,6 +127,7 @@ TEST(Form2Start, StoredLanguageSetsTheTextsABadOneIsTakenAsItalianAndStartNeedsA
         const QString ini = p.settings();
         EXPECT_EQ(p.state.languageIndex, language) << ini.toStdString();
         EXPECT_EQ(captions(w), language == kItalian ? kItalianCaptions : kEnglishCaptions);
+        EXPECT_EQ(p.midi->language, language); // its error texts, made before it was read
         EXPECT_TRUE(ini.contains(language == kItalian ? "lingua= 1" : "lingua= 2") &&
                     ini.contains("font=1"))
             << ini.toStdString();
@@ -168,6 +169,7 @@ TEST(Form2Flag, SwitchesLanguageReloadsAndTheLanguageIsStoredAtClose) {
                                "sequenza= 1\r\ndescrizione=Intro\r\n");
     QTest::mouseClick(w.imgBandierina, Qt::LeftButton);
     EXPECT_EQ(captions(w), kEnglishCaptions);
+    EXPECT_EQ(p.midi->language, kEnglish);
     EXPECT_TRUE(p.state.midiInputDevice == kKeyboardDevice && p.state.inputMode == kKeyboardMode);
     EXPECT_TRUE(p.state.actionTable.size() == 1u && p.state.actionTable[0].description == "Intro" &&
                 p.state.nextTriggerCode == "78" && p.state.sequenceTable.size() == 1u);
@@ -187,10 +189,12 @@ TEST(Form2StartStop, StartKeepsTheWindowOnTopAndBlinksStopUndoesItAndNoFlagClick
     w.move(40, 30);
     const QPoint where = w.pos();
     p.state.currentStep = 3;
+    p.state.lastMidiCommand = "3C90"; // left by a capture: it must not fire in a later MIDI run
     EXPECT_TRUE(clickStart(w).isEmpty());
     EXPECT_EQ(runState(p), "Stop top=11 run=1 timers=11");
     EXPECT_TRUE(w.isVisible() && w.pos() == where);
     EXPECT_EQ(p.state.currentStep, 0);
+    EXPECT_EQ(p.state.lastMidiCommand, "");
     EXPECT_EQ(std::tuple(w.Timer1->interval(), w.Timer1->timerType(), w.Timer2->interval()),
               std::tuple(100, Qt::PreciseTimer, 250));
     EXPECT_TRUE(p.midi->writes.empty());                // the keyboard needs no port

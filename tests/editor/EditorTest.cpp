@@ -172,19 +172,24 @@ TEST_F(EditorTest, MidiCaptureTakesTheLatestCommandAndClosesItsPortOnEveryWayOut
     Recording<frmAspettaTastoMIDI> dialog(state, factory);
     EXPECT_TRUE(state.lastMidiCommand.empty()); // an old command is never taken
     EXPECT_EQ(fake->openState(), 1);
-    fake->receive(0x90, 60, 100);
+    fake->receive(0x90, 60, 100); // a quick tap: the press is taken, not the release
     fake->receive(0x80, 60, 0);
     dialog.Timer1_Timer();
-    EXPECT_EQ(dialog.Label1->text().toStdString(), "3C80");
+    EXPECT_EQ(dialog.Label1->text().toStdString(), "3C90");
     EXPECT_FALSE(dialog.Timer1->isActive());
     EXPECT_EQ(fake->openState(), 0);
 
     QTest::mouseClick(dialog.cmdRipeti, Qt::LeftButton); // opens the port anew
     EXPECT_EQ(fake->openState(), 1);
     fake->receive(0xB2, 64, 127);
-    fake->receive(0xF8, 0, 0); // a system message never becomes a trigger
+    fake->receive(0xF8, 0, 0);  // a system message never becomes a trigger
+    fake->receive(0x91, 62, 0); // a release (velocity 0) does not replace a waiting command
     dialog.Timer1_Timer();
     EXPECT_EQ(dialog.Label1->text().toStdString(), "40B2");
+    QTest::mouseClick(dialog.cmdRipeti, Qt::LeftButton);
+    fake->receive(0x91, 62, 0); // alone it is taken, as the note-off it is
+    dialog.Timer1_Timer();
+    EXPECT_EQ(dialog.Label1->text().toStdString(), "3E81");
 
     // Closing, after a capture or while waiting, closes the port and hands nothing over; only
     // real errors are told.
@@ -640,6 +645,8 @@ TEST_F(RealSession, MidiEditedGroupDrivesTheClicks) {
         onModal<frmAspettaTastoMIDI>(steps, [&, c = commands[i]](frmAspettaTastoMIDI* w) {
             EXPECT_TRUE(QTest::qWaitFor([&] { return w->MIDIInput1->openState() != 0; }));
             send(c.first, c.second);
+            if (c.first == 0x90)
+                send(0x80, c.second); // a quick tap: its press is captured
             EXPECT_TRUE(QTest::qWaitFor([&] { return w->cmdConferma->isVisible(); }));
             QTest::mouseClick(w->cmdConferma, Qt::LeftButton);
         });

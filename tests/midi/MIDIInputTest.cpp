@@ -1,11 +1,14 @@
 #include "engine/MidiIntake.h"
 #include "engine/RuntimeState.h"
+#include "engine/TriggerDispatch.h"
 #include "midi/MIDIInput.h"
 #include "midi/PortControl.h"
+#include "support/FakePlatform.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QThread>
+#include <QTimer>
 #include <RtMidi.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -69,12 +72,13 @@ TEST(MIDIInputJack, MessagesArriveAsCodesOnTheUiThreadAndALostSenderIsReported) 
     EXPECT_EQ(midi.codeOf({0x90, 60, 100}), "3C90");
     EXPECT_EQ(midi.codeOf({0xC0, 5}), "05C0");
     EXPECT_EQ(midi.codeOf({0xEF, 0x00, 0x40}), "00EF");
-    // SysEx and Active Sensing make no code: the note after them is the only one.
+    // SysEx and real-time messages make no code: the note after them is the only one.
     midi.send({0xF0, 0x7D, 0x01, 0x02, 0xF7});
-    midi.send({0xFE});
+    for (unsigned char realTime : {0xF8, 0xFA, 0xFC, 0xFE, 0xFF})
+        midi.send({realTime});
     EXPECT_EQ(midi.codeOf({0x9F, 127, 1}), "7F9F");
     EXPECT_FALSE(midi.offThread) << "messagesArrived must run on the UI thread";
-    EXPECT_EQ(midi.input.receivedCount(), 5u) << "Active Sensing must be filtered out";
+    EXPECT_EQ(midi.input.receivedCount(), 5u) << "real-time messages must stay out of the queue";
     // SysEx arrives whole; closing drops what waits.
     midi.input.notifyEnabled(false);
     midi.send({0xF0, 0x7D, 0x10, 0x20, 0x30, 0xF7});
@@ -110,6 +114,89 @@ TEST(MIDIInputJack, FloodKeepsTheQueueBoundedAndTheLastCodeRight) {
     ASSERT_TRUE(runEventsUntil([&] { return !midi.errors.empty(); }));
     EXPECT_THAT(midi.errors, ElementsAre(StartsWith(std::to_string(MIDIInput::kQueueOverflow))))
         << "reported once";
+}
+
+// Taps as pads and keyboards send them, to a running dispatch tick (every 100 ms, as the main
+// window runs it): each tap clicks exactly once, however short, and no release clicks.
+TEST(MIDIInputJack, EveryTapClicksOnceAndNoReleaseClicks) {
+    OpenedInput midi("taps");
+    RuntimeState& state = midi.state;
+    state.actionTable.resize(2);
+    state.actionTable[0].triggerCode = "3C90"; // note 60 on
+    state.actionTable[1].triggerCode = "4080"; // note 64 off: clicks on release
+    state.isRunning = true;
+    test::FakePlatform platform;
+    DispatchView view;
+    int ticks = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout,
+                     [&] { dispatchTick(state, platform, view), ++ticks; });
+    tick.start(100);
+
+    // Runs events for ms; with streaming on, a clock and a controller go out every 2 ms.
+    bool streaming = false;
+    unsigned char controller = 0;
+    uint64_t queued = 0; // messages sent that the control keeps (all but real-time ones)
+    const auto send = [&](const std::vector<unsigned char>& bytes) {
+        midi.send(bytes);
+        queued += bytes[0] < 0xF8;
+    };
+    const auto runFor = [&](int ms) {
+        for (QDeadlineTimer until(ms); !until.hasExpired();) {
+            if (streaming) {
+                send({0xF8});
+                send({0xB0, 1, static_cast<unsigned char>(++controller % 128)});
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+            QThread::usleep(streaming ? 1500 : 200);
+        }
+    };
+    using Bytes = std::vector<unsigned char>;
+    struct Tap {
+        const char* what;
+        Bytes press, release;
+        int heldMs;
+        bool inStream = false;
+        int exactlyOnce = 0;
+    };
+    std::vector<Tap> taps{
+        {"note-off at once", {0x90, 60, 100}, {0x80, 60, 64}, 0},
+        {"note-off 30 ms later", {0x90, 60, 100}, {0x80, 60, 64}, 30},
+        {"note-off 150 ms later", {0x90, 60, 100}, {0x80, 60, 64}, 150},
+        {"velocity-0 release 150 ms later", {0x90, 60, 100}, {0x90, 60, 0}, 150},
+        {"assigned note-off 30 ms later", {0x90, 64, 100}, {0x80, 64, 0}, 30},
+        {"30 ms tap in a clock and controller stream", {0x90, 60, 100}, {0x90, 60, 0}, 30, true},
+    };
+    constexpr int kRounds = 20;
+    for (int round = 0; round < kRounds; ++round) {
+        for (Tap& tap : taps) {
+            const std::size_t clicksBefore = platform.events.size();
+            streaming = tap.inStream;
+            runFor(tap.inStream ? 60 : 0);
+            send(tap.press);
+            runFor(tap.heldMs);
+            send(tap.release);
+            runFor(tap.inStream ? 60 : 0);
+            streaming = false;
+            // Until every message has arrived and been drained, and one more tick has run, so
+            // a release that would click has had its tick.
+            ASSERT_TRUE(runEventsUntil([&] {
+                return midi.input.receivedCount() == queued && midi.input.pendingCount() == 0;
+            }));
+            const int ticked = ticks;
+            ASSERT_TRUE(runEventsUntil([&] { return ticks > ticked; }));
+            const auto clicks = std::count_if(
+                platform.events.begin() + static_cast<std::ptrdiff_t>(clicksBefore),
+                platform.events.end(), [](const auto& event) { return event.flags & 0x0002; });
+            tap.exactlyOnce += clicks == 1;
+            EXPECT_EQ(clicks, 1) << tap.what << ", round " << round;
+        }
+    }
+    for (const Tap& tap : taps)
+        std::printf("%-44s %d of %d taps clicked exactly once\n", tap.what, tap.exactlyOnce,
+                    kRounds);
+    EXPECT_THAT(midi.errors, IsEmpty());
 }
 
 // SIGTERM, because a killed server leaves its entry in JACK's machine-wide server registry.

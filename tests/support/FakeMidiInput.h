@@ -27,6 +27,7 @@ class FakeMidiInput : public MidiInputControl {
     int16_t state = 0; // openState
     bool delivering = false;
     int reads = 0;
+    uint8_t language = 0; // of the error texts
 
     void portCommand(int16_t command) override {
         writes.push_back("portCommand " + std::to_string(command));
@@ -73,6 +74,7 @@ class FakeMidiInput : public MidiInputControl {
     void statusFilter(int16_t status, bool filtered) override {
         writes.push_back("statusFilter " + std::to_string(status) + " " + (filtered ? "1" : "0"));
     }
+    void setLanguage(uint8_t languageIndex) override { language = languageIndex; }
 
     // Queues a message and raises messagesArrived, as a delivering control would.
     void receive(int16_t status, int16_t data1, int16_t data2 = 0, std::string sysex = {}) {
