@@ -5,6 +5,7 @@
 #include "engine/MidiIntake.h"
 #include "engine/RuntimeState.h"
 #include "midi/PortControl.h"
+#include "platform/Platform.h"
 #include "storage/GroupFiles.h"
 #include "storage/Settings.h"
 #include "storage/gestioneFileIni.h"
@@ -20,6 +21,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRawFont>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cstdint>
@@ -182,6 +184,11 @@ void Form2::buildControls() {
             hooks.openPointerTest();
     });
     connect(Timer1, &QTimer::timeout, this, &Form2::Timer1Tick);
+    // Key presses are reported the moment they reach the platform, so a key can wake a tick.
+    if (const int source = platform_.keyEventSource(); source >= 0) {
+        keyEvents_ = new QSocketNotifier(source, QSocketNotifier::Read, this);
+        connect(keyEvents_, &QSocketNotifier::activated, this, &Form2::keyEventsArrived);
+    }
     connect(Timer2, &QTimer::timeout, this, &Form2::Timer2Tick);
 }
 
@@ -191,6 +198,8 @@ void Form2::initialiseForm() {
     bindSettingsIni(state_);
     state_.languageIndex = static_cast<uint8_t>(
         readLeadingNumber(readSetting(state_, kGeneralSection, kLanguageKey), 0, 255));
+    immediateResponse_ =
+        immediateResponse(readSetting(state_, kGeneralSection, kImmediateResponseKey));
     registerFonts();
     writeSetting(state_, kGeneralSection, kFontKey, "1");
     applyFonts();
@@ -276,6 +285,7 @@ void Form2::loadForm() {
     loadNextPrevTriggers(state_);
     buildSequenceTable(state_);
 
+    scheduler.stop();
     Timer1->stop();
     Timer1->setInterval(100);
     state_.isRunning = false;
@@ -306,6 +316,7 @@ void Form2::unloadForm() {
     unloaded_ = true;
     writeSetting(state_, kGeneralSection, kLanguageKey, numberForm(state_.languageIndex));
     unregisterFonts();
+    scheduler.stop();
     Timer1->stop();
     Timer2->stop();
     closeMidiInput(*MIDIInput1);
@@ -350,6 +361,7 @@ void Form2::cmdStartClick() {
     if (cmdStart->text() != qs(state_.texts.startCaption)) {
         keepOnTop(false);
         cmdStart->setText(qs(state_.texts.startCaption));
+        scheduler.stop();
         Timer1->stop();
         Timer2->stop();
         closeMidiInput(*MIDIInput1);
@@ -359,7 +371,8 @@ void Form2::cmdStartClick() {
         cmdStart->setText(qs(state_.texts.stopCaption));
         keepOnTop(true);
         state_.currentStep = 0;
-        Timer1->start();
+        scheduler.setImmediate(immediateResponse_);
+        armTimer1(scheduler.start());
         Timer2->start();
         state_.isRunning = true;
         if (state_.inputMode == kMidiMode)
@@ -385,7 +398,35 @@ void Form2::Timer1Tick() {
     dispatchTick(state_, platform_, dispatch);
     lblSequenza->setText(qs(dispatch.lblSequenza));
     lblDescrizione->setText(qs(dispatch.lblDescrizione));
-    Timer1->start();
+    // Without key events the keyboard can only be polled: the ticks go on as for a held key.
+    const bool keyboardPolled = state_.inputMode == kKeyboardMode && keyEvents_ == nullptr;
+    armTimer1(scheduler.tickEnded(dispatch.keyHeld || keyboardPolled));
+}
+
+void Form2::armTimer1(ResponseScheduler::Wait wait) {
+    if (wait)
+        Timer1->start(static_cast<int>(wait->count()));
+    else
+        Timer1->stop();
+}
+
+void Form2::wakeDispatch() {
+    // Polling keeps its own pace: a tick is due already.
+    if (scheduler.immediate())
+        armTimer1(scheduler.trigger());
+}
+
+void Form2::keyEventsArrived() {
+    // Read them whatever the mode, so they do not pile up; only keys the group uses wake.
+    const std::vector<int> keys = platform_.takeKeyPresses();
+    if (state_.inputMode != kKeyboardMode)
+        return;
+    for (int key : keys) {
+        if (tickPollsKey(state_, key)) {
+            wakeDispatch();
+            return;
+        }
+    }
 }
 
 void Form2::Timer2Tick() {
@@ -400,6 +441,9 @@ void Form2::Timer2Tick() {
 
 void Form2::drainMidi() {
     drainMidiInput(state_, *MIDIInput1, [] { QCoreApplication::processEvents(); });
+    // Every tick empties the slot, so a code in it arrived after the last tick and waits for one.
+    if (state_.inputMode == kMidiMode && !state_.lastMidiCommand.empty())
+        wakeDispatch();
 }
 
 bool Form2::eventFilter(QObject* watched, QEvent* event) {
