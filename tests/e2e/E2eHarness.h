@@ -16,9 +16,11 @@
 #undef Bool
 #undef Status
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -138,6 +140,40 @@ class ClickRecorder {
     ::Display* dpy_;
     Window win_ = 0;
 };
+
+// Milliseconds from each of samples triggers, sent at random pauses of 150 to 400 ms, to the
+// click that the recorder sees (polled every 0.5 ms); a trigger with no click within 2 s gives
+// no figure.
+inline std::vector<double> triggerToClickMs(ClickRecorder& recorder, int samples,
+                                            const std::function<void()>& trigger) {
+    std::mt19937 random(42);
+    std::uniform_int_distribution<int> pause(150, 400);
+    std::vector<double> out;
+    for (int i = 0; i < samples; ++i) {
+        QThread::msleep(static_cast<unsigned long>(pause(random)));
+        recorder.pump();
+        recorder.clicks.clear();
+        const auto sent = Clock::now();
+        trigger();
+        while (recorder.clicks.empty() && Clock::now() - sent < std::chrono::seconds(2)) {
+            recorder.pump();
+            QThread::usleep(500);
+        }
+        if (!recorder.clicks.empty())
+            out.push_back(
+                std::chrono::duration<double, std::milli>(recorder.clicks.front().at - sent)
+                    .count());
+    }
+    return out;
+}
+
+// The value below which the share q of the figures lies (0.5: the median); 0 for none.
+inline double quantile(std::vector<double> v, double q) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
+}
 
 // The installed program in a fresh program folder.
 class InstalledProgram {
