@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <optional>
 #include <random>
@@ -167,12 +168,13 @@ inline std::vector<double> triggerToClickMs(ClickRecorder& recorder, int samples
     return out;
 }
 
-// The value below which the share q of the figures lies (0.5: the median); 0 for none.
+// The nearest-rank quantile q of the figures (0.5: the median, 1: the largest); 0 for none.
 inline double quantile(std::vector<double> v, double q) {
     if (v.empty())
         return 0;
     std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
+    const auto rank = static_cast<size_t>(std::ceil(q * static_cast<double>(v.size())));
+    return v[std::clamp<size_t>(rank, 1, v.size()) - 1];
 }
 
 // The installed program in a fresh program folder.
