@@ -12,6 +12,7 @@
 
 #include <X11/keysym.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -90,8 +91,10 @@ QByteArray settingsFor(int device, bool immediate) {
 // The figures of one input source in one mode.
 struct Figures {
     std::string latency = "not measured";
-    double idlePercent = -1;  // CPU while started with no trigger, % of one core
-    double perTriggerMs = -1; // CPU per trigger beyond the idle rate
+    // CPU while started with no trigger, % of one core; CPU per trigger beyond that idle rate
+    // (it can come out below 0 when the idle rate itself varies more than a trigger costs).
+    double idlePercent = std::nan("");
+    double perTriggerMs = std::nan("");
 };
 
 // One run of the program on input: started, idle for seconds, then samples triggers.
@@ -212,7 +215,7 @@ int main(int argc, char** argv) {
     };
     const auto number = [](double value, const char* unit) {
         char text[48];
-        if (value < 0)
+        if (std::isnan(value))
             return std::string("not measured");
         std::snprintf(text, sizeof text, "%.3f %s", value, unit);
         return std::string(text);
