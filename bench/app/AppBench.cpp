@@ -1,20 +1,20 @@
 // Figures of the installed program on a virtual display: start-up time to the window shown,
-// peak memory and CPU while started and while stopped, and trigger-to-click latency for keys
-// (and for MIDI through JACK when a JACK server is there). Prints figures; judges nothing.
+// peak memory, CPU while stopped, and, for immediate response and for the plain 100 ms polling
+// side by side, trigger-to-click latency of key taps and of MIDI note-ons through JACK, CPU per
+// trigger and CPU while started with no trigger. Prints figures; judges nothing.
 //
-//   bench/app/run-app-bench.sh [seconds] [samples]
+//   bench/app/run-app-bench.sh [seconds per CPU figure] [samples]
 #include "e2e/E2eHarness.h"
-#include "midi/MIDIInput.h"
+#include "e2e/MidiController.h"
 
 #include <QCoreApplication>
+#include <QDir>
 
 #include <X11/keysym.h>
-#include <rtmidi/RtMidi.h>
 
-#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <unistd.h>
 
@@ -28,8 +28,22 @@ double ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-// utime + stime of a process, in seconds.
+// CPU time of all threads of a process, in seconds: nanoseconds from the scheduler where the
+// kernel keeps them, else clock ticks (utime + stime).
 double cpuSeconds(qint64 pid) {
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    const QStringList threads = QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    double nanoseconds = 0;
+    bool scheduler = !threads.isEmpty();
+    for (const QString& thread : threads) {
+        std::ifstream f((tasks + '/' + thread + "/schedstat").toStdString());
+        double onCpu = 0;
+        if (!(f >> onCpu))
+            scheduler = false;
+        nanoseconds += onCpu;
+    }
+    if (scheduler)
+        return nanoseconds / 1e9;
     std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
     std::getline(f, line);
@@ -58,64 +72,73 @@ long statusKiB(qint64 pid, const std::string& key) {
     return -1;
 }
 
-void printLatency(const char* what, std::vector<double> v) {
-    if (v.empty()) {
-        std::printf("%-28s no samples\n", what);
-        return;
-    }
-    std::sort(v.begin(), v.end());
-    auto at = [&](double q) {
-        return v[std::min(v.size() - 1, static_cast<size_t>(q * v.size()))];
-    };
-    std::printf("%-28s n=%zu  median %.1f ms  p99 %.1f ms  max %.1f ms\n", what, v.size(), at(0.5),
-                at(0.99), v.back());
+std::string latencyText(const std::vector<double>& v) {
+    if (v.empty())
+        return "no samples";
+    char text[96];
+    std::snprintf(text, sizeof text, "n=%zu median %.2f p99 %.2f max %.2f ms", v.size(),
+                  quantile(v, 0.5), quantile(v, 0.99), quantile(v, 1.0));
+    return text;
 }
 
-// Sends trigger() samples times at random moments and measures until the recorder sees
-// the click (polled every 0.5 ms).
-std::vector<double> measure(ClickRecorder& recorder, int samples,
-                            const std::function<void()>& trigger) {
-    std::mt19937 random(42);
-    std::uniform_int_distribution<int> pause(150, 350);
-    std::vector<double> out;
-    for (int i = 0; i < samples; ++i) {
-        QThread::msleep(static_cast<unsigned long>(pause(random)));
-        recorder.pump();
-        recorder.clicks.clear();
-        const auto sent = Clock::now();
-        trigger();
-        while (recorder.clicks.empty() && Clock::now() - sent < std::chrono::seconds(2)) {
-            recorder.pump();
-            usleep(500);
-        }
-        if (!recorder.clicks.empty())
-            out.push_back(ms(recorder.clicks.front().at - sent));
-    }
-    return out;
-}
-
-// The program's device number (index + 1) of the input whose name contains part.
-int deviceNumberOf(const std::string& part) {
-    quindel::MIDIInput probe;
-    const int16_t count = probe.deviceCount();
-    for (int16_t i = 0; i < count; ++i) {
-        probe.deviceIndex(i);
-        if (probe.deviceName().find(part) != std::string::npos)
-            return i + 1;
-    }
-    return 0;
-}
-
-QByteArray settingsFor(int device) {
-    return "[generale]\r\nlingua= 1\r\n[midi config]\r\nmidi input= " + QByteArray::number(device) +
+QByteArray settingsFor(int device, bool immediate) {
+    return "[generale]\r\nlingua= 1\r\n" +
+           QByteArray(immediate ? "" : "risposta immediata= 0\r\n") +
+           "[midi config]\r\nmidi input= " + QByteArray::number(device) +
            "\r\n[file tasti]\r\nnomefile=gruppo-bench.ini\r\n";
+}
+
+// The figures of one input source in one mode.
+struct Figures {
+    std::string latency = "not measured";
+    // CPU while started with no trigger, % of one core; CPU per trigger beyond that idle rate
+    // (it can come out below 0 when the idle rate itself varies more than a trigger costs).
+    double idlePercent = std::nan("");
+    double perTriggerMs = std::nan("");
+};
+
+// One run of the program on input: started, idle for seconds, then samples triggers.
+Figures measureSession(Desktop& display, InstalledProgram& program, ClickRecorder& recorder,
+                       int input, bool immediate, int seconds, int samples,
+                       const std::function<void()>& trigger, bool showMemory) {
+    Figures f;
+    program.write("quindel.ini", settingsFor(input, immediate));
+    const auto where = program.start(display);
+    if (!where)
+        return f;
+    const qint64 pid = program.pid();
+    QThread::msleep(300);
+    display.click(where->x + kStartX, where->y + kStartY);
+    QThread::msleep(800);
+
+    double c0 = cpuSeconds(pid);
+    auto t0 = Clock::now();
+    QThread::sleep(static_cast<unsigned long>(seconds));
+    double c1 = cpuSeconds(pid);
+    const double idleRate = (c1 - c0) / (ms(Clock::now() - t0) / 1000);
+    f.idlePercent = 100 * idleRate;
+
+    c0 = cpuSeconds(pid);
+    t0 = Clock::now();
+    const std::vector<double> latencies = triggerToClickMs(recorder, samples, trigger);
+    c1 = cpuSeconds(pid);
+    const double elapsed = ms(Clock::now() - t0) / 1000;
+    f.latency = latencyText(latencies);
+    if (!latencies.empty())
+        f.perTriggerMs = 1000 * ((c1 - c0) - idleRate * elapsed) / double(latencies.size());
+    if (showMemory)
+        std::printf("%-34s VmHWM %ld KiB, VmRSS %ld KiB\n", "memory while started",
+                    statusKiB(pid, "VmHWM"), statusKiB(pid, "VmRSS"));
+    display.click(where->x + kCloseX, where->y + kCloseY);
+    program.waitForExit(10000);
+    return f;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 30;
     const int samples = argc > 2 ? std::atoi(argv[2]) : 100;
     Desktop display;
     if (!display.ok()) {
@@ -127,7 +150,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "install failed\n");
         return 1;
     }
-    program.write("quindel.ini", settingsFor(99));
+    program.write("quindel.ini", settingsFor(99, true));
     program.write("gruppo-bench.ini", "[main]\r\nnome=bench\r\n" + nextPrevSections("0", "0") +
                                           actionSection(1, "65", 1, kPointX, kPointY, 0, "A") +
                                           actionSection(2, "3C90", 2, kPointX, kPointY, 0, "N"));
@@ -144,71 +167,69 @@ int main(int argc, char** argv) {
         }
         startup.push_back(ms(t1 - t0));
         QThread::msleep(300);
+        if (i == 4) { // CPU while stopped, once: it does not depend on the mode
+            const double c0 = cpuSeconds(program.pid());
+            QThread::sleep(static_cast<unsigned long>(seconds));
+            std::printf("%-34s %.3f %% of one core over %d s\n", "CPU stopped (idle)",
+                        100.0 * (cpuSeconds(program.pid()) - c0) / seconds, seconds);
+        }
         display.click(where->x + kCloseX, where->y + kCloseY);
         program.waitForExit(10000);
     }
-    printLatency("start-up to window shown", startup);
+    std::printf("%-34s %s\n", "start-up to window shown", latencyText(startup).c_str());
+
+    // MIDI: a JACK port of this program taps note 60 on the program's input, the note-off right
+    // behind the note-on as quick pads send it.
+    std::unique_ptr<JackController> controller;
+    int device = 0;
+    if (!qEnvironmentVariableIsEmpty("JACK_DEFAULT_SERVER")) {
+        try {
+            controller = std::make_unique<JackController>();
+            device = controller->deviceNumber();
+        } catch (const RtMidiError& e) {
+            std::printf("MIDI skipped: %s\n", e.getMessage().c_str());
+        }
+    }
+    if (device == 0)
+        std::printf("MIDI skipped: no JACK server or its port is not listed\n");
 
     ClickRecorder recorder(800, 500, 450, 450);
-    const auto where = program.start(display);
-    if (!where)
-        return 1;
-    QThread::msleep(500);
-    const qint64 pid = program.pid();
-
-    double c0 = cpuSeconds(pid);
-    QThread::sleep(static_cast<unsigned long>(seconds));
-    double c1 = cpuSeconds(pid);
-    std::printf("%-28s %.2f %% of one core over %d s\n", "CPU stopped (idle)",
-                100.0 * (c1 - c0) / seconds, seconds);
-
-    display.click(where->x + kStartX, where->y + kStartY);
-    QThread::msleep(500);
-    c0 = cpuSeconds(pid);
-    QThread::sleep(static_cast<unsigned long>(seconds));
-    c1 = cpuSeconds(pid);
-    std::printf("%-28s %.2f %% of one core over %d s\n", "CPU started, no triggers",
-                100.0 * (c1 - c0) / seconds, seconds);
-
-    printLatency("key tap to click", measure(recorder, samples, [&] { display.key(XK_a); }));
-    std::printf("%-28s VmHWM %ld KiB, VmRSS %ld KiB\n", "memory while started",
-                statusKiB(pid, "VmHWM"), statusKiB(pid, "VmRSS"));
-
-    display.click(where->x + kCloseX, where->y + kCloseY);
-    program.waitForExit(10000);
-
-    // MIDI: a JACK port of this program taps note 60 on the program's input, note-off right
-    // behind the note-on as quick pads send it.
-    if (qEnvironmentVariableIsEmpty("JACK_DEFAULT_SERVER")) {
-        std::printf("%-28s skipped (no JACK server)\n", "MIDI note to click");
-        return 0;
+    Figures keys[2], midi[2]; // [0] immediate, [1] polling
+    for (int mode = 0; mode < 2; ++mode) {
+        const bool immediate = mode == 0;
+        keys[mode] = measureSession(
+            display, program, recorder, 99, immediate, seconds, samples, [&] { display.key(XK_a); },
+            immediate);
+        if (device != 0)
+            midi[mode] = measureSession(
+                display, program, recorder, device, immediate, seconds, samples,
+                [&] {
+                    controller->send({0x90, 60, 100});
+                    controller->send({0x80, 60, 0});
+                },
+                false);
     }
-    std::unique_ptr<RtMidiOut> out;
-    try {
-        out = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "quindel-bench");
-        out->openVirtualPort("controller");
-    } catch (const RtMidiError& e) {
-        std::printf("%-28s skipped (%s)\n", "MIDI note to click", e.getMessage().c_str());
-        return 0;
-    }
-    const int device = deviceNumberOf("controller");
-    if (device == 0) {
-        std::printf("%-28s skipped (port not listed)\n", "MIDI note to click");
-        return 0;
-    }
-    program.write("quindel.ini", settingsFor(device));
-    const auto again = program.start(display);
-    if (!again)
-        return 1;
-    QThread::msleep(300);
-    display.click(again->x + kStartX, again->y + kStartY);
-    QThread::msleep(800);
-    printLatency("MIDI note to click", measure(recorder, samples, [&] {
-                     std::vector<unsigned char> on{0x90, 60, 100}, off{0x80, 60, 0};
-                     out->sendMessage(&on);
-                     out->sendMessage(&off);
-                 }));
-    display.click(again->x + kCloseX, again->y + kCloseY);
-    program.waitForExit(10000);
+
+    std::printf("\n%-34s %-48s %s\n", "", "immediate response", "polling (risposta immediata= 0)");
+    const auto row = [](const char* what, const std::string& a, const std::string& b) {
+        std::printf("%-34s %-48s %s\n", what, a.c_str(), b.c_str());
+    };
+    const auto number = [](double value, const char* unit) {
+        char text[48];
+        if (std::isnan(value))
+            return std::string("not measured");
+        std::snprintf(text, sizeof text, "%.3f %s", value, unit);
+        return std::string(text);
+    };
+    row("key tap to click", keys[0].latency, keys[1].latency);
+    row("MIDI note-on to click", midi[0].latency, midi[1].latency);
+    row("CPU per key trigger", number(keys[0].perTriggerMs, "ms"),
+        number(keys[1].perTriggerMs, "ms"));
+    row("CPU per MIDI trigger", number(midi[0].perTriggerMs, "ms"),
+        number(midi[1].perTriggerMs, "ms"));
+    row("CPU started, keys, no trigger", number(keys[0].idlePercent, "% of a core"),
+        number(keys[1].idlePercent, "% of a core"));
+    row("CPU started, MIDI, no trigger", number(midi[0].idlePercent, "% of a core"),
+        number(midi[1].idlePercent, "% of a core"));
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "engine/MidiIntake.h"
 #include "engine/RuntimeState.h"
 #include "midi/PortControl.h"
+#include "platform/Platform.h"
 #include "storage/GroupFiles.h"
 #include "storage/Settings.h"
 #include "storage/gestioneFileIni.h"
@@ -21,6 +22,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRawFont>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QWindow>
 
@@ -184,6 +186,11 @@ void Form2::buildControls() {
             hooks.openPointerTest();
     });
     connect(Timer1, &QTimer::timeout, this, &Form2::Timer1Tick);
+    // Key presses are reported the moment they reach the platform, so a key can wake a tick.
+    if (const int source = platform_.keyEventSource(); source >= 0) {
+        keyEvents_ = new QSocketNotifier(source, QSocketNotifier::Read, this);
+        connect(keyEvents_, &QSocketNotifier::activated, this, &Form2::keyEventsArrived);
+    }
     connect(Timer2, &QTimer::timeout, this, &Form2::Timer2Tick);
 }
 
@@ -193,6 +200,8 @@ void Form2::initialiseForm() {
     bindSettingsIni(state_);
     state_.languageIndex = static_cast<uint8_t>(
         readLeadingNumber(readSetting(state_, kGeneralSection, kLanguageKey), 0, 255));
+    immediateResponse_ =
+        immediateResponse(readSetting(state_, kGeneralSection, kImmediateResponseKey));
     registerFonts();
     writeSetting(state_, kGeneralSection, kFontKey, "1");
     applyFonts();
@@ -280,6 +289,7 @@ void Form2::loadForm() {
     loadNextPrevTriggers(state_);
     buildSequenceTable(state_);
 
+    scheduler.stop();
     Timer1->stop();
     Timer1->setInterval(100);
     state_.isRunning = false;
@@ -310,6 +320,7 @@ void Form2::unloadForm() {
     unloaded_ = true;
     writeSetting(state_, kGeneralSection, kLanguageKey, numberForm(state_.languageIndex));
     unregisterFonts();
+    scheduler.stop();
     Timer1->stop();
     Timer2->stop();
     closeMidiInput(*MIDIInput1);
@@ -356,6 +367,7 @@ void Form2::cmdStartClick() {
     if (cmdStart->text() != qs(state_.texts.startCaption)) {
         keepOnTop(false);
         cmdStart->setText(qs(state_.texts.startCaption));
+        scheduler.stop();
         Timer1->stop();
         Timer2->stop();
         closeMidiInput(*MIDIInput1);
@@ -368,7 +380,8 @@ void Form2::cmdStartClick() {
         // A command left from before (keyboard ticks never take it, a capture may leave one as
         // it closes) must not fire as the first trigger of the run.
         state_.lastMidiCommand.clear();
-        Timer1->start();
+        scheduler.setImmediate(immediateResponse_);
+        armTimer1(scheduler.start());
         Timer2->start();
         state_.isRunning = true;
         if (state_.inputMode == kMidiMode)
@@ -394,7 +407,35 @@ void Form2::Timer1Tick() {
     dispatchTick(state_, platform_, dispatch);
     lblSequenza->setText(qs(dispatch.lblSequenza));
     lblDescrizione->setText(qs(dispatch.lblDescrizione));
-    Timer1->start();
+    // Without key events the keyboard can only be polled: the ticks go on as for a held key.
+    const bool keyboardPolled = state_.inputMode == kKeyboardMode && keyEvents_ == nullptr;
+    armTimer1(scheduler.tickEnded(dispatch.keyHeld || keyboardPolled));
+}
+
+void Form2::armTimer1(ResponseScheduler::Wait wait) {
+    if (wait)
+        Timer1->start(static_cast<int>(wait->count()));
+    else
+        Timer1->stop();
+}
+
+void Form2::wakeDispatch() {
+    // Polling keeps its own pace: a tick is due already.
+    if (scheduler.immediate())
+        armTimer1(scheduler.trigger());
+}
+
+void Form2::keyEventsArrived() {
+    // Read them whatever the mode, so they do not pile up; only keys the group uses wake.
+    const std::vector<int> keys = platform_.takeKeyPresses();
+    if (state_.inputMode != kKeyboardMode)
+        return;
+    for (int key : keys) {
+        if (tickPollsKey(state_, key)) {
+            wakeDispatch();
+            return;
+        }
+    }
 }
 
 void Form2::Timer2Tick() {
@@ -413,6 +454,9 @@ void Form2::drainMidi() {
     // trigger) would wait until that window closed. The user's input runs once the drain ends.
     drainMidiInput(state_, *MIDIInput1,
                    [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    // Every tick empties the slot, so a code in it arrived after the last tick and waits for one.
+    if (state_.inputMode == kMidiMode && !state_.lastMidiCommand.empty())
+        wakeDispatch();
 }
 
 bool Form2::eventFilter(QObject* watched, QEvent* event) {

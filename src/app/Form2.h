@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/ResponseScheduler.h"
 #include "engine/TriggerDispatch.h"
 #include "midi/MidiInputControl.h"
 
@@ -15,6 +16,7 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSocketNotifier;
 class QTimer;
 
 namespace quindel {
@@ -73,6 +75,8 @@ class Form2 : public QWidget {
 
     // Members of the window.
     DispatchView dispatch;
+    // When Timer1 ticks; immediate response unless the settings file turns it off.
+    ResponseScheduler scheduler;
     bool blinkOn = false;
     bool isDragging = false;
     double dragStartX = 0;
@@ -107,10 +111,17 @@ class Form2 : public QWidget {
     void Timer1Tick();
     void Timer2Tick();
     void drainMidi();
+    void keyEventsArrived();
+    // A trigger arrived: the next tick as soon as the scheduler allows.
+    void wakeDispatch();
+    // Timer1 runs until the next tick the scheduler wants, or rests when none is due.
+    void armTimer1(ResponseScheduler::Wait wait);
 
     RuntimeState& state_;
     Platform& platform_;
     std::unique_ptr<MidiInputControl> MIDIInput1;
+    QSocketNotifier* keyEvents_ = nullptr; // key presses as they happen, when the platform has them
+    bool immediateResponse_ = true;
     std::vector<DisplayFont> fonts_;
     bool unloaded_ = false;
 };

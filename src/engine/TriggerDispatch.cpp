@@ -26,11 +26,16 @@ int keyCodeFromTrigger(const std::string& code) {
 
 namespace {
 
-bool keyPressed(Platform& platform, const std::string& code) {
+// Whether the key of a trigger code was pressed since the last poll or is down; notes in the
+// view when it is down.
+bool keyPressed(Platform& platform, const std::string& code, DispatchView& view) {
     const int virtualKey = keyCodeFromTrigger(code);
     if (virtualKey == 0)
         return false;
-    return platform.asyncKeyState(virtualKey) != 0;
+    const int16_t state = platform.asyncKeyState(virtualKey);
+    if (state & 0x8000)
+        view.keyHeld = true;
+    return state != 0;
 }
 
 // Moves the sequence position for a "prev" / "next" trigger and returns the code of the step
@@ -47,21 +52,32 @@ const std::string& stepForward(RuntimeState& state, int16_t steps) {
 
 } // namespace
 
+bool tickPollsKey(const RuntimeState& state, int virtualKey) {
+    if (virtualKey == 0)
+        return false;
+    for (const ActionRecord& record : state.actionTable)
+        if (record.triggerKind == 1 && keyCodeFromTrigger(record.triggerCode) == virtualKey)
+            return true;
+    return keyCodeFromTrigger(state.prevTriggerCode) == virtualKey ||
+           keyCodeFromTrigger(state.nextTriggerCode) == virtualKey;
+}
+
 void dispatchTick(RuntimeState& state, Platform& platform, DispatchView& view) {
     view.currentTrigger.assign(1, '0'); // "0": no trigger yet
+    view.keyHeld = false;
 
     if (state.inputMode == kKeyboardMode) {
         platform.beginKeyPoll();
         // No early exit: with several keys down the highest-numbered record wins.
         for (const ActionRecord& record : state.actionTable) {
-            if (record.triggerKind == 1 && keyPressed(platform, record.triggerCode)) {
+            if (record.triggerKind == 1 && keyPressed(platform, record.triggerCode, view)) {
                 view.currentTrigger = record.triggerCode;
                 view.currentDescription = record.description;
             }
         }
-        if (keyPressed(platform, state.prevTriggerCode))
+        if (keyPressed(platform, state.prevTriggerCode, view))
             view.currentTrigger = state.prevTriggerCode;
-        if (keyPressed(platform, state.nextTriggerCode))
+        if (keyPressed(platform, state.nextTriggerCode, view))
             view.currentTrigger = state.nextTriggerCode;
     } else if (state.inputMode == kMidiMode) {
         // The slot is taken and emptied even when the window is stopped, so an old command

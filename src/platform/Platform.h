@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quindel {
 
@@ -55,6 +56,15 @@ class Platform {
     // State of one virtual key: bit 15 (0x8000) while it is down now, bit 0 when it was pressed
     // since the previous query of that key. 0 for a code that names no key.
     virtual int16_t asyncKeyState(int virtualKey) = 0;
+
+    // A file descriptor that becomes readable when key presses may have arrived, for the
+    // caller's event loop to watch; -1 when this backend cannot report presses as they happen.
+    virtual int keyEventSource() const { return -1; }
+
+    // Handles what has arrived without waiting and returns the virtual keys pressed since the
+    // last key poll or the last call, each once. The state that asyncKeyState reports is not
+    // changed by it.
+    virtual std::vector<int> takeKeyPresses() { return {}; }
 
     // The pointer position in physical screen pixels, if it can be read.
     virtual std::optional<ScreenPoint> cursorPos() = 0;

@@ -74,6 +74,14 @@ long long roundAndClamp(double value, long long lo, long long hi) {
 
 } // namespace
 
+bool immediateResponse(const std::string& stored) {
+    std::string packed;
+    for (char c : stored)
+        if (c != ' ' && c != '\t')
+            packed += c;
+    return packed != "0";
+}
+
 std::string numberForm(long long value) {
     return value < 0 ? std::to_string(value) : " " + std::to_string(value);
 }

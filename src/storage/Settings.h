@@ -11,10 +11,15 @@ struct RuntimeState;
 inline constexpr const char* kGeneralSection = "generale";
 inline constexpr const char* kLanguageKey = "lingua";
 inline constexpr const char* kFontKey = "font";
+inline constexpr const char* kImmediateResponseKey = "risposta immediata";
 inline constexpr const char* kMidiSection = "midi config";
 inline constexpr const char* kMidiInputKey = "midi input";
 inline constexpr const char* kGroupSection = "file tasti";
 inline constexpr const char* kGroupFileKey = "nomefile";
+
+// The stored "risposta immediata" value: " 0" (blanks aside) turns immediate response off, so
+// the dispatch tick polls every 100 ms; a missing key or any other value leaves it on.
+bool immediateResponse(const std::string& stored);
 
 // Number form of stored numbers: one blank then the digits for zero and above, "-" then the
 // digits below zero.

@@ -237,6 +237,48 @@ TEST(Form2StartStop, MidiStartOpensThePortStopClosesItAndAMissingDeviceStillRuns
     EXPECT_TRUE(runState(missing).ends_with("run=0 timers=00")) << runState(missing);
 }
 
+// A used key or a MIDI command ticks at once and the timer then rests; other keys wake nothing.
+// With "risposta immediata= 0" the timer keeps its 100 ms pace instead. The setting is never
+// written.
+TEST(Form2Dispatch, TriggersTickAtOnceAndTheTimerRestsUnlessTheSettingSaysPolling) {
+    for (const bool immediate : {true, false}) {
+        SCOPED_TRACE(immediate ? "immediate" : "polling");
+        const QByteArray general = immediate ? "" : "[generale]\r\nrisposta immediata= 0\r\n";
+        const auto elapse = [](Form2& w) { // Timer1's interval elapsing
+            QMetaObject::invokeMethod(w.Timer1, "timeout", Qt::DirectConnection);
+        };
+        Program keys;
+        ASSERT_TRUE(keys.platform.reportKeyPresses());
+        Form2& k = keys.start(general + "[midi config]\r\nmidi input= 99\r\n");
+        keys.state.actionTable = {{"", "A", 1, "65", 1, 10, 20, 0}};
+        clickStart(k);
+        elapse(k); // the check one interval after Start: nothing is held
+        EXPECT_EQ(k.Timer1->isActive(), !immediate);
+        keys.platform.announce(66); // not in the group
+        EXPECT_TRUE(QTest::qWaitFor([&] { return keys.platform.announced.empty(); }));
+        EXPECT_EQ(std::pair(k.Timer1->isActive(), keys.platform.keyPolls),
+                  std::pair(!immediate, 1));
+        keys.platform.tap(65);
+        keys.platform.announce(65);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return keys.platform.events.size() == 2; }));
+        EXPECT_EQ(k.Timer1->isActive(), !immediate);
+        keys.platform.press(65); // held: ticks go on every 100 ms
+        keys.platform.announce(65);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return keys.platform.events.size() == 4; }));
+        EXPECT_EQ(std::pair(k.Timer1->isActive(), k.Timer1->interval()), std::pair(true, 100));
+        EXPECT_EQ(keys.settings().contains("risposta"), !immediate); // only read
+
+        Program midi;
+        Form2& m = midi.start(general + "[midi config]\r\nmidi input= 1\r\n");
+        clickStart(m);
+        midi.midi->receive(0x90, 60, 100); // the first trigger after Start
+        EXPECT_EQ(std::pair(m.Timer1->isActive(), m.Timer1->interval()),
+                  std::pair(true, immediate ? 0 : 100));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return m.lblSequenza->text() == "3C90"; }));
+        EXPECT_EQ(m.Timer1->isActive(), !immediate);
+    }
+}
+
 TEST(About, CaptionsTextAndPagesFollowTheLanguage) {
     UrlRecorder recorder;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");

@@ -16,9 +16,12 @@
 #undef Bool
 #undef Status
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -156,6 +159,41 @@ class ClickRecorder {
     ::Display* dpy_;
     Window win_ = 0;
 };
+
+// Milliseconds from each of samples triggers, sent at random pauses of 150 to 400 ms, to the
+// click that the recorder sees (polled every 0.5 ms); a trigger with no click within 2 s gives
+// no figure.
+inline std::vector<double> triggerToClickMs(ClickRecorder& recorder, int samples,
+                                            const std::function<void()>& trigger) {
+    std::mt19937 random(42);
+    std::uniform_int_distribution<int> pause(150, 400);
+    std::vector<double> out;
+    for (int i = 0; i < samples; ++i) {
+        QThread::msleep(static_cast<unsigned long>(pause(random)));
+        recorder.pump();
+        recorder.clicks.clear();
+        const auto sent = Clock::now();
+        trigger();
+        while (recorder.clicks.empty() && Clock::now() - sent < std::chrono::seconds(2)) {
+            recorder.pump();
+            QThread::usleep(500);
+        }
+        if (!recorder.clicks.empty())
+            out.push_back(
+                std::chrono::duration<double, std::milli>(recorder.clicks.front().at - sent)
+                    .count());
+    }
+    return out;
+}
+
+// The nearest-rank quantile q of the figures (0.5: the median, 1: the largest); 0 for none.
+inline double quantile(std::vector<double> v, double q) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const auto rank = static_cast<size_t>(std::ceil(q * static_cast<double>(v.size())));
+    return v[std::clamp<size_t>(rank, 1, v.size()) - 1];
+}
 
 // The installed program in a fresh program folder.
 class InstalledProgram {

@@ -1,3 +1,4 @@
+#include "engine/ResponseScheduler.h"
 #include "engine/RuntimeState.h"
 #include "engine/TriggerDispatch.h"
 #include "engine/moduloIntercettaMouse.h"
@@ -5,6 +6,8 @@
 #include "support/FakePlatform.h"
 
 #include <gtest/gtest.h>
+
+#include <span>
 
 namespace quindel {
 namespace {
@@ -71,6 +74,18 @@ TEST_F(DispatchTest, HeldKeyFiresOnEveryTickAndEachKeyIsPolledOnce) {
     EXPECT_EQ(platform.keyPolls, 3);
     // MIDI records, unreadable codes and the unassigned "prev" are never asked for.
     EXPECT_EQ(platform.queriedKeys, (std::vector<int>{65, 66, 34, 65, 66, 34, 65, 66, 34}));
+    EXPECT_TRUE(view.keyHeld);
+    // Exactly the keys a tick polls are the ones whose press may wake it.
+    std::vector<int> woken;
+    for (int key = 0; key < 256; ++key)
+        if (tickPollsKey(state, key))
+            woken.push_back(key);
+    EXPECT_EQ(woken, (std::vector<int>{34, 65, 66}));
+    platform.release(65);
+    platform.tap(66);
+    tick();
+    EXPECT_EQ(view.lblSequenza, "66");
+    EXPECT_FALSE(view.keyHeld); // a tap is not held
 }
 
 TEST_F(DispatchTest, KeysWalkTheSequence) {
@@ -145,6 +160,77 @@ TEST_F(DispatchTest, MidiSlotIsEmptiedEveryTickAndReadByItsLastFourCharacters) {
     EXPECT_EQ(view.lblDescrizione, "low");
     EXPECT_EQ(state.lastMidiCommand, "");
     EXPECT_EQ(platform.events, clicksAt({11}));
+}
+
+// Events at given times on a fake clock and the timer's wait each one answers (-1: rests).
+TEST(ResponseScheduler, TicksAtOnceOnATriggerYetAtLeast100MsApartAndPollingIsUnchanged) {
+    enum What { Start, Stop, Trigger, Tick, HeldTick };
+    struct Step {
+        int at;
+        What what;
+        int wait;
+    };
+    const Step immediate[] = {
+        {0, Start, 100},   // first check one interval on, in case a key is held through Start
+        {10, Trigger, 0},  // the first trigger runs at once
+        {11, Tick, -1},    // nothing held: the timer rests
+        {60, Trigger, 51}, // too soon after the last tick: at 111
+        {90, Trigger, 21}, // a burst joins the same tick
+        {111, Tick, -1},      {400, Trigger, 0},    // long after: at once again
+        {400, HeldTick, 100}, {500, HeldTick, 100}, // a held key repeats every interval
+        {600, Tick, -1},                            // released
+        {650, Trigger, 50},   {660, Stop, -1},      {700, Trigger, -1}, // nothing while stopped
+        {800, Start, 100},    {805, Trigger, 0},
+    };
+    const Step polling[] = {
+        {0, Start, 100},  {10, Trigger, 90}, {100, Tick, 100},   {150, Trigger, 50},
+        {200, Tick, 100}, {250, Stop, -1},   {300, Trigger, -1},
+    };
+    for (const bool isImmediate : {true, false}) {
+        ResponseScheduler::Clock::time_point now{};
+        ResponseScheduler scheduler([&] { return now; });
+        scheduler.setImmediate(isImmediate);
+        for (const Step& step : isImmediate ? std::span<const Step>(immediate) : polling) {
+            now = ResponseScheduler::Clock::time_point{} + std::chrono::milliseconds(step.at);
+            ResponseScheduler::Wait wait;
+            switch (step.what) {
+            case Start:
+                wait = scheduler.start();
+                break;
+            case Stop:
+                scheduler.stop();
+                break;
+            case Trigger:
+                wait = scheduler.trigger();
+                break;
+            case Tick:
+                wait = scheduler.tickEnded(false);
+                break;
+            case HeldTick:
+                wait = scheduler.tickEnded(true);
+                break;
+            }
+            EXPECT_EQ(wait ? int(wait->count()) : -1, step.wait)
+                << (isImmediate ? "immediate" : "polling") << " at " << step.at;
+        }
+    }
+}
+
+// A key held for a second, ticking whenever the scheduler asks: ten ticks see it down, 100 ms
+// apart, one more finds it released, and then the timer rests.
+TEST(ResponseScheduler, HeldKeyRepeatsTenTimesASecond) {
+    using std::chrono::milliseconds;
+    ResponseScheduler::Clock::time_point zero{}, now = zero + milliseconds(3);
+    ResponseScheduler scheduler([&] { return now; });
+    scheduler.start();
+    std::vector<int> ticks;
+    for (ResponseScheduler::Wait wait = scheduler.trigger(); wait;) {
+        now += *wait;
+        const int at = int((now - zero) / milliseconds(1));
+        ticks.push_back(at);
+        wait = scheduler.tickEnded(at < 1000);
+    }
+    EXPECT_EQ(ticks, (std::vector<int>{3, 103, 203, 303, 403, 503, 603, 703, 803, 903, 1003}));
 }
 
 TEST(PointerOutput, AbsoluteCoordinatesScaleWithHalvesToEven) {

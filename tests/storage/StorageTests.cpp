@@ -253,7 +253,17 @@ TEST_F(Storage, SettingsFirstRunWritesFontThenLanguage) {
                 writeSetting(state, kGeneralSection, kLanguageKey, numberForm(1)));
     EXPECT_EQ(readSetting(state, kMidiSection, kMidiInputKey), "");
     EXPECT_EQ(readSetting(state, kGroupSection, kGroupFileKey), "");
+    EXPECT_TRUE(immediateResponse(readSetting(state, kGeneralSection, kImmediateResponseKey)));
     EXPECT_EQ(folder.read("quindel.ini"), "[generale]\r\nfont=1\r\nlingua= 1\r\n");
+    // Only a stored 0 turns immediate response off.
+    for (const auto& [stored, immediate] : {std::pair{" 0", false},
+                                            {"0", false},
+                                            {"0 ", false},
+                                            {"", true},
+                                            {" 1", true},
+                                            {"00", true},
+                                            {"no", true}})
+        EXPECT_EQ(immediateResponse(stored), immediate) << '"' << stored << '"';
 }
 
 TEST_F(Storage, SavedGroupFileHasExactlyTheseBytes) {

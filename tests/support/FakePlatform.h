@@ -2,8 +2,12 @@
 
 #include "platform/Platform.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <map>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace quindel::test {
@@ -31,6 +35,31 @@ class FakePlatform : public Platform {
     std::optional<ScreenPoint> pointer = ScreenPoint{0, 0};
     std::map<uint32_t, int> nativeKeys;
     bool isAvailable = true;
+    // Key presses reported as they happen, after reportKeyPresses: announce() queues one and
+    // makes the pipe that the window watches readable.
+    std::vector<int> announced;
+    int pipeEnds[2] = {-1, -1};
+
+    FakePlatform() = default;
+    FakePlatform(const FakePlatform&) = delete;
+    FakePlatform& operator=(const FakePlatform&) = delete;
+    ~FakePlatform() override {
+        for (int end : pipeEnds)
+            if (end >= 0)
+                close(end);
+    }
+    bool reportKeyPresses() { return pipe2(pipeEnds, O_NONBLOCK | O_CLOEXEC) == 0; }
+    void announce(int vk) {
+        announced.push_back(vk);
+        [[maybe_unused]] const auto written = write(pipeEnds[1], "k", 1);
+    }
+    int keyEventSource() const override { return pipeEnds[0]; }
+    std::vector<int> takeKeyPresses() override {
+        char drained[64];
+        while (pipeEnds[0] >= 0 && read(pipeEnds[0], drained, sizeof drained) > 0) {
+        }
+        return std::exchange(announced, {});
+    }
 
     bool available() const override { return isAvailable; }
     std::string errorText() const override { return isAvailable ? "" : "no display"; }

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace quindel {
@@ -30,6 +31,9 @@ int ignoreXError(Display*, XErrorEvent*) {
 // A press latched while nobody polled (the window stopped, or switched to MIDI) is stale: the
 // first poll after such a pause reports only the keys that are down.
 constexpr auto kPollPause = std::chrono::seconds(2);
+// Except a press made just before that poll, such as the one that woke it, which counts. Its
+// time is known when presses are taken as they arrive.
+constexpr auto kFreshPress = std::chrono::milliseconds(500);
 
 constexpr std::size_t kKeys = 256;
 
@@ -58,8 +62,14 @@ struct X11Platform::Impl {
     // The codes each X keycode stands for, and the keycodes of each code.
     std::array<std::vector<int>, kKeys> keycodeCodes;
     std::array<std::vector<int>, kKeys> codeKeycodes;
-    // Keys pressed since their last query, by code.
+    // Keys pressed since their last query, by code, and when they were drained.
     std::array<bool, kKeys> latched{};
+    std::array<std::chrono::steady_clock::time_point, kKeys> latchedAt{};
+    // Codes pressed since the last poll or the last takeKeyPresses.
+    std::array<bool, kKeys> fresh{};
+    // True once takeKeyPresses was called: its caller takes presses as they arrive, so their
+    // drain times are their press times.
+    bool taking = false;
     // Keyboard state of the last poll, one bit per keycode.
     std::array<char, 32> keymap{};
     std::chrono::steady_clock::time_point lastPoll{};
@@ -228,8 +238,12 @@ void X11Platform::Impl::loadKeyboardMapping() {
 void X11Platform::Impl::latchKeycode(int keycode) {
     if (keycode < 0 || keycode >= static_cast<int>(kKeys))
         return;
-    for (int code : keycodeCodes[static_cast<std::size_t>(keycode)])
+    const auto now = std::chrono::steady_clock::now();
+    for (int code : keycodeCodes[static_cast<std::size_t>(keycode)]) {
         latched[static_cast<std::size_t>(code)] = true;
+        latchedAt[static_cast<std::size_t>(code)] = now;
+        fresh[static_cast<std::size_t>(code)] = true;
+    }
 }
 
 bool X11Platform::Impl::queryPointer(int& x, int& y, unsigned int& mask) {
@@ -238,7 +252,12 @@ bool X11Platform::Impl::queryPointer(int& x, int& y, unsigned int& mask) {
     int winX = 0;
     int winY = 0;
     ++roundTrips;
-    return XQueryPointer(display, root, &rootReturn, &child, &x, &y, &winX, &winY, &mask) != 0;
+    const bool onScreen =
+        XQueryPointer(display, root, &rootReturn, &child, &x, &y, &winX, &winY, &mask) != 0;
+    // Waiting for the reply may have queued events, where a watcher of the connection would
+    // not see them: handle them now.
+    drainEvents();
+    return onScreen;
 }
 
 void X11Platform::Impl::drainEvents() {
@@ -349,7 +368,28 @@ void X11Platform::beginKeyPoll() {
     XQueryKeymap(d.display, d.keymap.data());
     d.drainEvents();
     if (resumed)
-        d.latched.fill(false);
+        for (std::size_t code = 0; code < kKeys; ++code)
+            if (!d.taking || now - d.latchedAt[code] > kFreshPress)
+                d.latched[code] = false;
+    // This poll answers for every press so far.
+    d.fresh.fill(false);
+}
+
+int X11Platform::keyEventSource() const {
+    return impl_->rawKeys ? ConnectionNumber(impl_->display) : -1;
+}
+
+std::vector<int> X11Platform::takeKeyPresses() {
+    Impl& d = *impl_;
+    if (d.display == nullptr)
+        return {};
+    d.taking = true;
+    d.drainEvents();
+    std::vector<int> keys;
+    for (std::size_t code = 0; code < kKeys; ++code)
+        if (std::exchange(d.fresh[code], false))
+            keys.push_back(static_cast<int>(code));
+    return keys;
 }
 
 int16_t X11Platform::asyncKeyState(int virtualKey) {

@@ -27,6 +27,8 @@ class X11Platform : public Platform {
     ScreenSize screenSize() override;
     void beginKeyPoll() override;
     int16_t asyncKeyState(int virtualKey) override;
+    int keyEventSource() const override;
+    std::vector<int> takeKeyPresses() override;
     std::optional<ScreenPoint> cursorPos() override;
     int virtualKeyFromNative(uint32_t keycode) override;
 

@@ -1,0 +1,38 @@
+#pragma once
+
+// A MIDI controller on the JACK server as the installed program sees it: a virtual output port
+// "controller" of this process, and the program's device number for that port.
+
+#include "midi/MIDIInput.h"
+
+#include <rtmidi/RtMidi.h>
+
+#include <string>
+#include <vector>
+
+namespace quindel::e2e {
+
+class JackController {
+  public:
+    // Throws RtMidiError when there is no JACK server.
+    JackController() : out_(RtMidi::UNIX_JACK, "quindel-e2e") {
+        out_.openVirtualPort("controller");
+    }
+
+    // The program numbers its devices by their index among the inputs + 1; 0 when not listed.
+    int deviceNumber() const {
+        quindel::MIDIInput probe;
+        for (int16_t i = 0; i < probe.deviceCount(); ++i) {
+            probe.deviceIndex(i);
+            if (probe.deviceName().find("controller") != std::string::npos)
+                return i + 1;
+        }
+        return 0;
+    }
+    void send(std::vector<unsigned char> message) { out_.sendMessage(&message); }
+
+  private:
+    RtMidiOut out_;
+};
+
+} // namespace quindel::e2e
