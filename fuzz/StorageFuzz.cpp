@@ -8,11 +8,11 @@
 #include <string>
 #include <string_view>
 
-#include "engine/RuntimeState.h"
-#include "storage/GroupFiles.h"
-#include "storage/IniDocument.h"
-#include "storage/Settings.h"
-#include "storage/gestioneFileIni.h"
+#include "core/engine/RuntimeState.h"
+#include "core/storage/GroupFiles.h"
+#include "core/storage/IniDocument.h"
+#include "core/storage/Settings.h"
+#include "core/storage/SettingsAccess.h"
 
 using namespace quindel;
 

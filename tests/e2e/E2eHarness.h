@@ -244,9 +244,9 @@ class InstalledProgram {
 };
 
 // Centres of the main window's controls, in window pixels.
-inline constexpr int kStartX = 8 + 60, kStartY = 208 + 16; // cmdStart
-inline constexpr int kCloseX = 192 + 12, kCloseY = 8 + 12; // Command2
-inline constexpr int kFlagX = 192 + 12, kFlagY = 64 + 8;   // imgBandierina
+inline constexpr int kStartX = 8 + 60, kStartY = 208 + 16; // startButton
+inline constexpr int kCloseX = 192 + 12, kCloseY = 8 + 12; // closeButton
+inline constexpr int kFlagX = 192 + 12, kFlagY = 64 + 8;   // flagImage
 
 // One action section of a group file, as the program writes them.
 inline QByteArray actionSection(int number, const char* code, int kind, int x, int y, int sequence,

@@ -1,7 +1,7 @@
 // The installed program on a virtual display with a JACK server, driven with real XTest clicks
 // and keys and real MIDI messages; its clicks land in a recorder window at the group's points.
 #include "e2e/E2eHarness.h"
-#include "midi/MIDIInput.h"
+#include "ui/RtMidiInput.h"
 
 #include <rtmidi/RtMidi.h>
 
@@ -94,7 +94,7 @@ TEST_F(E2e, MidiMessagesClickTheirPointsAndNextPrevStepThroughTheSequence) {
     RtMidiOut out(RtMidi::UNIX_JACK, "quindel-e2e"); // throws, failing the test, without JACK
     out.openVirtualPort("controller");
     int device = 0; // as the program numbers its devices: index among the inputs + 1
-    quindel::MIDIInput probe;
+    quindel::RtMidiInput probe;
     for (int16_t i = 0; i < probe.deviceCount() && !device; ++i) {
         probe.deviceIndex(i);
         device = probe.deviceName().find("controller") != std::string::npos ? i + 1 : 0;

@@ -3,7 +3,7 @@
 // A MIDI controller on the JACK server as the installed program sees it: a virtual output port
 // "controller" of this process, and the program's device number for that port.
 
-#include "midi/MIDIInput.h"
+#include "ui/RtMidiInput.h"
 
 #include <rtmidi/RtMidi.h>
 
@@ -21,7 +21,7 @@ class JackController {
 
     // The program numbers its devices by their index among the inputs + 1; 0 when not listed.
     int deviceNumber() const {
-        quindel::MIDIInput probe;
+        quindel::RtMidiInput probe;
         for (int16_t i = 0; i < probe.deviceCount(); ++i) {
             probe.deviceIndex(i);
             if (probe.deviceName().find("controller") != std::string::npos)

@@ -2,7 +2,7 @@
 // keyboards send MIDI: quick taps (note-off right behind the note-on), and a dense stream of
 // clock and controller messages while the user opens the editor with a real click.
 #include "e2e/E2eHarness.h"
-#include "midi/MIDIInput.h"
+#include "ui/RtMidiInput.h"
 
 #include <rtmidi/RtMidi.h>
 
@@ -32,7 +32,7 @@ class MidiTap : public ::testing::Test {
   protected:
     // The program's device number of the test's JACK port: its index among the inputs + 1.
     int deviceNumber() {
-        quindel::MIDIInput probe;
+        quindel::RtMidiInput probe;
         for (int16_t i = 0; i < probe.deviceCount(); ++i) {
             probe.deviceIndex(i);
             if (probe.deviceName().find("quindel-taps:pads") != std::string::npos)

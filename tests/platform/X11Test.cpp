@@ -1,8 +1,8 @@
 // GoogleTest comes before the X headers, whose macros clash with it.
 #include <gtest/gtest.h>
 
-#include "engine/moduloIntercettaMouse.h"
-#include "engine/moduloMoveMouse.h"
+#include "core/engine/PointerOutput.h"
+#include "core/engine/PointerOutput.h"
 #include "platform/x11/KeyTable.h"
 #include "platform/x11/X11Platform.h"
 #include "support/FakePlatform.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "midi/MidiInputControl.h"
+#include "core/midi/MidiInputControl.h"
 
 #include <deque>
 #include <string>

@@ -1,0 +1,60 @@
+// Takes the screenshots of the main window for the documentation: each language, stopped and
+// started (after one key trigger, so both displays show something). Run on a display:
+//   tests/support/with-services.sh --xvfb 1280x1024 -- build/bench/e2e/app_screenshots docs
+#include "e2e/E2eHarness.h"
+
+#include <QCoreApplication>
+
+#include <X11/keysym.h>
+
+using namespace quindel::e2e;
+
+namespace {
+
+bool capture(const XRectangle& where, const QString& file) {
+    const QString crop =
+        QStringLiteral("%1x%2+%3+%4").arg(where.width).arg(where.height).arg(where.x).arg(where.y);
+    QProcess shell;
+    shell.start(QStringLiteral("bash"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("xwd -root -silent | convert xwd:- -crop %1 +repage '%2'")
+                     .arg(crop, file)});
+    return shell.waitForFinished(30000) && shell.exitCode() == 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    Desktop display;
+    if (!display.ok())
+        return 1;
+    for (int language : {1, 2}) {
+        InstalledProgram program;
+        if (!program.install())
+            return 1;
+        program.write("quindel.ini", "[generale]\r\nlingua= " + QByteArray::number(language) +
+                                         "\r\n[midi config]\r\nmidi input= 99\r\n[file tasti]\r\n"
+                                         "nomefile=gruppo-demo.ini\r\n");
+        program.write("gruppo-demo.ini", "[main]\r\nnome=demo\r\n" + nextPrevSections("78", "80") +
+                                             actionSection(1, "65", 1, 1000, 900, 1,
+                                                           language == 1 ? "Strofa" : "Verse"));
+        const auto where = program.start(display);
+        if (!where)
+            return 1;
+        QThread::msleep(700);
+        const QString lang = language == 1 ? QStringLiteral("it") : QStringLiteral("en");
+        capture(*where, out + "/main-window-" + lang + "-stopped.png");
+        display.click(where->x + kStartX, where->y + kStartY);
+        QThread::msleep(300);
+        display.key(XK_a);
+        QThread::msleep(500);
+        display.moveTo(1200, 1000); // keep the pointer off the window
+        QThread::msleep(400);
+        capture(*where, out + "/main-window-" + lang + "-started.png");
+        display.click(where->x + kCloseX, where->y + kCloseY);
+        program.waitForExit(10000);
+    }
+    return 0;
+}

@@ -1,0 +1,88 @@
+#include "core/text/LanguageTexts.h"
+
+namespace quindel {
+
+void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
+    if (languageIndex == kItalian) {
+        t.startCaption = "Start";
+        t.stopCaption = "Stop";
+        t.assignKeysCaption = "Assegna tasti";
+        t.midiConfigCaption = "Configura MIDI";
+        t.descriptionLabel = "Descrizione";
+        t.sequenceLabel = "Sequenza";
+        t.flagImageFile = "uk2.jpg";
+        t.selectDeviceMessage = "Selezionare una periferica MIDI d'ingresso";
+        t.noDeviceMessage = "Nessuna periferica MIDI rilevata!";
+        t.selectDeviceLabel = "Selezionare la periferica MIDI di ingresso";
+        t.okCaption = "Ok";
+        t.cancelCaption = "Annulla";
+        t.confirmCaption = "Conferma";
+        t.repeatCaption = "Ripeti";
+        t.keyboardKeyTitle = "Tasto tastiera";
+        t.midiCommandTitle = "Comando MIDI";
+        t.assignActionsTitle = "Assegna azioni";
+        t.actionsLabel = "Azioni";
+        t.newCaption = "Nuovo";
+        t.assignNewKeyCaption = "Assegna nuovo tasto";
+        t.deleteCaption = "Elimina";
+        t.upCaption = "Su";
+        t.downCaption = "Giù";
+        t.nextCaption = "Avanti";
+        t.previousCaption = "Indietro";
+        t.configurationNamePrompt = "Inserire il nome della configurazione";
+        t.configurationExistsMessage = "Il nome della configurazione esiste già";
+        t.actionDescriptionPrompt = "Descrizione dell'azione";
+        t.clickPointMessage =
+            "Muovi il mouse sul punto da cliccare e premi il tasto sinistro per confermare";
+        t.aboutText = "Quindel 0.4 Beta\r"
+                      "Comandi MIDI e tasti che diventano clic, per chi suona dal vivo.";
+        t.homePageCaption = "Homepage";
+        t.homePageUrl = "help/about-it.html";
+        t.helpOnlineCaption = "Aiuto online";
+        t.helpPageUrl = "help/manual-it.html";
+        t.invalidNameMessage = "Il nome contiene caratteri non ammessi";
+        t.saveFailedMessage = "Impossibile salvare la configurazione";
+        t.tooManyActionsMessage = "Una configurazione può contenere al massimo 100 azioni";
+    } else if (languageIndex == kEnglish) {
+        t.startCaption = "Start";
+        t.stopCaption = "Stop";
+        t.assignKeysCaption = "Key assign";
+        t.midiConfigCaption = "MIDI Config";
+        t.descriptionLabel = "Action";
+        t.sequenceLabel = "Sequence";
+        t.flagImageFile = "italia2.jpg";
+        t.selectDeviceMessage = "Please select a MIDI input device";
+        t.noDeviceMessage = "No MIDI device decteted!";
+        t.selectDeviceLabel = "Select the MIDI input device";
+        t.okCaption = "Ok";
+        t.cancelCaption = "Cancel";
+        t.confirmCaption = "Confirm";
+        t.repeatCaption = "Repeat";
+        t.keyboardKeyTitle = "Keyboard key";
+        t.midiCommandTitle = "MIDI command";
+        t.assignActionsTitle = "Actions assign";
+        t.actionsLabel = "Actions";
+        t.newCaption = "New";
+        t.assignNewKeyCaption = "Assign new key";
+        t.deleteCaption = "Delete";
+        t.upCaption = "Up";
+        t.downCaption = "Down";
+        t.nextCaption = "Next";
+        t.previousCaption = "Previous";
+        t.configurationNamePrompt = "Insert configuration's name";
+        t.configurationExistsMessage = "Configuration's name already exist!";
+        t.actionDescriptionPrompt = "Action's description";
+        t.clickPointMessage = "Move mouse and select the point to click with the left button";
+        t.aboutText = "Quindel 0.4 Beta\r"
+                      "MIDI commands and keys turned into clicks, for performers on stage.";
+        t.homePageCaption = "Homepage";
+        t.homePageUrl = "help/about-en.html";
+        t.helpOnlineCaption = "Help online";
+        t.helpPageUrl = "help/manual-en.html";
+        t.invalidNameMessage = "The name contains characters that are not allowed";
+        t.saveFailedMessage = "The configuration could not be saved";
+        t.tooManyActionsMessage = "A configuration can hold at most 100 actions";
+    }
+}
+
+} // namespace quindel

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+namespace quindel {
+
+struct RuntimeState;
+
+// The About window: name, version and credit line, and two buttons that open the about page
+// and the user manual of the current language with the system's handler. Modal.
+class AboutWindow : public QDialog {
+    Q_OBJECT
+  public:
+    AboutWindow(const RuntimeState& state, QWidget* parent = nullptr);
+
+    QLabel* aboutLabel = nullptr;
+    QPushButton* helpButton = nullptr;
+    QPushButton* homePageButton = nullptr;
+    QPushButton* okButton = nullptr;
+
+    // The local file a page slot names: the program folder, "/", then the slot's text.
+    static QUrl pageUrl(const RuntimeState& state, const std::string& slot);
+
+  private:
+    void openPage(const std::string& slot);
+
+    const RuntimeState& state_;
+};
+
+} // namespace quindel

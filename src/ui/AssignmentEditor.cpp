@@ -1,0 +1,499 @@
+#include "ui/AssignmentEditor.h"
+
+#include "ui/Twips.h"
+#include "ui/KeyCaptureDialog.h"
+#include "ui/MidiCaptureDialog.h"
+#include "core/engine/RuntimeState.h"
+#include "core/engine/PointerOutput.h"
+#include "platform/Platform.h"
+#include "core/storage/GroupFiles.h"
+#include "core/storage/Settings.h"
+#include "core/storage/SettingsAccess.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QEventLoop>
+#include <QInputDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <filesystem>
+#include <utility>
+
+namespace quindel {
+
+namespace {
+
+constexpr const char* kGroupPrefix = "gruppo-";
+constexpr std::size_t kGroupPrefixLength = 7;
+constexpr std::size_t kGroupExtensionLength = 4; // ".ini"
+constexpr const char* kGroupExtension = ".ini";
+constexpr const char* kMainSection = "main";
+constexpr const char* kNameKey = "nome";
+// Sequence positions are stored in 8 bits.
+constexpr std::size_t kMaxSequenceEntries = 255;
+constexpr int kClickPollMs = 50;
+constexpr int kIdleTimerMs = 250;
+
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// ASCII-only lower case, so that the order does not depend on the locale.
+int compareIgnoringCase(const std::string& a, const std::string& b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+        const int ca = lower(static_cast<unsigned char>(a[i]));
+        const int cb = lower(static_cast<unsigned char>(b[i]));
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+    }
+    if (a.size() == b.size())
+        return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QRect& place,
+                        const QString& caption) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setGeometry(place);
+    // Return in the group name field must not press a button.
+    button->setAutoDefault(false);
+    return button;
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QRect& place, const QString& caption) {
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(name);
+    label->setGeometry(place);
+    return label;
+}
+
+QListWidget* makeList(QWidget* parent, const char* name, const QRect& place) {
+    auto* list = new QListWidget(parent);
+    list->setObjectName(name);
+    list->setGeometry(place);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setSortingEnabled(false);
+    return list;
+}
+
+} // namespace
+
+std::optional<std::string> groupNameOfFile(const std::string& fileName) {
+    if (fileName.size() < kGroupPrefixLength + kGroupExtensionLength ||
+        fileName.compare(0, kGroupPrefixLength, kGroupPrefix) != 0)
+        return std::nullopt;
+    return fileName.substr(kGroupPrefixLength,
+                           fileName.size() - kGroupPrefixLength - kGroupExtensionLength);
+}
+
+std::vector<std::string> listGroupNames(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    std::filesystem::directory_iterator it(folder, ec);
+    if (ec)
+        return names;
+    for (const std::filesystem::directory_entry& entry : it) {
+        std::error_code typeError;
+        if (!entry.is_regular_file(typeError))
+            continue;
+        if (auto name = groupNameOfFile(entry.path().filename().string()))
+            names.push_back(std::move(*name));
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const int c = compareIgnoringCase(a, b);
+        return c != 0 ? c < 0 : a < b;
+    });
+    return names;
+}
+
+bool isValidGroupName(const std::string& name) {
+    return std::none_of(name.begin(), name.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c == '/' || c == '\\' || c < 32 || c == 127;
+    });
+}
+
+AssignmentEditor::AssignmentEditor(RuntimeState& state, Platform& platform,
+                                   MidiInputFactory midiFactory, QWidget* parent)
+    : QDialog(parent), state_(state), platform_(platform), midiFactory_(std::move(midiFactory)) {
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(twipsToPixels(5265), twipsToPixels(4980));
+    setWindowTitle("Assegna tasti");
+
+    groupLabel = makeLabel(this, "Label1", twipsRect(120, 240, 1095, 255), "File");
+    groupCombo = new QComboBox(this);
+    groupCombo->setObjectName("cmbGruppi");
+    groupCombo->setGeometry(twipsRect(120, 480, 2175, 315));
+    groupCombo->setEditable(true);
+    groupCombo->setInsertPolicy(QComboBox::NoInsert);
+    // Choosing a group reloads it and drops unsaved edits, so scrolling over the list on the
+    // way elsewhere must not choose one: no focus by wheel, and no wheel without focus.
+    groupCombo->setFocusPolicy(Qt::StrongFocus);
+    groupCombo->installEventFilter(this);
+    newGroupButton = makeButton(this, "cmdNuovo", twipsRect(2280, 480, 1095, 375), "Nuovo");
+    actionListLabel = makeLabel(this, "lblTasti", twipsRect(120, 960, 1335, 255), "Tasti");
+    sequenceListLabel = makeLabel(this, "lblSequenza", twipsRect(3000, 960, 1335, 255), "Sequenza");
+    actionList = makeList(this, "lstTasti", twipsRect(120, 1200, 2055, 2205));
+    sequenceList = makeList(this, "lstSequenza", twipsRect(3000, 1200, 2055, 2205));
+    addToSequenceButton = makeButton(this, "cmdSeqVa", twipsRect(2280, 1200, 615, 255), ">");
+    removeFromSequenceButton =
+        makeButton(this, "cmdSeqTorna", twipsRect(2280, 1560, 615, 255), "<");
+    addAllToSequenceButton = makeButton(this, "cmdTuttiVa", twipsRect(2280, 1920, 615, 255), ">>");
+    removeAllFromSequenceButton =
+        makeButton(this, "cmdTuttiTorna", twipsRect(2280, 2280, 615, 255), "<<");
+    moveUpButton = makeButton(this, "cmdSu", twipsRect(2280, 2880, 615, 255), "Su");
+    moveDownButton = makeButton(this, "cmdGiu", twipsRect(2280, 3240, 615, 255), "Giù");
+    deleteButton = makeButton(this, "cmdElimina", twipsRect(120, 3600, 2055, 255), "Elimina");
+    newActionButton =
+        makeButton(this, "cmdNuovoTasto", twipsRect(120, 3960, 2055, 255), "Assegna nuovo tasto");
+    nextTriggerButton =
+        makeButton(this, "cmdNext", twipsRect(3000, 3600, 1335, 255), "Assegna Next");
+    nextTriggerLabel = makeLabel(this, "lblNext", twipsRect(4440, 3600, 615, 255), "");
+    nextTriggerLabel->setFrameStyle(QFrame::Box | QFrame::Plain);
+    prevTriggerButton =
+        makeButton(this, "cmdAssegnaPrev", twipsRect(3000, 3960, 1335, 255), "Assegna Prev");
+    prevTriggerLabel = makeLabel(this, "lblPrev", twipsRect(4440, 3960, 615, 255), "");
+    prevTriggerLabel->setFrameStyle(QFrame::Box | QFrame::Plain);
+    okButton = makeButton(this, "cmdExit", twipsRect(3960, 4440, 1095, 375), "OK");
+    // The click-point timer runs only while a capture waits for the button.
+    clickPointTimer = new QTimer(this);
+    clickPointTimer->setInterval(kIdleTimerMs);
+
+    connect(groupCombo, &QComboBox::activated, this, &AssignmentEditor::selectGroup);
+    connect(newGroupButton, &QPushButton::clicked, this, &AssignmentEditor::newGroupClicked);
+    connect(newActionButton, &QPushButton::clicked, this, &AssignmentEditor::newActionClicked);
+    connect(deleteButton, &QPushButton::clicked, this, &AssignmentEditor::deleteClicked);
+    connect(addToSequenceButton, &QPushButton::clicked, this,
+            &AssignmentEditor::addToSequenceClicked);
+    connect(removeFromSequenceButton, &QPushButton::clicked, this,
+            &AssignmentEditor::removeFromSequenceClicked);
+    connect(addAllToSequenceButton, &QPushButton::clicked, this,
+            &AssignmentEditor::addAllToSequenceClicked);
+    connect(removeAllFromSequenceButton, &QPushButton::clicked, this,
+            &AssignmentEditor::removeAllFromSequenceClicked);
+    connect(moveUpButton, &QPushButton::clicked, this, &AssignmentEditor::moveUpClicked);
+    connect(moveDownButton, &QPushButton::clicked, this, &AssignmentEditor::moveDownClicked);
+    connect(nextTriggerButton, &QPushButton::clicked, this, &AssignmentEditor::nextTriggerClicked);
+    connect(prevTriggerButton, &QPushButton::clicked, this, &AssignmentEditor::prevTriggerClicked);
+    connect(okButton, &QPushButton::clicked, this, &AssignmentEditor::okClicked);
+    connect(clickPointTimer, &QTimer::timeout, this, &AssignmentEditor::clickPointTimerFired);
+
+    // Opening: captions of the current language, then the group list, which makes the first
+    // listed group current.
+    const LanguageTexts& t = state_.texts;
+    setWindowTitle(qs(t.assignActionsTitle));
+    deleteButton->setText(qs(t.deleteCaption));
+    okButton->setText(qs(t.okCaption));
+    moveUpButton->setText(qs(t.upCaption));
+    moveDownButton->setText(qs(t.downCaption));
+    nextTriggerButton->setText(qs(t.nextCaption));
+    newGroupButton->setText(qs(t.newCaption));
+    prevTriggerButton->setText(qs(t.previousCaption));
+    actionListLabel->setText(qs(t.actionsLabel));
+    sequenceListLabel->setText(qs(t.sequenceLabel));
+    newActionButton->setText(qs(t.assignNewKeyCaption));
+    refreshGroupList();
+    pointCaptured = true;
+}
+
+AssignmentEditor::~AssignmentEditor() = default;
+
+void AssignmentEditor::refreshGroupList() {
+    groupCombo->clear();
+    for (const std::string& name : listGroupNames(state_.programFolder))
+        groupCombo->addItem(qs(name), QByteArray::fromStdString(name));
+    if (groupCombo->count() > 0) {
+        groupCombo->setCurrentIndex(0);
+        selectGroup(0);
+    }
+}
+
+void AssignmentEditor::selectGroup(int index) {
+    if (index < 0 || index >= groupCombo->count())
+        return;
+    // The raw name is kept beside the shown text, so that a file name that is not valid
+    // UTF-8 still names its own file.
+    const std::string name = groupCombo->itemData(index).toByteArray().toStdString();
+    state_.groupFile = kGroupPrefix + name + kGroupExtension;
+    writeSetting(state_, kGroupSection, kGroupFileKey, state_.groupFile);
+    loadGroupFile(state_);
+    refreshActionList();
+    loadNextPrevTriggers(state_);
+    showNextPrevTriggers();
+    buildSequenceTable(state_);
+    refreshSequenceList();
+}
+
+void AssignmentEditor::refreshActionList() {
+    actionList->clear();
+    for (const ActionRecord& action : state_.actionTable)
+        actionList->addItem(QString::number(action.order) + " | " + qs(action.description));
+}
+
+void AssignmentEditor::refreshSequenceList() {
+    sequenceList->clear();
+    for (std::size_t i = 0; i < state_.sequenceTable.size(); ++i) {
+        const std::size_t position = std::min(i + 1, kMaxSequenceEntries);
+        state_.sequenceTable[i].sequencePos = static_cast<uint8_t>(position);
+        sequenceList->addItem(QString::number(i + 1) + " - " +
+                              qs(state_.sequenceTable[i].description));
+    }
+}
+
+void AssignmentEditor::showNextPrevTriggers() {
+    nextTriggerLabel->setText(qs(state_.nextTriggerCode));
+    prevTriggerLabel->setText(qs(state_.prevTriggerCode));
+}
+
+void AssignmentEditor::syncSequencePositions() {
+    for (ActionRecord& action : state_.actionTable) {
+        action.sequencePos = 0;
+        for (const ActionRecord& entry : state_.sequenceTable) {
+            if (entry.description == action.description)
+                action.sequencePos = entry.sequencePos;
+        }
+    }
+}
+
+void AssignmentEditor::newGroupClicked() {
+    const std::string name = askText(qs(state_.texts.configurationNamePrompt)).toStdString();
+    // The name becomes part of a file name: a folder separator or a control character would
+    // put the file elsewhere or make the write fail.
+    if (!isValidGroupName(name)) {
+        showMessage(qs(state_.texts.invalidNameMessage));
+        return;
+    }
+    const std::string file = kGroupPrefix + name + kGroupExtension;
+    if (fileExists(state_.programFolder + "/" + file)) {
+        showMessage(qs(state_.texts.configurationExistsMessage));
+        return;
+    }
+    if (!writeIniValue(state_, file, kMainSection, kNameKey, name)) {
+        showMessage(qs(state_.texts.saveFailedMessage));
+        return;
+    }
+    refreshGroupList();
+}
+
+void AssignmentEditor::newActionClicked() {
+    // A group file holds at most 100 actions; more would be saved but never loaded again.
+    if (state_.actionTable.size() >= static_cast<std::size_t>(kMaxActions)) {
+        showMessage(qs(state_.texts.tooManyActionsMessage));
+        return;
+    }
+    const std::string description = askText(qs(state_.texts.actionDescriptionPrompt)).toStdString();
+    if (!captureTrigger())
+        return; // capture closed without confirming: no action
+    showMessage(qs(state_.texts.clickPointMessage));
+    if (!captureClickPoint())
+        return;
+    // The group may have been changed by hand while the capture waited.
+    if (state_.actionTable.size() >= static_cast<std::size_t>(kMaxActions)) {
+        showMessage(qs(state_.texts.tooManyActionsMessage));
+        return;
+    }
+
+    ActionRecord action;
+    const std::string number = "000" + std::to_string(state_.actionCount + 1);
+    action.entryName = "tasto-" + number.substr(number.size() - 3);
+    action.description = description;
+    action.order = static_cast<int16_t>(state_.actionTable.size() + 1);
+    action.triggerCode = state_.capturedTriggerCode;
+    action.triggerKind = state_.inputMode;
+    action.clickX = capturedX;
+    action.clickY = capturedY;
+    action.sequencePos = 0;
+    state_.actionTable.push_back(std::move(action));
+    refreshActionList();
+}
+
+void AssignmentEditor::deleteClicked() {
+    // Sequence edits made since the group was loaded live only in the working list; take them
+    // over first, so that the rebuild below keeps them.
+    syncSequencePositions();
+    const int row = selectedRow(actionList);
+    if (row >= 0 && static_cast<std::size_t>(row) < state_.actionTable.size()) {
+        state_.actionTable.erase(state_.actionTable.begin() + row);
+        for (std::size_t i = static_cast<std::size_t>(row); i < state_.actionTable.size(); ++i)
+            --state_.actionTable[i].order;
+    }
+    refreshActionList();
+    buildSequenceTable(state_);
+    refreshSequenceList();
+}
+
+void AssignmentEditor::addToSequenceClicked() {
+    const int row = selectedRow(actionList);
+    if (row < 0 || static_cast<std::size_t>(row) >= state_.actionTable.size())
+        return;
+    if (sequenceHasDescription(state_.actionTable[row].description))
+        return;
+    if (state_.sequenceTable.size() >= kMaxSequenceEntries)
+        return;
+    syncSequencePositions();
+    state_.actionTable[row].sequencePos = static_cast<uint8_t>(state_.sequenceTable.size() + 1);
+    buildSequenceTable(state_);
+    refreshSequenceList();
+}
+
+void AssignmentEditor::removeFromSequenceClicked() {
+    const int row = selectedRow(sequenceList);
+    if (row >= 0 && static_cast<std::size_t>(row) < state_.sequenceTable.size())
+        state_.sequenceTable.erase(state_.sequenceTable.begin() + row);
+    refreshSequenceList();
+}
+
+void AssignmentEditor::addAllToSequenceClicked() {
+    syncSequencePositions();
+    for (std::size_t i = 0; i < state_.actionTable.size(); ++i) {
+        if (sequenceHasDescription(state_.actionTable[i].description))
+            continue;
+        if (state_.sequenceTable.size() >= kMaxSequenceEntries)
+            break;
+        state_.actionTable[i].sequencePos = static_cast<uint8_t>(state_.sequenceTable.size() + 1);
+        buildSequenceTable(state_);
+        refreshSequenceList();
+    }
+}
+
+void AssignmentEditor::removeAllFromSequenceClicked() {
+    state_.sequenceTable.clear();
+    refreshSequenceList();
+}
+
+void AssignmentEditor::moveUpClicked() {
+    const int row = selectedRow(sequenceList);
+    if (row >= 1)
+        std::swap(state_.sequenceTable[row - 1], state_.sequenceTable[row]);
+    refreshSequenceList();
+    if (sequenceList->count() > 0)
+        sequenceList->setCurrentRow(row >= 1 ? row - 1 : 0);
+}
+
+void AssignmentEditor::moveDownClicked() {
+    const int row = selectedRow(sequenceList);
+    const int count = static_cast<int>(state_.sequenceTable.size());
+    if (row >= 0 && row + 1 < count)
+        std::swap(state_.sequenceTable[row], state_.sequenceTable[row + 1]);
+    refreshSequenceList();
+    if (sequenceList->count() > 0)
+        sequenceList->setCurrentRow(row + 1 < count ? row + 1 : count - 1);
+}
+
+void AssignmentEditor::nextTriggerClicked() {
+    if (!captureTrigger())
+        return;
+    nextTriggerLabel->setText(qs(state_.capturedTriggerCode));
+    state_.nextTriggerCode = state_.capturedTriggerCode;
+}
+
+void AssignmentEditor::prevTriggerClicked() {
+    if (!captureTrigger())
+        return;
+    prevTriggerLabel->setText(qs(state_.capturedTriggerCode));
+    state_.prevTriggerCode = state_.capturedTriggerCode;
+}
+
+void AssignmentEditor::okClicked() {
+    syncSequencePositions();
+    // With no group chosen ever there is no file to write.
+    if (!state_.groupFile.empty() && !saveGroupFile(state_)) {
+        showMessage(qs(state_.texts.saveFailedMessage));
+        return;
+    }
+    accept();
+}
+
+bool AssignmentEditor::captureClickPoint() {
+    if (captureLoop_)
+        return false; // a capture is already waiting further up the stack
+    clickPointTimer->setInterval(kClickPollMs);
+    pointCaptured = false;
+    showMinimized();
+    clickPointTimer->start();
+    QEventLoop loop;
+    captureLoop_ = &loop;
+    loop.exec();
+    captureLoop_ = nullptr;
+    clickPointTimer->stop();
+    const bool taken = pointCaptured;
+    pointCaptured = true;
+    return taken;
+}
+
+void AssignmentEditor::clickPointTimerFired() {
+    if (pointCaptured)
+        return;
+    if (!isLeftButtonDown(platform_))
+        return;
+    const std::optional<ScreenPoint> position = platform_.cursorPos();
+    if (!position)
+        return;
+    capturedX = position->x;
+    capturedY = position->y;
+    pointCaptured = true;
+    showNormal();
+    clickPointTimer->stop();
+    if (captureLoop_)
+        captureLoop_->quit();
+}
+
+void AssignmentEditor::done(int result) {
+    // Closing the editor ends a capture that still waits; its addition is dropped.
+    if (captureLoop_)
+        captureLoop_->quit();
+    clickPointTimer->stop();
+    QDialog::done(result);
+}
+
+bool AssignmentEditor::captureTrigger() {
+    return state_.inputMode == kMidiMode ? runMidiCapture() : runKeyCapture();
+}
+
+bool AssignmentEditor::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == groupCombo && event->type() == QEvent::Wheel && !groupCombo->hasFocus()) {
+        event->ignore();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+QString AssignmentEditor::askText(const QString& prompt) {
+    // Cancel gives the empty text, which the callers use like any other answer.
+    return QInputDialog::getText(this, QString(), prompt);
+}
+
+void AssignmentEditor::showMessage(const QString& text) {
+    QMessageBox::information(this, QString(), text, QMessageBox::Ok);
+}
+
+bool AssignmentEditor::runKeyCapture() {
+    KeyCaptureDialog dialog(state_, platform_, this);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+bool AssignmentEditor::runMidiCapture() {
+    MidiCaptureDialog dialog(state_, midiFactory_, this);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+int AssignmentEditor::selectedRow(const QListWidget* list) const {
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    return selected.isEmpty() ? -1 : list->row(selected.front());
+}
+
+bool AssignmentEditor::sequenceHasDescription(const std::string& description) const {
+    return std::any_of(state_.sequenceTable.begin(), state_.sequenceTable.end(),
+                       [&](const ActionRecord& entry) { return entry.description == description; });
+}
+
+} // namespace quindel

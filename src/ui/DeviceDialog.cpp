@@ -1,0 +1,107 @@
+#include "ui/DeviceDialog.h"
+
+#include "core/engine/RuntimeState.h"
+#include "core/midi/MidiInputControl.h"
+#include "core/storage/Settings.h"
+#include "core/storage/SettingsAccess.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace quindel {
+
+namespace {
+
+// Layouts are given in twips; 15 twips make one pixel.
+QRect twips(int left, int top, int width, int height) {
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+} // namespace
+
+DeviceDialog::DeviceDialog(RuntimeState& state, MidiInputControl& mainControl, QWidget* parent)
+    : QDialog(parent), state_(state), mainControl_(mainControl) {
+    setWindowTitle("MIDI");
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(4125 / 15, 2565 / 15);
+
+    promptLabel = new QLabel(this);
+    promptLabel->setObjectName("Label1");
+    promptLabel->setGeometry(twips(120, 120, 3855, 255));
+    deviceList = new QListWidget(this);
+    deviceList->setObjectName("List2");
+    deviceList->setGeometry(twips(120, 480, 3855, 1425));
+    deviceList->setSelectionMode(QAbstractItemView::SingleSelection);
+    okButton = new QPushButton(this);
+    okButton->setObjectName("cmdOK");
+    okButton->setGeometry(twips(1680, 2040, 1095, 375));
+    cancelButton = new QPushButton(this);
+    cancelButton->setObjectName("cmdAnnulla");
+    cancelButton->setGeometry(twips(2880, 2040, 1095, 375));
+
+    cancelButton->setText(QString::fromStdString(state_.texts.cancelCaption));
+    okButton->setText(QString::fromStdString(state_.texts.okCaption));
+    promptLabel->setText(QString::fromStdString(state_.texts.selectDeviceLabel));
+
+    connect(okButton, &QPushButton::clicked, this, &DeviceDialog::okClicked);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+
+    fillDeviceList();
+}
+
+void DeviceDialog::fillDeviceList() {
+    const int count = mainControl_.deviceCount();
+    if (count > 0) {
+        for (int i = 0; i < count; ++i) {
+            mainControl_.deviceIndex(static_cast<int16_t>(i));
+            deviceList->addItem(QString::fromStdString(mainControl_.deviceName()));
+        }
+    } else {
+        // The message waits until the dialog is shown, so that it appears over it.
+        noDevices_ = true;
+    }
+    deviceList->addItem(kKeyboardEntry);
+    deviceList->setCurrentRow(0);
+
+    const int device = state_.midiInputDevice;
+    if (device >= 1) {
+        if (device - 1 < deviceList->count() && device != kKeyboardDevice)
+            deviceList->setCurrentRow(device - 1);
+        else
+            deviceList->setCurrentRow(deviceList->count() - 1);
+    } else {
+        state_.setInputDevice(kNoInputDevice);
+    }
+}
+
+void DeviceDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (noDevices_ && !noDevicesShown_) {
+        noDevicesShown_ = true;
+        showMessage(QString::fromStdString(state_.texts.noDeviceMessage));
+    }
+}
+
+void DeviceDialog::okClicked() {
+    const QList<QListWidgetItem*> selected = deviceList->selectedItems();
+    if (selected.isEmpty()) {
+        showMessage(QString::fromStdString(state_.texts.selectDeviceMessage));
+        return;
+    }
+    const int row = deviceList->row(selected.front());
+    if (row == deviceList->count() - 1)
+        state_.setInputDevice(kKeyboardDevice);
+    else
+        state_.setInputDevice(static_cast<int16_t>(row + 1));
+    writeSetting(state_, kMidiSection, kMidiInputKey, numberForm(state_.midiInputDevice));
+    accept();
+}
+
+void DeviceDialog::showMessage(const QString& text) {
+    QMessageBox::information(this, windowTitle(), text, QMessageBox::Ok);
+}
+
+} // namespace quindel

@@ -1,0 +1,129 @@
+#pragma once
+
+#include "core/engine/ResponseScheduler.h"
+#include "core/engine/TriggerDispatch.h"
+#include "core/midi/MidiInputControl.h"
+
+#include <QColor>
+#include <QFont>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSocketNotifier;
+class QTimer;
+
+namespace quindel {
+
+struct RuntimeState;
+class Platform;
+
+// What the main window's buttons open that lives outside the application shell. main.cpp
+// fills these in; an empty member makes its button do nothing.
+struct MainWindowHooks {
+    std::function<void()> openDeviceDialog; // deviceButton: the input device dialog
+    std::function<void()> openEditor;       // editorButton: the assignment editor
+    std::function<void()> openPointerTest;  // pointerTestButton (hidden)
+};
+
+// One display font the program registered from its folder, as registration reported it.
+struct DisplayFont {
+    std::string fileName;
+    int id = -1;      // QFontDatabase application font id, -1 when it did not register
+    QString family;   // family name that registration reported
+    int weight = 400; // the face's own weight, so the registered face is the one chosen
+};
+
+// The main window: Start/Stop, the two display labels, the buttons that open the other
+// windows, the language flag and the blinking run indicator. It owns the dispatch timer, the
+// blink timer and the MIDI input control whose messages become triggers. Constructing it runs
+// the initialisation and the load; closing it unloads and ends the program.
+class MainWindow : public QWidget {
+    Q_OBJECT
+  public:
+    MainWindow(RuntimeState& state, Platform& platform, MidiInputFactory midiFactory,
+               QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    MidiInputControl& midiInput() { return *midiControl; }
+    const std::vector<DisplayFont>& displayFonts() const { return fonts_; }
+    bool isUnloaded() const { return unloaded_; }
+
+    MainWindowHooks hooks;
+
+    // Controls, named after the window's layout.
+    QLabel* dragSurface = nullptr;
+    QLabel* titleLabel = nullptr;
+    QPushButton* closeButton = nullptr;
+    QPushButton* aboutButton = nullptr;
+    QPushButton* deviceButton = nullptr;
+    QLabel* flagImage = nullptr;
+    QPushButton* pointerTestButton = nullptr;
+    QPushButton* editorButton = nullptr;
+    QLabel* triggerDisplay = nullptr;
+    QLabel* descriptionDisplay = nullptr;
+    QPushButton* startButton = nullptr;
+    QLineEdit* runIndicator = nullptr;
+    QTimer* tickTimer = nullptr;
+    QTimer* blinkTimer = nullptr;
+
+    // Members of the window.
+    DispatchView dispatch;
+    // When tickTimer ticks; immediate response unless the settings file turns it off.
+    ResponseScheduler scheduler;
+    bool blinkOn = false;
+    bool isDragging = false;
+    double dragStartX = 0;
+    double dragStartY = 0;
+
+    static inline const QColor kLitColor{255, 128, 128};
+    static inline const QColor kDarkColor{0, 0, 0};
+
+    // The load: texts, flag, captions, input source and group; leaves the window stopped.
+    void loadForm();
+    // The unload: language saved, fonts removed, timers and port stopped. Runs once.
+    void unloadForm();
+
+    void setIndicatorLit();
+    void setIndicatorDark();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void buildControls();
+    void initialiseForm();
+    void registerFonts();
+    void unregisterFonts();
+    void applyFonts();
+    void showFlag();
+    void keepOnTop(bool onTop);
+
+    void startStopClicked();
+    void flagClicked();
+    void tickTimerFired();
+    void blinkTimerFired();
+    void drainMidi();
+    void keyEventsArrived();
+    // A trigger arrived: the next tick as soon as the scheduler allows.
+    void wakeDispatch();
+    // tickTimer runs until the next tick the scheduler wants, or rests when none is due.
+    void armTickTimer(ResponseScheduler::Wait wait);
+
+    RuntimeState& state_;
+    Platform& platform_;
+    std::unique_ptr<MidiInputControl> midiControl;
+    QSocketNotifier* keyEvents_ = nullptr; // key presses as they happen, when the platform has them
+    bool immediateResponse_ = true;
+    std::vector<DisplayFont> fonts_;
+    bool unloaded_ = false;
+};
+
+} // namespace quindel

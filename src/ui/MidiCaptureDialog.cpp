@@ -1,0 +1,128 @@
+#include "ui/MidiCaptureDialog.h"
+
+#include "ui/Twips.h"
+#include "core/midi/MidiIntake.h"
+#include "core/engine/RuntimeState.h"
+#include "core/midi/PortControl.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+namespace quindel {
+
+namespace {
+// Component error codes that are not worth telling the user about.
+constexpr int kSilentErrorA = 0;
+constexpr int kSilentErrorB = 8;
+} // namespace
+
+MidiCaptureDialog::MidiCaptureDialog(RuntimeState& state, const MidiInputFactory& midiFactory,
+                                     QWidget* parent)
+    : QDialog(parent), state_(state) {
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(twipsToPixels(4680), twipsToPixels(3090));
+
+    promptLabel = new QLabel(this);
+    promptLabel->setObjectName("Label1");
+    promptLabel->setGeometry(twipsRect(1560, 240, 1680, 1035));
+    promptLabel->setFrameStyle(QFrame::Box | QFrame::Plain);
+    promptLabel->setAlignment(Qt::AlignCenter);
+    repeatButton = new QPushButton(this);
+    repeatButton->setObjectName("cmdRipeti");
+    repeatButton->setGeometry(twipsRect(1560, 1440, 1695, 495));
+    confirmButton = new QPushButton(this);
+    confirmButton->setObjectName("cmdConferma");
+    confirmButton->setGeometry(twipsRect(1560, 2160, 1695, 495));
+    for (QPushButton* button : {repeatButton, confirmButton})
+        button->setAutoDefault(false);
+    pollTimer = new QTimer(this);
+    connect(pollTimer, &QTimer::timeout, this, &MidiCaptureDialog::pollTimerFired);
+    connect(repeatButton, &QPushButton::clicked, this, &MidiCaptureDialog::repeatClicked);
+    connect(confirmButton, &QPushButton::clicked, this, &MidiCaptureDialog::confirmClicked);
+
+    if (midiFactory)
+        midiControl = midiFactory();
+    if (midiControl) {
+        midiControl->messagesArrived = [this] {
+            // No user input in the pauses: a click on Confirm or Repeat waits until the drain
+            // is done. A tap's note-off does not replace its note-on.
+            drainMidiInput(
+                state_, *midiControl,
+                [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); },
+                MidiIntakeFor::Capture);
+        };
+        midiControl->errorReported = [this](int code, const std::string& text) {
+            if (code != kSilentErrorA && code != kSilentErrorB)
+                showMessage(QString::fromStdString(text));
+        };
+    }
+
+    setWindowTitle(QString::fromStdString(state_.texts.midiCommandTitle));
+    confirmButton->setText(QString::fromStdString(state_.texts.confirmCaption));
+    repeatButton->setText(QString::fromStdString(state_.texts.repeatCaption));
+    startMidiCapture();
+}
+
+MidiCaptureDialog::~MidiCaptureDialog() {
+    closePort();
+    if (midiControl) {
+        // The events refer to this window; nothing may reach them once it is gone.
+        midiControl->messagesArrived = nullptr;
+        midiControl->errorReported = nullptr;
+    }
+}
+
+void MidiCaptureDialog::startMidiCapture() {
+    confirmButton->hide();
+    repeatButton->hide();
+    promptLabel->clear();
+    pollTimer->start(100);
+    state_.lastMidiCommand.clear();
+    if (state_.inputMode == kMidiMode && midiControl)
+        openMidiInput(state_, *midiControl);
+}
+
+void MidiCaptureDialog::pollTimerFired() {
+    if (state_.lastMidiCommand.empty())
+        return;
+    const std::string& command = state_.lastMidiCommand;
+    capturedCode = command.size() > 4 ? command.substr(command.size() - 4) : command;
+    state_.lastMidiCommand.clear();
+    promptLabel->setText(QString::fromStdString(capturedCode));
+    repeatButton->show();
+    confirmButton->show();
+    pollTimer->stop();
+    closePort();
+}
+
+void MidiCaptureDialog::repeatClicked() {
+    startMidiCapture();
+}
+
+void MidiCaptureDialog::confirmClicked() {
+    state_.capturedTriggerCode = capturedCode;
+    accept();
+}
+
+void MidiCaptureDialog::done(int result) {
+    // Every way out of the dialog ends the wait and closes the dialog's own port.
+    pollTimer->stop();
+    closePort();
+    QDialog::done(result);
+}
+
+void MidiCaptureDialog::closePort() {
+    if (midiControl)
+        closeMidiInput(*midiControl);
+}
+
+void MidiCaptureDialog::showMessage(const QString& text) {
+    QMessageBox::information(this, windowTitle(), text, QMessageBox::Ok);
+}
+
+} // namespace quindel

@@ -1,0 +1,166 @@
+#include "core/midi/MidiIntake.h"
+#include "core/engine/RuntimeState.h"
+#include "core/midi/PortControl.h"
+#include "support/FakeMidiInput.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <tuple>
+#include <utility>
+
+using namespace quindel;
+using test::FakeMidiInput;
+using Writes = std::vector<std::string>;
+
+namespace {
+
+// A port that still reports open after its first closesToIgnore closes.
+struct StickyMidiInput : FakeMidiInput {
+    int closesToIgnore = 0;
+    void portCommand(int16_t command) override {
+        if (command == kPortClose && closesToIgnore-- > 0)
+            return writes.push_back("portCommand 2");
+        FakeMidiInput::portCommand(command);
+    }
+    Writes taken() { return std::exchange(writes, {}); }
+};
+
+long drops(const FakeMidiInput& midi) {
+    return std::count(midi.writes.begin(), midi.writes.end(), "portCommand 6");
+}
+
+TEST(PortControl, OpenWritesInOrderAfterClosingAnOpenPortAndNoDeviceLeavesItClosed) {
+    const Writes open{"deviceIndex 1", "portCommand 1", "portCommand 4", "statusFilter 254 1",
+                      "notifyEnabled 1"};
+    const Writes close{"portCommand 5", "portCommand 2"};
+    RuntimeState state;
+    state.setInputDevice(2);
+    StickyMidiInput midi;
+    EXPECT_EQ(openMidiInput(state, midi), 1);
+    EXPECT_EQ(midi.taken(), open);
+    for (int sticky : {0, 1}) {
+        midi.closesToIgnore = sticky; // a port still open is closed once more
+        EXPECT_EQ(openMidiInput(state, midi), 1);
+        Writes expected = close;
+        expected.resize(2 + sticky, "portCommand 2");
+        expected.insert(expected.end(), open.begin(), open.end());
+        EXPECT_EQ(midi.taken(), expected);
+        EXPECT_TRUE(midi.delivering);
+    }
+    state.setInputDevice(0);
+    EXPECT_EQ(openMidiInput(state, midi), 1); // no device: closes, opens nothing
+    EXPECT_EQ(midi.taken(), close);
+    closeMidiInput(midi);
+    EXPECT_TRUE(midi.taken().empty()) << "closing a closed port writes nothing";
+    state.setInputDevice(3); // the fake lists two devices
+    EXPECT_EQ(openMidiInput(state, midi), 0);
+    EXPECT_EQ(midi.taken(),
+              (Writes{"deviceIndex 2", "portCommand 1", "portCommand 4", "statusFilter 254 1"}));
+    midi.state = 1;
+    closeMidiInput(midi);
+    EXPECT_EQ(midi.writes, close);
+}
+
+TEST(MidiIntake, CodeIsDataByteThenStatusInHexForEveryChannelMessage) {
+    EXPECT_EQ(midiCommandCode(0x190, -2), "FE90"); // only the last two hex digits
+    RuntimeState state;
+    FakeMidiInput midi;
+    std::string codes;
+    for (int16_t status : {0x80, 0x93, 0xA1, 0xBF, 0xC4, 0xD2, 0xE0}) {
+        midi.receive(status, 0x0A, 0x40);
+        drainMidiInput(state, midi, {});
+        codes += state.lastMidiCommand + " ";
+        state.lastMidiCommand.clear(); // as the tick takes it
+    }
+    EXPECT_EQ(codes, "0A80 0A93 0AA1 0ABF 0AC4 0AD2 0AE0 ");
+    drainMidiInput(state, midi, [] { ADD_FAILURE() << "an empty queue returns at once"; });
+}
+
+// Messages that arrive between two ticks, and the command left waiting for the next one. The
+// actions carry note 60 on and note 64 off; controller 64 is "next".
+TEST(MidiIntake, BurstLeavesTheLatestCommandThatFiresAndNeverARelease) {
+    using Messages = std::vector<MidiMessage>;
+    constexpr auto D = MidiIntakeFor::Dispatch, C = MidiIntakeFor::Capture;
+    const std::tuple<const char*, MidiIntakeFor, Messages, std::string> cases[] = {
+        {"tap", D, {{0x90, 60, 100}, {0x80, 60, 0}}, "3C90"},
+        {"tap released by velocity 0", D, {{0x90, 60, 100}, {0x90, 60, 0}}, "3C90"},
+        {"velocity 0 is a note-off", D, {{0x95, 62, 0}}, "3E85"},
+        {"assigned note-off", D, {{0x90, 64, 100}, {0x80, 64, 0}}, "4080"},
+        {"the later of two that fire", D, {{0x90, 60, 100}, {0xB0, 64, 127}}, "40B0"},
+        {"unassigned controllers after next",
+         D,
+         {{0xB0, 64, 127}, {0xB0, 1, 10}, {0xF8, 0, 0}, {0xB1, 7, 20}},
+         "40B0"},
+        {"the later of two that fire nothing", D, {{0x90, 62, 100}, {0xB0, 1, 10}}, "01B0"},
+        {"unassigned tap shows its press", D, {{0x90, 62, 100}, {0x80, 62, 0}}, "3E90"},
+        {"system and stray bytes",
+         D,
+         {{0x91, 62, 1}, {0xF0, 62, 0}, {0xF8, 62, 0}, {0x3C, 62, 0}},
+         "3E91"},
+        {"capture: tap", C, {{0x90, 60, 100}, {0x90, 60, 0}}, "3C90"},
+        {"capture: tap of an assigned release", C, {{0x90, 64, 100}, {0x80, 64, 0}}, "4090"},
+        {"capture: the later of two", C, {{0x90, 60, 100}, {0xB2, 64, 127}}, "40B2"},
+        {"capture: release after release", C, {{0x80, 60, 0}, {0x90, 62, 0}}, "3E80"},
+    };
+    for (const auto& [what, purpose, messages, expected] : cases) {
+        RuntimeState state;
+        state.actionTable.resize(2);
+        state.actionTable[0].triggerCode = "3C90";
+        state.actionTable[1].triggerCode = "4080";
+        state.nextTriggerCode = "40B0";
+        FakeMidiInput midi;
+        // Half of them before a first drain, the rest in a second one: the rule holds across.
+        for (std::size_t i = 0; i < messages.size(); ++i) {
+            const MidiMessage& m = messages[i];
+            midi.queue.push_back({m.status, m.data1, m.data2, {}});
+            if (i + 1 == messages.size() / 2 || i + 1 == messages.size())
+                drainMidiInput(state, midi, {}, purpose);
+        }
+        EXPECT_EQ(std::tuple(state.lastMidiCommand, midi.queue.size(), drops(midi)),
+                  std::tuple(expected, 0u, long(messages.size())))
+            << what;
+    }
+}
+
+TEST(MidiIntake, NestedCallForTheSameControlReturnsAndOtherControlsStillDrain) {
+    RuntimeState state;
+    FakeMidiInput midi, dialog;
+    int delivered = 0;
+    // Messages arriving in pauses call the handler again; the dialog's control drains there too.
+    std::function<void()> pump = [&] {
+        if (delivered < 3)
+            midi.receive(0x90, static_cast<int16_t>(61 + delivered++), 100);
+        drainMidiInput(state, dialog, {});
+    };
+    midi.messagesArrived = [&] {
+        const auto before = midi.writes.size();
+        drainMidiInput(state, midi, pump);
+        EXPECT_EQ(midi.writes.size(), before) << "a nested drain must not touch the queue";
+    };
+    midi.queue.push_back({0x90, 60, 100, {}});
+    dialog.receive(0xB0, 1, 10);
+    drainMidiInput(state, midi, pump);
+    EXPECT_TRUE(midi.queue.empty() && dialog.queue.empty());
+    EXPECT_EQ(std::pair(drops(midi), state.lastMidiCommand), std::pair(4L, std::string("3F90")));
+}
+
+TEST(MidiIntake, QueueEmptiedDuringAPauseStopsWithoutRemovingOrDecoding) {
+    // Emptied before the read, between read and removal, or after a removal (the code stays).
+    for (auto [emptyAt, reads, dropped, code] :
+         {std::tuple{1, 0, 0L, ""}, {2, 1, 0L, ""}, {3, 1, 1L, "3C90"}}) {
+        RuntimeState state;
+        FakeMidiInput midi;
+        midi.queue = {{0x90, 60, 100, {}}, {0x90, 61, 100, {}}};
+        int pauses = 0;
+        drainMidiInput(state, midi, [&] {
+            if (++pauses == emptyAt)
+                midi.queue.clear();
+        });
+        EXPECT_EQ(std::tuple(midi.reads, drops(midi), state.lastMidiCommand),
+                  std::tuple(reads, dropped, std::string(code)))
+            << "emptied at pause " << emptyAt;
+    }
+}
+
+} // namespace
