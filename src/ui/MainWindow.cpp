@@ -336,6 +336,11 @@ void MainWindow::unloadForm() {
     unloaded_ = true;
     writeSetting(state_, kGeneralSection, kLanguageKey, numberForm(state_.languageIndex));
     unregisterFonts();
+    stopRunning();
+}
+
+// Everything a run holds: the timers, the MIDI port, the run flag and the lit indicator.
+void MainWindow::stopRunning() {
     scheduler.stop();
     tickTimer->stop();
     blinkTimer->stop();
@@ -383,12 +388,7 @@ void MainWindow::startStopClicked() {
     if (startButton->text() != qs(state_.texts.startCaption)) {
         keepOnTop(false);
         startButton->setText(qs(state_.texts.startCaption));
-        scheduler.stop();
-        tickTimer->stop();
-        blinkTimer->stop();
-        closeMidiInput(*midiControl);
-        state_.isRunning = false;
-        setIndicatorDark();
+        stopRunning();
     } else if (state_.midiInputDevice != kNoInputDevice) {
         startButton->setText(qs(state_.texts.stopCaption));
         keepOnTop(true);

@@ -105,6 +105,7 @@ class MainWindow : public QWidget {
     void applyFonts();
     void showFlag();
     void keepOnTop(bool onTop);
+    void stopRunning();
 
     void startStopClicked();
     void flagClicked();
