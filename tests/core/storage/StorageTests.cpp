@@ -125,6 +125,7 @@ TEST(IniDocument, FindsKeysWhateverTheirCaseQuotesAndBlanksAndEditsOnlyTheirLine
     doc.set("due", "b", "new");
     EXPECT_EQ(doc.serialize(), "[due]\nk=1\nb=new\r\n[tre]\n[DUE]\nb=2\n");
 }
+
 TEST(IniDocument, ReadsWindows1252AndKeepsTheFileInIt) {
     const std::string original = "[tasto-001]\r\ndescrizione=Citt\xe0 perch\xe8\r\nx=\x80\x81\r\n";
     IniDocument doc = IniDocument::parse(original);
