@@ -1,13 +1,12 @@
+#include "core/engine/PointerOutput.h"
 #include "core/engine/ResponseScheduler.h"
 #include "core/engine/RuntimeState.h"
 #include "core/engine/TriggerDispatch.h"
-#include "core/engine/PointerOutput.h"
-#include "core/engine/PointerOutput.h"
 #include "support/FakePlatform.h"
 
 #include <gtest/gtest.h>
 
-#include <span>
+#include <tuple>
 
 namespace quindel {
 namespace {
@@ -20,24 +19,20 @@ ActionRecord action(std::string code, std::string description, int32_t x, uint8_
     return {"", std::move(description), 0, std::move(code), kind, x, x + 1, 0};
 }
 
-class DispatchTest : public ::testing::Test {
-  protected:
+struct DispatchTest : ::testing::Test {
     RuntimeState state;
     FakePlatform platform;
     DispatchView view;
 
-    void SetUp() override {
-        state.setInputDevice(kKeyboardDevice);
-        state.isRunning = true;
-    }
+    void SetUp() override { state.setInputDevice(kKeyboardDevice), state.isRunning = true; }
     void tick() { dispatchTick(state, platform, view); }
     // The move and left click of each action at x, in turn.
     Events clicksAt(std::initializer_list<int32_t> xs) {
         Events out;
-        for (int32_t x : xs) {
-            out.push_back({0x8001, toAbsoluteX(platform, x), toAbsoluteY(platform, x + 1), 0, 0});
-            out.push_back({6, 0, 0, 0, 0});
-        }
+        for (int32_t x : xs)
+            out.insert(out.end(),
+                       {{0x8001, toAbsoluteX(platform, x), toAbsoluteY(platform, x + 1), 0, 0},
+                        {6, 0, 0, 0, 0}});
         return out;
     }
     // Steps on keys A, B, C (65..67) clicking at 10, 20, 30; next = N (78), prev = P (80),
@@ -56,8 +51,7 @@ class DispatchTest : public ::testing::Test {
 TEST(KeyCodeFromTrigger, AcceptsOnlyPlainDecimalKeyNumbers) {
     for (int code : {1, 65, 255})
         EXPECT_EQ(keyCodeFromTrigger(std::to_string(code)), code);
-    for (const char* text : {"0", "", "256", "999", "1000", "065", "0190", "3C90", "4090", " 65",
-                             "65 ", "+65", "-65", "6a", "a", "6.5", "1e2"})
+    for (const char* text : {"0", "", "256", "065", "3C90", " 65", "65 ", "+65", "6a", "1e2"})
         EXPECT_EQ(keyCodeFromTrigger(text), 0) << '"' << text << '"';
 }
 
@@ -69,8 +63,7 @@ TEST_F(DispatchTest, HeldKeyFiresOnEveryTickAndEachKeyIsPolledOnce) {
     for (int i = 0; i < 3; ++i)
         tick();
     EXPECT_EQ(platform.events, clicksAt({100, 100, 100}));
-    EXPECT_EQ(view.shownTrigger, "65");
-    EXPECT_EQ(view.shownDescription, "Play");
+    EXPECT_EQ(view.shownTrigger + view.shownDescription, "65Play");
     EXPECT_EQ(platform.keyPolls, 3);
     // MIDI records, unreadable codes and the unassigned "prev" are never asked for.
     EXPECT_EQ(platform.queriedKeys, (std::vector<int>{65, 66, 34, 65, 66, 34, 65, 66, 34}));
@@ -118,20 +111,16 @@ TEST_F(DispatchTest, KeysWalkTheSequence) {
         platform.keysDown = {c.keys.begin(), c.keys.end()};
         tick();
         EXPECT_EQ(state.currentStep, c.to);
-        EXPECT_EQ(view.shownTrigger, c.shown);
-        EXPECT_EQ(view.shownDescription, c.description);
+        EXPECT_EQ(view.shownTrigger + "/" + view.shownDescription, c.shown + "/" + c.description);
         EXPECT_EQ(platform.events, c.clickX ? clicksAt({c.clickX}) : Events{});
     }
-}
-
-TEST_F(DispatchTest, PrevLandingOnTheNextCodeAlsoAppliesNext) {
+    // Prev landing on a step that the "next" key triggers applies next as well.
     useSequence();
-    state.sequenceTable[1].triggerCode = "78"; // step 2 is triggered by the "next" key itself
+    state.sequenceTable[1].triggerCode = "78";
     state.currentStep = 3;
-    platform.tap(80);
+    platform.keysDown = {80};
     tick();
-    EXPECT_EQ(state.currentStep, 3);
-    EXPECT_EQ(view.shownTrigger, "67");
+    EXPECT_EQ(view.shownTrigger + std::to_string(state.currentStep), "673");
 }
 
 TEST_F(DispatchTest, MidiSlotIsEmptiedEveryTickAndReadByItsLastFourCharacters) {
@@ -142,113 +131,58 @@ TEST_F(DispatchTest, MidiSlotIsEmptiedEveryTickAndReadByItsLastFourCharacters) {
     state.isRunning = false;
     state.lastMidiCommand = "3C90"; // taken while stopped, so a later Start does not see it
     tick();
-    EXPECT_EQ(state.lastMidiCommand, "");
-    EXPECT_EQ(view.shownTrigger, "");
+    EXPECT_EQ(state.lastMidiCommand + view.shownTrigger, "");
     state.isRunning = true;
     view.currentDescription = "earlier";
     state.lastMidiCommand = "40B2"; // unknown: shown, nothing clicked, description kept
     tick();
-    EXPECT_EQ(view.shownTrigger, "40B2");
-    EXPECT_EQ(view.shownDescription, "earlier");
-    EXPECT_EQ(state.currentStep, 0);
-    EXPECT_EQ(platform.keyPolls, 0);
+    EXPECT_EQ(view.shownTrigger + "/" + view.shownDescription, "40B2/earlier");
+    EXPECT_EQ(state.currentStep + platform.keyPolls, 0);
     EXPECT_TRUE(platform.events.empty());
     state.lastMidiCommand = "XX3C90"; // next: step 1; of duplicate codes the first one clicks
     tick();
     EXPECT_EQ(state.currentStep, 1);
-    EXPECT_EQ(view.shownTrigger, "3C90");
-    EXPECT_EQ(view.shownDescription, "low");
-    EXPECT_EQ(state.lastMidiCommand, "");
+    EXPECT_EQ(view.shownTrigger + "/" + view.shownDescription + state.lastMidiCommand, "3C90/low");
     EXPECT_EQ(platform.events, clicksAt({11}));
 }
 
-// Events at given times on a fake clock and the timer's wait each one answers (-1: rests).
+// Events at given times on a fake clock, and the timer's wait each one answers (-1: rests).
+// S start, s stop, T trigger, t tick with nothing held, H tick with a key held.
+// Immediate: Start checks one interval on (a key may be held through Start); the first trigger
+// runs at once; nothing held, the timer rests; a trigger too soon after the last tick waits
+// until 100 ms have passed (111), and a burst joins that tick; long after, at once again; a held
+// key repeats every interval; nothing while stopped. Polling keeps its 100 ms rhythm.
 TEST(ResponseScheduler, TicksAtOnceOnATriggerYetAtLeast100MsApartAndPollingIsUnchanged) {
-    enum What { Start, Stop, Trigger, Tick, HeldTick };
-    struct Step {
-        int at;
-        What what;
-        int wait;
-    };
-    const Step immediate[] = {
-        {0, Start, 100},   // first check one interval on, in case a key is held through Start
-        {10, Trigger, 0},  // the first trigger runs at once
-        {11, Tick, -1},    // nothing held: the timer rests
-        {60, Trigger, 51}, // too soon after the last tick: at 111
-        {90, Trigger, 21}, // a burst joins the same tick
-        {111, Tick, -1},      {400, Trigger, 0},    // long after: at once again
-        {400, HeldTick, 100}, {500, HeldTick, 100}, // a held key repeats every interval
-        {600, Tick, -1},                            // released
-        {650, Trigger, 50},   {660, Stop, -1},      {700, Trigger, -1}, // nothing while stopped
-        {800, Start, 100},    {805, Trigger, 0},
-    };
-    const Step polling[] = {
-        {0, Start, 100},  {10, Trigger, 90}, {100, Tick, 100},   {150, Trigger, 50},
-        {200, Tick, 100}, {250, Stop, -1},   {300, Trigger, -1},
-    };
+    using Step = std::tuple<int, char, int>;
+    const std::vector<Step> immediate = {
+        {0, 'S', 100},  {10, 'T', 0},   {11, 't', -1},   {60, 'T', 51},   {90, 'T', 21},
+        {111, 't', -1}, {400, 'T', 0},  {400, 'H', 100}, {500, 'H', 100}, {600, 't', -1},
+        {650, 'T', 50}, {660, 's', -1}, {700, 'T', -1},  {800, 'S', 100}, {805, 'T', 0}};
+    const std::vector<Step> polling = {{0, 'S', 100},  {10, 'T', 90},   {100, 't', 100},
+                                       {150, 'T', 50}, {200, 't', 100}, {250, 's', -1},
+                                       {300, 'T', -1}};
     for (const bool isImmediate : {true, false}) {
         ResponseScheduler::Clock::time_point now{};
         ResponseScheduler scheduler([&] { return now; });
         scheduler.setImmediate(isImmediate);
-        for (const Step& step : isImmediate ? std::span<const Step>(immediate) : polling) {
-            now = ResponseScheduler::Clock::time_point{} + std::chrono::milliseconds(step.at);
-            ResponseScheduler::Wait wait;
-            switch (step.what) {
-            case Start:
-                wait = scheduler.start();
-                break;
-            case Stop:
-                scheduler.stop();
-                break;
-            case Trigger:
-                wait = scheduler.trigger();
-                break;
-            case Tick:
-                wait = scheduler.tickEnded(false);
-                break;
-            case HeldTick:
-                wait = scheduler.tickEnded(true);
-                break;
-            }
-            EXPECT_EQ(wait ? int(wait->count()) : -1, step.wait)
-                << (isImmediate ? "immediate" : "polling") << " at " << step.at;
+        for (const auto& [at, what, expected] : isImmediate ? immediate : polling) {
+            now = ResponseScheduler::Clock::time_point{} + std::chrono::milliseconds(at);
+            const ResponseScheduler::Wait wait = what == 'S'   ? scheduler.start()
+                                                 : what == 'T' ? scheduler.trigger()
+                                                 : what == 's' ? (scheduler.stop(), std::nullopt)
+                                                               : scheduler.tickEnded(what == 'H');
+            EXPECT_EQ(wait ? int(wait->count()) : -1, expected)
+                << (isImmediate ? "immediate" : "polling") << " at " << at;
         }
     }
 }
 
-// A key held for a second, ticking whenever the scheduler asks: ten ticks see it down, 100 ms
-// apart, one more finds it released, and then the timer rests.
-TEST(ResponseScheduler, HeldKeyRepeatsTenTimesASecond) {
-    using std::chrono::milliseconds;
-    ResponseScheduler::Clock::time_point zero{}, now = zero + milliseconds(3);
-    ResponseScheduler scheduler([&] { return now; });
-    scheduler.start();
-    std::vector<int> ticks;
-    for (ResponseScheduler::Wait wait = scheduler.trigger(); wait;) {
-        now += *wait;
-        const int at = int((now - zero) / milliseconds(1));
-        ticks.push_back(at);
-        wait = scheduler.tickEnded(at < 1000);
-    }
-    EXPECT_EQ(ticks, (std::vector<int>{3, 103, 203, 303, 403, 503, 603, 703, 803, 903, 1003}));
-}
-
-TEST(PointerOutput, AbsoluteCoordinatesScaleWithHalvesToEven) {
-    // Extent, pixel, absolute: off the screen scaled alike, empty screen 0, huge values saturate.
-    const int32_t cases[][3] = {{1920, 960, 32768},
-                                {1920, 0, 0},
-                                {1920, 1920, 65535},
-                                {1920, 1, 34},
-                                {1080, 540, 32768},
-                                {1920, -960, -32768},
-                                {1920, 3840, 131070},
-                                {2, 1, 32768},
-                                {2, 3, 98302},
-                                {2, -1, -32768},
-                                {0, 100, 0},
-                                {-5, 100, 0},
-                                {1, INT32_MAX, INT32_MAX},
-                                {1, INT32_MIN, INT32_MIN}};
+TEST(PointerOutput, AbsoluteCoordinatesScaleWithHalvesToEvenAndSaturate) {
+    // Extent, pixel, absolute: off the screen scaled alike, an empty screen gives 0.
+    const int32_t max = INT32_MAX, min = INT32_MIN;
+    const int32_t cases[][3] = {
+        {1920, 960, 32768}, {1920, 1920, 65535}, {1920, 1, 34}, {2, 1, 32768}, {2, 3, 98302},
+        {2, -1, -32768},    {0, 100, 0},         {-5, 100, 0},  {1, max, max}, {1, min, min}};
     FakePlatform platform;
     for (const auto& [extent, pixel, absolute] : cases) {
         platform.size = {extent, 7};
@@ -260,17 +194,14 @@ TEST(PointerOutput, AbsoluteCoordinatesScaleWithHalvesToEven) {
 
 TEST(PointerOutput, ButtonsAndLeftButtonState) {
     FakePlatform platform;
-    EXPECT_TRUE(clickPointer(platform, 1));
-    EXPECT_TRUE(clickPointer(platform, 2));
-    EXPECT_FALSE(clickPointer(platform, 3));
-    EXPECT_FALSE(clickPointer(platform, -1));
+    EXPECT_TRUE(clickPointer(platform, 1) && clickPointer(platform, 2));
+    EXPECT_FALSE(clickPointer(platform, 3) || clickPointer(platform, -1));
     EXPECT_EQ(platform.events, (Events{{24, 0, 0, 0, 0}, {96, 0, 0, 0, 0}}));
     platform.setLeftButton(true);
     EXPECT_TRUE(isLeftButtonDown(platform));
     platform.setLeftButton(false);
     platform.tap(kVirtualKeyLeftButton); // a click that ended before the call does not count
     EXPECT_FALSE(isLeftButtonDown(platform));
-    EXPECT_EQ(platform.queriedKeys, (std::vector<int>{1, 1}));
 }
 
 } // namespace

@@ -25,28 +25,6 @@ using namespace quindel;
 
 namespace {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-struct TempFolder {
-    std::string path = (std::filesystem::temp_directory_path() / "quindel-XXXXXX").string();
-    std::error_code ignored;
-    TempFolder() { ::mkdtemp(path.data()); }
-    ~TempFolder() { std::filesystem::remove_all(path, ignored); }
-    std::string file(const std::string& name) const { return path + "/" + name; }
-    void write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(file(name), std::ios::binary) << bytes;
-    }
-    std::string read(const std::string& name) const {
-        std::ifstream in(file(name), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-    std::set<std::string> listing() const {
-        std::set<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(path))
-            names.insert(entry.path().filename().string());
-        return names;
-    }
-};
-
 // f's result, got while writes past `bytes` fail as on a full disk (unlike modes, binds root).
 template <typename F> auto withFileSizeLimit(rlim_t bytes, F f) {
     rlimit saved{};
@@ -60,20 +38,38 @@ template <typename F> auto withFileSizeLimit(rlim_t bytes, F f) {
     return result;
 }
 
-IniFile iniAt(const TempFolder& folder, const std::string& file, const std::string& section) {
-    IniFile ini;
-    ini.setFileName(folder.file(file));
-    ini.setSection(section);
-    return ini;
-}
-
+// A fresh program folder under the system's temporary folder, removed with everything in it.
 struct Storage : ::testing::Test {
-    TempFolder folder;
+    std::string folder = (std::filesystem::temp_directory_path() / "quindel-XXXXXX").string();
+    std::error_code ignored;
     RuntimeState state;
-    Storage() { reset(); }
+    Storage() { ::mkdtemp(folder.data()), reset(); }
+    ~Storage() override { std::filesystem::remove_all(folder, ignored); }
+
+    std::string file(const std::string& name) const { return folder + "/" + name; }
+    void write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(file(name), std::ios::binary) << bytes;
+    }
+    std::string read(const std::string& name) const {
+        std::ifstream in(file(name), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    std::set<std::string> listing() const {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
+    // An IniFile on one section of a file here; blanks around both names are ignored.
+    IniFile ini(const std::string& name, const std::string& section) const {
+        IniFile ini;
+        ini.setFileName("  " + file(name) + " ");
+        ini.setSection(" " + section + "  ");
+        return ini;
+    }
     void reset() {
         state = RuntimeState{};
-        state.programFolder = folder.path;
+        state.programFolder = folder;
         state.groupFile = "gruppo-prova.ini";
     }
     void load() {
@@ -102,15 +98,15 @@ TEST(IniDocument, FindsKeysWhateverTheirCaseQuotesAndBlanksAndEditsOnlyTheirLine
     IniDocument doc = IniDocument::parse(
         "top=ignored\r\n[ Tasto-001 ]\r\n  TASTO  =  65  \r\ndescrizione = \"  Apri \" \r\n"
         "single='x'\nlonely=\"\req=a=b\r\n; tasto=comment\r\n[other]\r\ntasto=99");
-    EXPECT_EQ(doc.get("tasto-001", "tasto"), "65");
-    EXPECT_EQ(doc.get("TASTO-001", "Descrizione"), "  Apri ");
-    EXPECT_EQ(doc.get("tasto-001", "single"), "x");
-    EXPECT_EQ(doc.get("tasto-001", "lonely"), "\"");
-    EXPECT_EQ(doc.get("tasto-001", "eq"), "a=b");
-    EXPECT_EQ(doc.get("other", "tasto"), "99");
-    EXPECT_EQ(doc.get("tasto-001", "top"), std::nullopt);
-    EXPECT_EQ(doc.get("missing", "tasto"), std::nullopt);
-    EXPECT_EQ(doc.get("other", "missing"), std::nullopt);
+    const auto get = [&](const char* section, const char* key) {
+        return doc.get(section, key).value_or("<none>");
+    };
+    EXPECT_EQ(get("tasto-001", "tasto") + "|" + get("TASTO-001", "Descrizione") + "|" +
+                  get("tasto-001", "single") + "|" + get("tasto-001", "lonely") + "|" +
+                  get("tasto-001", "eq") + "|" + get("other", "tasto"),
+              "65|  Apri |x|\"|a=b|99");
+    EXPECT_EQ(get("tasto-001", "top") + get("missing", "tasto") + get("other", "missing"),
+              "<none><none><none>");
 
     // Edits touch only their lines, and values cannot break the line structure.
     const std::string original = "; comment\n[a]\rx = 1 \r\n\r\n[b]\r\ny=2";
@@ -123,6 +119,11 @@ TEST(IniDocument, FindsKeysWhateverTheirCaseQuotesAndBlanksAndEditsOnlyTheirLine
     EXPECT_EQ(doc.serialize(), "; comment\n[a]\rx =7\r\nz=3\r\n\r\n[b]\r\ny=2\r\nw=4\r\n"
                                "[c]\r\nv=a[tasto-001]tasto=65\r\n");
     EXPECT_EQ(doc.get("tasto-001", "tasto"), std::nullopt);
+    // Only the first copy of a section counts, for reads and for writes.
+    doc = IniDocument::parse("[due]\nk=1\n[tre]\n[DUE]\nb=2\n");
+    EXPECT_EQ(get("due", "k") + get("Due", "b"), "1<none>");
+    doc.set("due", "b", "new");
+    EXPECT_EQ(doc.serialize(), "[due]\nk=1\nb=new\r\n[tre]\n[DUE]\nb=2\n");
 }
 
 TEST(IniDocument, ReadsWindows1252AndKeepsTheFileInIt) {
@@ -183,146 +184,103 @@ TEST(Numbers, LeadingAndWholeNumbersRoundHalvesToEvenAndClampAndTheFormPadsWithA
     EXPECT_EQ(numberForm(0) + numberForm(-7) + numberForm(LLONG_MIN), " 0-7-9223372036854775808");
 }
 
-TEST_F(Storage, CiniTrimsNamesReadsDefaultsAndWritesWithoutCaching) {
-    IniFile ini;
-    ini.setFileName("  " + folder.file("a.ini") + "  ");
-    ini.setSection("  uno ");
-    EXPECT_EQ(ini.value("k", "  predefinito"), "predefinito");
-    ASSERT_TRUE(ini.setValue("k", "1") && ini.setValue("j", "2"));
-    ini.setSection("due");
-    EXPECT_EQ(ini.value("k", "d"), "d");
-    ASSERT_TRUE(ini.setValue("k", "3"));
-    EXPECT_EQ(folder.read("a.ini"), "[uno]\r\nk=1\r\nj=2\r\n[due]\r\nk=3\r\n");
-    // Only the first copy of a section counts: a key of a later copy reads as missing and is
-    // written into the first copy.
-    const std::string byHand = "[due]\nvuoto=\nK=\"changed by hand\"\n";
-    folder.write("a.ini", byHand + "[tre]\nt=1\n[DUE]\nb=2\n");
-    EXPECT_EQ(ini.value("k", ""), "changed by hand");
-    EXPECT_EQ(ini.value("vuoto", "d") + ini.value("b", "d"), "d");
-    ASSERT_TRUE(ini.setValue("b", "new"));
-    EXPECT_EQ(folder.read("a.ini"), byHand + "b=new\r\n[tre]\nt=1\n[DUE]\nb=2\n");
-}
-
-TEST_F(Storage, CiniWriteReplacesTheFileKeepingItsModeAndLinkOrFailsLeavingItWhole) {
-    folder.write("real.ini", "[s]\r\nk=1\r\n");
-    std::filesystem::permissions(folder.file("real.ini"), std::filesystem::perms(0640));
-    std::filesystem::create_symlink(folder.file("real.ini"), folder.file("link.ini"));
-    ASSERT_TRUE(iniAt(folder, "link.ini", "s").setValue("k", "2"));
-    EXPECT_TRUE(std::filesystem::is_symlink(folder.file("link.ini")));
-    EXPECT_EQ(folder.read("real.ini"), "[s]\r\nk=2\r\n");
-    EXPECT_EQ(std::filesystem::status(folder.file("real.ini")).permissions(),
+TEST_F(Storage, IniFileWriteReplacesTheFileKeepingItsModeAndLinkOrFailsLeavingItWhole) {
+    write("real.ini", "[s]\r\nk=1\r\n");
+    std::filesystem::permissions(file("real.ini"), std::filesystem::perms(0640));
+    std::filesystem::create_symlink(file("real.ini"), file("link.ini"));
+    ASSERT_TRUE(ini("link.ini", "s").setValue("k", "2"));
+    EXPECT_TRUE(std::filesystem::is_symlink(file("link.ini")));
+    EXPECT_EQ(read("real.ini"), "[s]\r\nk=2\r\n");
+    EXPECT_EQ(std::filesystem::status(file("real.ini")).permissions(),
               std::filesystem::perms(0640));
     // A file whose owner took away their own write permission stays as it is, for root too.
     for (const char* name : {"real.ini", "link.ini"})
         for (const int mode : {0444, 0464}) {
-            std::filesystem::permissions(folder.file("real.ini"), std::filesystem::perms(mode));
-            EXPECT_FALSE(iniAt(folder, name, "s").setValue("k", "3")) << name << mode;
+            std::filesystem::permissions(file("real.ini"), std::filesystem::perms(mode));
+            EXPECT_FALSE(ini(name, "s").setValue("k", "3")) << name << mode;
         }
-    EXPECT_EQ(folder.read("real.ini"), "[s]\r\nk=2\r\n");
+    EXPECT_EQ(read("real.ini"), "[s]\r\nk=2\r\n");
     // Failures that bind root too: a folder of that name, a missing folder, a full disk.
-    std::filesystem::create_directory(folder.file("dir.ini"));
-    IniFile onFolder = iniAt(folder, "dir.ini", "s");
-    EXPECT_FALSE(onFolder.setValue("k", "v"));
-    EXPECT_EQ(onFolder.value("k", "d"), "d");
-    EXPECT_FALSE(iniAt(folder, "missing/a.ini", "s").setValue("k", "v"));
-
-    const std::string old = "[s]\r\nk=old\r\n";
-    folder.write("a.ini", old);
-    IniFile ini = iniAt(folder, "a.ini", "s");
-    EXPECT_FALSE(withFileSizeLimit(64, [&] { return ini.setValue("k", std::string(200, 'n')); }));
-    EXPECT_EQ(folder.read("a.ini"), old);
-    EXPECT_EQ(folder.listing(),
-              (std::set<std::string>{"a.ini", "dir.ini", "link.ini", "real.ini"}));
+    std::filesystem::create_directory(file("dir.ini"));
+    EXPECT_FALSE(ini("dir.ini", "s").setValue("k", "v"));
+    EXPECT_EQ(ini("dir.ini", "s").value("k", "d"), "d");
+    EXPECT_FALSE(ini("missing/a.ini", "s").setValue("k", "v"));
+    write("a.ini", "[s]\r\nk=old\r\n");
+    EXPECT_FALSE(withFileSizeLimit(
+        64, [&] { return ini("a.ini", "s").setValue("k", std::string(99, 'n')); }));
+    EXPECT_EQ(read("a.ini"), "[s]\r\nk=old\r\n");
+    EXPECT_EQ(listing(), (std::set<std::string>{"a.ini", "dir.ini", "link.ini", "real.ini"}));
 }
 
-TEST_F(Storage, IniValuesPointTheSharedObjectAtAFileForOneCallOnly) {
+TEST_F(Storage, SettingsFirstRunAndOtherFilesThroughTheSharedObject) {
+    // Another file is read or written for one call only; the shared object then names the
+    // settings file again.
     EXPECT_TRUE(writeIniValue(state, "gruppo-x.ini", "main", "nome", "x"));
     ASSERT_TRUE(state.settingsIni);
-    EXPECT_EQ(state.settingsIni->fileName(), folder.file("quindel.ini"));
-    EXPECT_EQ(folder.read("gruppo-x.ini"), "[main]\r\nnome=x\r\n");
-    folder.write("quindel.ini", "[main]\r\nnome=settings\r\n");
+    EXPECT_EQ(state.settingsIni->fileName(), file("quindel.ini"));
+    EXPECT_EQ(read("gruppo-x.ini"), "[main]\r\nnome=x\r\n");
     EXPECT_EQ(readIniValue(state, "gruppo-x.ini", "MAIN", "Nome"), "x");
-    EXPECT_EQ(readSetting(state, "main", "nome"), "settings");
     EXPECT_EQ(readIniValue(state, "gruppo-none.ini", "main", "nome"), "");
-}
-
-TEST_F(Storage, SettingsFirstRunWritesFontThenLanguage) {
     bindSettingsIni(state);
-    EXPECT_EQ(readLeadingNumber(readSetting(state, kGeneralSection, kLanguageKey), 0, 255), 0);
+    EXPECT_EQ(readSetting(state, kGeneralSection, kLanguageKey) +
+                  readIniValue(state, "gruppo-x.ini", "main", "nome"),
+              "x");
     EXPECT_TRUE(writeSetting(state, kGeneralSection, kFontKey, "1") &&
                 writeSetting(state, kGeneralSection, kLanguageKey, numberForm(1)));
-    EXPECT_EQ(readSetting(state, kMidiSection, kMidiInputKey), "");
-    EXPECT_EQ(readSetting(state, kGroupSection, kGroupFileKey), "");
-    EXPECT_TRUE(immediateResponse(readSetting(state, kGeneralSection, kImmediateResponseKey)));
-    EXPECT_EQ(folder.read("quindel.ini"), "[generale]\r\nfont=1\r\nlingua= 1\r\n");
+    EXPECT_EQ(read("quindel.ini"), "[generale]\r\nfont=1\r\nlingua= 1\r\n");
     // Only a stored 0 turns immediate response off.
-    for (const auto& [stored, immediate] : {std::pair{" 0", false},
-                                            {"0", false},
-                                            {"0 ", false},
-                                            {"", true},
-                                            {" 1", true},
-                                            {"00", true},
-                                            {"no", true}})
-        EXPECT_EQ(immediateResponse(stored), immediate) << '"' << stored << '"';
+    for (const char* stored : {" 0", "0", "0 "})
+        EXPECT_FALSE(immediateResponse(stored)) << '"' << stored << '"';
+    for (const char* stored : {"", " 1", "00", "no"})
+        EXPECT_TRUE(immediateResponse(stored)) << '"' << stored << '"';
 }
 
-TEST_F(Storage, SavedGroupFileHasExactlyTheseBytes) {
-    folder.write(state.groupFile, "[main]\r\nnome=prova\r\n[mano]\r\nextra=perso\r\n");
-    state.nextTriggerCode = "3C90";
-    state.prevTriggerCode = "";
-    state.actionTable = {action("65", 1, 10, -7, 0, "\"Apri\""),
-                         action("3D90", 2, 0, 2147483647, 1, "  Play \u00e8")};
-    ASSERT_TRUE(saveGroupFile(state));
-    EXPECT_EQ(folder.read(state.groupFile),
-              "[main]\r\nnome=prova\r\n"
-              "[tasto-next]\r\nordine=1\r\ntasto=3C90\r\ntipo=1\r\n"
-              "[tasto-prev]\r\nordine=1\r\ntasto=\r\ntipo=1\r\n"
-              "[tasto-001]\r\nnome chiave=tasto-001\r\nordine= 1\r\ntasto=65\r\ntipo= 1\r\n"
-              "xx= 10\r\nyy=-7\r\nsequenza= 0\r\ndescrizione=\"Apri\"\r\n"
-              "[tasto-002]\r\nnome chiave=tasto-002\r\nordine= 2\r\ntasto=3D90\r\ntipo= 2\r\n"
-              "xx= 0\r\nyy= 2147483647\r\nsequenza= 1\r\ndescrizione=  Play \u00e8\r\n");
-    EXPECT_EQ(folder.listing(), std::set<std::string>{"gruppo-prova.ini"});
-}
-
-TEST_F(Storage, RoundTripRenumbersAndKeepsEverythingElse) {
-    folder.write(state.groupFile, "[main]\r\nnome=prova\r\n");
-    state.nextTriggerCode = "3C90";
-    state.prevTriggerCode = "1E90";
-    state.actionTable = {action("65", 1, 10, -7, 5, "  Apri"), action("3C90", 2, -5, 9, 3, "b"),
-                         action("66", 1, INT32_MIN, INT32_MAX, 0, "c \u00e8")};
-    ASSERT_TRUE(saveGroupFile(state));
-    const std::vector<ActionRecord> expected = {
-        {"tasto-001", "Apri", 1, "65", 1, 10, -7, 5},
-        {"tasto-002", "b", 2, "3C90", 2, -5, 9, 3},
-        {"tasto-003", "c \u00e8", 3, "66", 1, INT32_MIN, INT32_MAX, 0}};
-    reset();
-    load();
-    EXPECT_EQ(state.actionCount, 3);
-    EXPECT_EQ(state.actionTable, expected);
-    EXPECT_EQ(state.nextTriggerCode + "/" + state.prevTriggerCode, "3C90/1E90");
-    EXPECT_EQ(descriptions(state.sequenceTable), "b/2/1 Apri/1/2 ");
-    EXPECT_EQ(readIniValue(state, state.groupFile, "main", "nome"), "prova");
-}
-
-TEST_F(Storage, MissingFileLoadsEmptyAndEmptyGroupSavesThreeSections) {
+TEST_F(Storage, SavedGroupHasExactlyTheseBytesAndLoadsBackRenumbered) {
+    // A missing file loads empty, and an empty group saves its three sections.
     state.actionTable = state.sequenceTable = {action("65", 1, 0, 0, 1, "old")};
     load();
     EXPECT_EQ(std::tuple(state.actionCount, state.actionTable.size(), state.sequenceTable.size(),
                          state.nextTriggerCode + state.prevTriggerCode),
               std::tuple(0, 0u, 0u, "00"));
     ASSERT_TRUE(saveGroupFile(state));
-    EXPECT_EQ(folder.read(state.groupFile), "[main]\r\nnome=\r\n"
-                                            "[tasto-next]\r\nordine=1\r\ntasto=0\r\ntipo=1\r\n"
-                                            "[tasto-prev]\r\nordine=1\r\ntasto=0\r\ntipo=1\r\n");
+    EXPECT_EQ(read(state.groupFile), "[main]\r\nnome=\r\n"
+                                     "[tasto-next]\r\nordine=1\r\ntasto=0\r\ntipo=1\r\n"
+                                     "[tasto-prev]\r\nordine=1\r\ntasto=0\r\ntipo=1\r\n");
+    // The group's name is kept; every other section is written anew.
+    write(state.groupFile, "[main]\r\nnome=prova\r\n[mano]\r\nextra=perso\r\n");
+    state.nextTriggerCode = "3C90";
+    state.prevTriggerCode = "";
+    state.actionTable = {action("65", 1, INT32_MIN, -7, 2, "\"Apri\""),
+                         action("3D90", 2, 0, INT32_MAX, 1, "  Play \u00e8")};
+    ASSERT_TRUE(saveGroupFile(state));
+    EXPECT_EQ(read(state.groupFile),
+              "[main]\r\nnome=prova\r\n"
+              "[tasto-next]\r\nordine=1\r\ntasto=3C90\r\ntipo=1\r\n"
+              "[tasto-prev]\r\nordine=1\r\ntasto=\r\ntipo=1\r\n"
+              "[tasto-001]\r\nnome chiave=tasto-001\r\nordine= 1\r\ntasto=65\r\ntipo= 1\r\n"
+              "xx=-2147483648\r\nyy=-7\r\nsequenza= 2\r\ndescrizione=\"Apri\"\r\n"
+              "[tasto-002]\r\nnome chiave=tasto-002\r\nordine= 2\r\ntasto=3D90\r\ntipo= 2\r\n"
+              "xx= 0\r\nyy= 2147483647\r\nsequenza= 1\r\ndescrizione=  Play \u00e8\r\n");
+    EXPECT_EQ(listing(), std::set<std::string>{"gruppo-prova.ini"});
+    reset();
+    load();
+    const std::vector<ActionRecord> expected = {
+        {"tasto-001", "Apri", 1, "65", 1, INT32_MIN, -7, 2},
+        {"tasto-002", "Play \u00e8", 2, "3D90", 2, 0, INT32_MAX, 1}};
+    EXPECT_EQ(state.actionCount, 2);
+    EXPECT_EQ(state.actionTable, expected);
+    EXPECT_EQ(state.nextTriggerCode + "/" + state.prevTriggerCode, "3C90/0");
+    EXPECT_EQ(descriptions(state.sequenceTable), "Play \u00e8/2/1 Apri/1/2 ");
+    EXPECT_EQ(readIniValue(state, state.groupFile, "main", "nome"), "prova");
 }
 
 TEST_F(Storage, HandEditedFilesLoad) {
-    folder.write(state.groupFile,
-                 "[TASTO-002]\rTasto = \"65\"\rORDINE=  3 \rxx=&H1F\ryy=99999999999\rtipo=2.5\r"
-                 "sequenza=  2.5\rnome chiave='tasto-002'\rdescrizione=Citt\xe0\tvecchia\r"
-                 "[tasto-003]\nordine=1\ndescrizione=no trigger, skipped\n"
-                 "[tasto-005]\ntasto=3C90\nordine=-40000\ntipo=3.5\nxx=-1 2\nsequenza=x\n"
-                 "[Tasto-003]\ntasto=67\n[tasto-101]\r\ntasto=70\r\n[tasto-next]\r\ntasto=  \r\n");
+    write(state.groupFile,
+          "[TASTO-002]\rTasto = \"65\"\rORDINE=  3 \rxx=&H1F\ryy=99999999999\rtipo=2.5\r"
+          "sequenza=  2.5\rnome chiave='tasto-002'\rdescrizione=Citt\xe0\tvecchia\r"
+          "[tasto-003]\nordine=1\ndescrizione=no trigger, skipped\n"
+          "[tasto-005]\ntasto=3C90\nordine=-40000\ntipo=3.5\nxx=-1 2\nsequenza=x\n"
+          "[Tasto-003]\ntasto=67\n[tasto-101]\r\ntasto=70\r\n[tasto-next]\r\ntasto=  \r\n");
     load();
     ASSERT_EQ(state.actionCount, 2);
     // entryName, description, order, triggerCode, triggerKind, clickX, clickY, sequencePos
@@ -331,26 +289,24 @@ TEST_F(Storage, HandEditedFilesLoad) {
               (ActionRecord{"tasto-002", "Citt\u00e0vecchia", 2, "65", 2, 31, INT32_MAX, 2}));
     EXPECT_EQ(state.nextTriggerCode + state.prevTriggerCode, "00");
     EXPECT_EQ(descriptions(state.sequenceTable), "Citt\u00e0vecchia/2/1 ");
-}
-
-TEST_F(Storage, ExchangeSortIsNotStable) {
-    folder.write(state.groupFile, "[tasto-001]\ntasto=1\nordine=2\ndescrizione=A\n"
-                                  "[tasto-002]\ntasto=2\nordine=2\ndescrizione=B\n"
-                                  "[tasto-003]\ntasto=3\nordine=1\ndescrizione=C\n");
+    // The exchange sort is not stable: of two equal orders, the later record comes first.
+    write(state.groupFile, "[tasto-001]\ntasto=1\nordine=2\ndescrizione=A\n"
+                           "[tasto-002]\ntasto=2\nordine=2\ndescrizione=B\n"
+                           "[tasto-003]\ntasto=3\nordine=1\ndescrizione=C\n");
     load();
     EXPECT_EQ(descriptions(state.actionTable), "C/1/0 B/2/0 A/3/0 ");
 }
 
 TEST_F(Storage, SaveKeepsTheOldFileWhenItFailsMayNotWriteOrCouldNotRead) {
     const std::string old = "[main]\r\nnome=prova\r\n[tasto-001]\r\ntasto=65\r\n";
-    const std::string path = folder.file(state.groupFile);
-    folder.write(state.groupFile, old);
+    const std::string path = file(state.groupFile);
+    write(state.groupFile, old);
     state.actionTable = {action("65", 1, 1, 2, 0, std::string(300, 'd'))};
     EXPECT_FALSE(withFileSizeLimit(100, [&] { return saveGroupFile(state); }));
-    EXPECT_EQ(folder.read(state.groupFile), old);
+    EXPECT_EQ(read(state.groupFile), old);
     std::filesystem::permissions(path, std::filesystem::perms(0444)); // read-only, for root too
     EXPECT_FALSE(saveGroupFile(state));
-    EXPECT_EQ(folder.read(state.groupFile), old);
+    EXPECT_EQ(read(state.groupFile), old);
 
     // A group that could not be read loads empty and is not saved over, not even once it is
     // readable again. Nobody reads a FIFO as a file; root reads a file without read permission.
@@ -359,27 +315,27 @@ TEST_F(Storage, SaveKeepsTheOldFileWhenItFailsMayNotWriteOrCouldNotRead) {
         if (fifo)
             ::mkfifo(path.c_str(), 0644);
         else
-            folder.write(state.groupFile, old), ::chmod(path.c_str(), 0200);
+            write(state.groupFile, old), ::chmod(path.c_str(), 0200);
         load();
-        const bool read = !fifo && ::geteuid() == 0;
-        EXPECT_EQ(state.actionCount, read ? 1 : 0) << fifo;
+        const bool readable = !fifo && ::geteuid() == 0;
+        EXPECT_EQ(state.actionCount, readable ? 1 : 0) << fifo;
         std::filesystem::remove(path);
-        folder.write(state.groupFile, old);
-        EXPECT_EQ(saveGroupFile(state), read) << fifo;
-        EXPECT_EQ(folder.read(state.groupFile) == old, !read) << fifo;
+        write(state.groupFile, old);
+        EXPECT_EQ(saveGroupFile(state), readable) << fifo;
+        EXPECT_EQ(read(state.groupFile) == old, !readable) << fifo;
     }
 
-    std::filesystem::create_directory(folder.file("gruppo-dir.ini"));
-    state.groupFile = "gruppo-dir.ini";
-    EXPECT_FALSE(saveGroupFile(state));
-    state.groupFile = "";
-    EXPECT_FALSE(saveGroupFile(state));
-    EXPECT_EQ(folder.listing(), (std::set<std::string>{"gruppo-dir.ini", "gruppo-prova.ini"}));
+    std::filesystem::create_directory(file("gruppo-dir.ini"));
+    for (const char* name : {"gruppo-dir.ini", ""}) {
+        state.groupFile = name;
+        EXPECT_FALSE(saveGroupFile(state)) << name;
+    }
+    EXPECT_EQ(listing(), (std::set<std::string>{"gruppo-dir.ini", "gruppo-prova.ini"}));
 }
 
 TEST_F(Storage, AGroupFileNameThatIsNotUtf8IsStoredAsItsBytesAndLoadsAtTheNextStart) {
     const std::string raw = "gruppo-Citt\xe0.ini", text = "gruppo-Citt\u00e0.ini";
-    folder.write(raw, "[tasto-001]\r\ntasto=65\r\n");
+    write(raw, "[tasto-001]\r\ntasto=65\r\n");
     // {settings file before, name stored}: the bytes are stored unless the file marks itself
     // UTF-8 or holds text that Windows-1252 lacks; either way the name read back names the file.
     const std::pair<std::string, std::string> cases[] = {{"", raw},
@@ -388,17 +344,16 @@ TEST_F(Storage, AGroupFileNameThatIsNotUtf8IsStoredAsItsBytesAndLoadsAtTheNextSt
                                                          {"\xEF\xBB\xBF[generale]\r\n", text}};
     for (const auto& [before, stored] : cases) {
         reset();
-        folder.write("quindel.ini", before);
+        write("quindel.ini", before);
         ASSERT_TRUE(writeSetting(state, kGroupSection, kGroupFileKey, raw));
-        EXPECT_NE(folder.read("quindel.ini").find("nomefile=" + stored + "\r\n"),
-                  std::string::npos);
+        EXPECT_NE(read("quindel.ini").find("nomefile=" + stored + "\r\n"), std::string::npos);
         state.groupFile = readGroupFileSetting(state);
         load();
         EXPECT_EQ(state.groupFile + std::to_string(state.actionCount), raw + "1") << before;
     }
     // A settings file made on Windows, whose group's file name became UTF-8 on the way.
-    std::filesystem::rename(folder.file(raw), folder.file(text));
-    folder.write("quindel.ini", "[file tasti]\r\nnomefile=" + raw + "\r\n");
+    std::filesystem::rename(file(raw), file(text));
+    write("quindel.ini", "[file tasti]\r\nnomefile=" + raw + "\r\n");
     EXPECT_EQ(readGroupFileSetting(state), text);
 }
 
@@ -406,18 +361,12 @@ TEST_F(Storage, FileNameOfAndFileExists) {
     for (const char* path : {"a/b\\c.ini", "a\\b/c.ini", "c.ini"})
         EXPECT_EQ(fileNameOf(path), "c.ini") << path;
     EXPECT_EQ(fileNameOf("") + fileNameOf("dir/"), "");
-
-    folder.write("gruppo-Prova.ini", "");
-    folder.write(".gruppo-hidden.ini", "");
-    std::filesystem::create_directory(folder.file("gruppo-dir.ini"));
-    EXPECT_TRUE(fileExists(folder.file("GRUPPO-prova.INI")));
+    write("gruppo-Prova.ini", "");
+    write(".gruppo-hidden.ini", "");
+    std::filesystem::create_directory(file("gruppo-dir.ini"));
+    EXPECT_TRUE(fileExists(file("GRUPPO-prova.INI")));
     for (const char* name :
          {"gruppo-prova", "gruppo-*.ini", "gruppo-Prov?.ini", ".gruppo-hidden.ini",
           "gruppo-dir.ini", "missing/gruppo-Prova.ini", ""})
-        EXPECT_FALSE(fileExists(folder.file(name))) << name;
-
-    const auto cwd = std::filesystem::current_path();
-    std::filesystem::current_path(folder.path);
-    EXPECT_TRUE(fileExists("gruppo-prova.ini"));
-    std::filesystem::current_path(cwd);
+        EXPECT_FALSE(fileExists(file(name))) << name;
 }
