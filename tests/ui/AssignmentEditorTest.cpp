@@ -33,6 +33,7 @@
 #include <X11/keysym.h>
 #undef KeyPress // an X11 macro that would hide QEvent::KeyPress
 
+#include <array>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -433,6 +434,13 @@ class RealSession : public EditorTest {
         const auto at = x11->cursorPos().value_or(ScreenPoint{-1, -1});
         return {at.x, at.y};
     }
+    // Started, the saved group walks: next to step 1, next to step 2, prev to step 1, then the
+    // second action's own trigger; tickWith(i) ticks with the i-th of these triggers.
+    void expectWalk(const std::function<void(int)>& tickWith) {
+        state.isRunning = true;
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ((tickWith(i), pointer()), points[i % 2]) << "trigger " << i;
+    }
 
     const std::unique_ptr<Display, int (*)(Display*)> display{XOpenDisplay(nullptr), XCloseDisplay};
     Display* d = display.get();
@@ -456,18 +464,10 @@ TEST_F(RealSession, KeyboardEditedGroupDrivesTheClicks) {
             QTest::mouseClick(w->confirmButton, Qt::LeftButton);
         });
     });
-    const auto tickWithKey = [&](KeySym keysym) {
-        key(keysym, true);
-        dispatchTick(state, *x11, view);
-        key(keysym, false);
-        return pointer();
-    };
     dispatchTick(state, *x11, view); // stopped: the poll only settles the key state
-    state.isRunning = true;
-    EXPECT_EQ(tickWithKey(XK_Shift_L), points[0]); // next: step 1
-    EXPECT_EQ(tickWithKey(XK_Shift_R), points[1]); // next (either Shift): step 2
-    EXPECT_EQ(tickWithKey(XK_p), points[0]);       // prev: step 1
-    EXPECT_EQ(tickWithKey(XK_F1), points[1]);      // an action's own key
+    expectWalk([&, walk = std::array{XK_Shift_L, XK_Shift_R, XK_p, XK_F1}](int i) {
+        key(walk[i], true), dispatchTick(state, *x11, view), key(walk[i], false); // either Shift
+    });
 }
 
 // The typing block of the keyboard, as the layouts below list it: keycodes of TLDE, AE01-AE12,
@@ -629,17 +629,12 @@ TEST_F(RealSession, MidiEditedGroupDrivesTheClicks) {
         drainMidiInput(state, input, [] { QApplication::processEvents(); });
     };
     openMidiInput(state, input);
-    state.isRunning = true;
-    const auto tickWith = [&](unsigned char status, unsigned char data1) {
+    expectWalk([&](int i) {
+        const auto [status, data1] = commands[std::array{2, 2, 3, 1}[i]];
         send(status, data1);
         EXPECT_TRUE(QTest::qWaitFor([&] { return !state.lastMidiCommand.empty(); }));
         dispatchTick(state, *x11, view);
-        return pointer();
-    };
-    EXPECT_EQ(tickWith(0xB0, 64), points[0]); // next: step 1
-    EXPECT_EQ(tickWith(0xB0, 64), points[1]); // next: step 2
-    EXPECT_EQ(tickWith(0xB0, 65), points[0]); // prev: step 1
-    EXPECT_EQ(tickWith(0x90, 62), points[1]); // an action's own note
+    });
     closeMidiInput(input);
 }
 
