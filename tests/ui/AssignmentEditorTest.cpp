@@ -459,8 +459,14 @@ TEST_F(RealSession, KeyboardEditedGroupDrivesTheClicks) {
     editGroup(editor, [&](int i) {
         onModal<KeyCaptureDialog>(steps, [this, k = keys[i]](KeyCaptureDialog* w) {
             EXPECT_TRUE(QTest::qWaitForWindowActive(w));
-            key(k, true), key(k, false);
-            EXPECT_TRUE(QTest::qWaitFor([&] { return !w->waitingForKey; }));
+            // On a loaded machine the server may deliver the first press before the focus
+            // has settled on the new dialog; pressing the same key again changes nothing else.
+            for (int attempt = 0; attempt < 5 && w->waitingForKey; ++attempt) {
+                key(k, true), key(k, false);
+                if (QTest::qWaitFor([&] { return !w->waitingForKey; }, 2000))
+                    break;
+            }
+            EXPECT_FALSE(w->waitingForKey);
             QTest::mouseClick(w->confirmButton, Qt::LeftButton);
         });
     });
