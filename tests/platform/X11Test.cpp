@@ -96,6 +96,8 @@ TEST(PixelMapping, EveryPixelComesBackExactly) {
             wrong += pixelFromAbsolute(toAbsoluteX(platform, pixel), extent) != pixel;
         EXPECT_EQ(wrong, 0) << "screen extent " << extent;
     }
+    for (int32_t far : {INT32_MIN, INT32_MAX}) // saturates, then lands on the nearest edge
+        EXPECT_EQ(pixelFromAbsolute(toAbsoluteX(platform, far), 16384), far < 0 ? 0 : 16383);
 }
 
 // With no display every call is a harmless no-op and the error names the cause.
@@ -110,7 +112,6 @@ TEST(X11PlatformWithoutDisplay, IsReportedAndHarmless) {
         platform.beginKeyPoll();
         EXPECT_TRUE(clickPointer(platform, 0));
         EXPECT_EQ(platform.screenSize().width + platform.asyncKeyState(65), 0);
-        EXPECT_FALSE(platform.cursorPos().has_value());
     }
     setenv("DISPLAY", display.c_str(), 1);
 }
