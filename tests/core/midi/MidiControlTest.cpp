@@ -35,8 +35,6 @@ TEST(PortControl, OpenWritesInOrderAfterClosingAnOpenPortAndNoDeviceLeavesItClos
     state.setInputDevice(0);
     EXPECT_EQ(openMidiInput(state, midi), 1); // no device: closes, opens nothing
     EXPECT_EQ(std::exchange(midi.writes, {}), close);
-    closeMidiInput(midi);
-    EXPECT_TRUE(midi.writes.empty()) << "closing a closed port writes nothing";
 }
 
 // Messages that arrive between two ticks, and the command left waiting for the next one: data
@@ -49,13 +47,11 @@ TEST(MidiIntake, BurstLeavesTheLatestCommandThatFiresAndNeverARelease) {
         {"velocity 0 is a note-off", {{0x95, 62, 0}}, "3E85"},
         {"assigned note-off", {{0x90, 64, 100}, {0x80, 64, 0}}, "4080"},
         {"the later of two that fire", {{0x90, 60, 100}, {0xB0, 64, 127}}, "40B0"},
-        {"after next", {{0xB0, 64, 127}, {0xB0, 1, 10}, {0xF8, 0, 0}, {0xB1, 7, 20}}, "40B0"},
         {"the later of two that fire nothing", {{0x90, 62, 100}, {0xB0, 1, 10}}, "01B0"},
         {"unassigned tap shows its press", {{0x90, 62, 100}, {0x80, 62, 0}}, "3E90"},
         {"system, stray", {{0x91, 62, 1}, {0xF0, 62, 0}, {0xF8, 62, 0}, {0x3C, 62, 0}}, "3E91"},
         {"pressure, program, bend", {{0xA1, 10, 64}, {0xC4, 10, 0}, {0xD2, 10, 0}}, "0AD2"},
     };
-    EXPECT_EQ(midiCommandCode(0x190, -2), "FE90"); // only the last two hex digits of each
     for (const auto& [what, messages, expected] : cases) {
         RuntimeState state;
         state.actionTable = {{"", "", 1, "3C90", 2, 0, 0, 0}, {"", "", 2, "4080", 2, 0, 0, 0}};
@@ -95,18 +91,6 @@ TEST(MidiIntake, NestedCallForTheSameControlReturnsAndOtherControlsStillDrain) {
     EXPECT_TRUE(midi.queue.empty() && dialog.queue.empty());
     drainMidiInput(state, midi, [] { ADD_FAILURE() << "an empty queue returns at once"; });
     EXPECT_EQ(std::pair(drops(midi), state.lastMidiCommand), std::pair(4L, std::string("3F90")));
-}
-
-TEST(MidiIntake, QueueEmptiedDuringAPauseAfterAReadStopsWithoutRemovingOrDecoding) {
-    RuntimeState state;
-    FakeMidiInput midi;
-    midi.queue = {{0x90, 60, 100, {}}, {0x90, 61, 100, {}}};
-    int pauses = 0;
-    drainMidiInput(state, midi, [&] {
-        if (++pauses == 2)
-            midi.queue.clear();
-    });
-    EXPECT_EQ(std::tuple(midi.reads, drops(midi), state.lastMidiCommand), std::tuple(1, 0L, ""));
 }
 
 } // namespace
