@@ -94,36 +94,14 @@ ActionRecord action(std::string code, uint8_t kind, int32_t x, int32_t y, uint8_
 
 } // namespace
 
-TEST(IniDocument, FindsKeysWhateverTheirCaseQuotesAndBlanksAndEditsOnlyTheirLines) {
-    IniDocument doc = IniDocument::parse(
-        "top=ignored\r\n[ Tasto-001 ]\r\n  TASTO  =  65  \r\ndescrizione = \"  Apri \" \r\n"
-        "single='x'\nlonely=\"\req=a=b\r\n; tasto=comment\r\n[other]\r\ntasto=99");
-    const auto get = [&](const char* section, const char* key) {
-        return doc.get(section, key).value_or("<none>");
-    };
-    EXPECT_EQ(get("tasto-001", "tasto") + "|" + get("TASTO-001", "Descrizione") + "|" +
-                  get("tasto-001", "single") + "|" + get("tasto-001", "lonely") + "|" +
-                  get("tasto-001", "eq") + "|" + get("other", "tasto"),
-              "65|  Apri |x|\"|a=b|99");
-    EXPECT_EQ(get("tasto-001", "top") + get("missing", "tasto") + get("other", "missing"),
-              "<none><none><none>");
-
-    // Edits touch only their lines, and values cannot break the line structure.
-    const std::string original = "; comment\n[a]\rx = 1 \r\n\r\n[b]\r\ny=2";
-    doc = IniDocument::parse(original);
-    EXPECT_EQ(doc.serialize(), original);
-    doc.set("A", "X", "7");
-    doc.set("a", "z", "3");
-    doc.set("b", "w", "4");
-    doc.set("c", "v", "a\r\n[tasto-001]\r\ntasto=65");
-    EXPECT_EQ(doc.serialize(), "; comment\n[a]\rx =7\r\nz=3\r\n\r\n[b]\r\ny=2\r\nw=4\r\n"
-                               "[c]\r\nv=a[tasto-001]tasto=65\r\n");
-    EXPECT_EQ(doc.get("tasto-001", "tasto"), std::nullopt);
-    // Only the first copy of a section counts, for reads and for writes.
-    doc = IniDocument::parse("[due]\nk=1\n[tre]\n[DUE]\nb=2\n");
-    EXPECT_EQ(get("due", "k") + get("Due", "b"), "1<none>");
-    doc.set("due", "b", "new");
-    EXPECT_EQ(doc.serialize(), "[due]\nk=1\nb=new\r\n[tre]\n[DUE]\nb=2\n");
+// Names are found whatever their case; only the first copy of a section counts, for
+// reads and for writes; a value cannot break the line structure.
+TEST(IniDocument, FirstCopyOfASectionCountsAndValuesStayOnTheirLine) {
+    IniDocument doc = IniDocument::parse("[due]\nk=1\n[tre]\n[DUE]\nb=2\n");
+    EXPECT_EQ(doc.get("Due", "K").value_or("") + doc.get("due", "b").value_or("<none>"), "1<none>");
+    doc.set("DUE", "b", "new\r\n[tre]\r\nc=3");
+    EXPECT_EQ(doc.serialize(), "[due]\nk=1\nb=new[tre]c=3\r\n[tre]\n[DUE]\nb=2\n");
+    EXPECT_EQ(doc.get("tre", "c"), std::nullopt);
 }
 
 TEST(IniDocument, ReadsWindows1252AndKeepsTheFileInIt) {
@@ -139,49 +117,27 @@ TEST(IniDocument, ReadsWindows1252AndKeepsTheFileInIt) {
     doc.set("tasto-001", "nuovo", "\u65e5");
     EXPECT_EQ(doc.serialize(), "[tasto-001]\r\ndescrizione=Citt\u00e0 perch\u00e8\r\n"
                                "x=\u20ac\u0081\r\nnuovo=\u65e5\r\n");
-
-    IniDocument utf8 = IniDocument::parse("\xEF\xBB\xBF[main]\r\nnome=caff\u00e8\r\n");
-    EXPECT_EQ(utf8.encoding(), IniDocument::Encoding::Utf8);
-    utf8.set("main", "nome", "t\u00e8");
-    EXPECT_EQ(utf8.serialize(), "\xEF\xBB\xBF[main]\r\nnome=t\u00e8\r\n");
 }
 
-TEST(DeliverValue, CutsAt999CharactersTrimsLeadingSpacesAndDropsControls) {
-    EXPECT_EQ(deliverValue(std::string(1200, 'x')), std::string(999, 'x'));
-    // Characters, not bytes: a two-byte letter counts once and is never split.
-    std::string accents;
-    for (int i = 0; i < 1000; ++i)
-        accents += "\u00e8";
-    EXPECT_EQ(deliverValue(accents), accents.substr(0, 999 * 2));
-    EXPECT_EQ(deliverValue("due\tparole") + deliverValue("   a b  ") + deliverValue(" \tx"),
-              "dueparolea b  x");
-}
-
-TEST(Numbers, LeadingAndWholeNumbersRoundHalvesToEvenAndClampAndTheFormPadsWithABlank) {
+TEST(Numbers, LeadingAndWholeNumbersRoundHalvesToEvenAndClamp) {
     using Case = std::pair<const char*, long long>;
     const Case leading[] = {
-        {" 1", 1},    {" 1 2", 12}, {"\t-\n3 4", -34}, {"+5", 5},   {"12abc", 12},   {"abc", 0},
-        {"", 0},      {"-", 0},     {".", 0},          {".5", 0},   {".51", 1},      {"1.49", 1},
-        {"&H1F", 31}, {"&h1f", 31}, {"&O17", 15},      {"&H", 0},   {"&H1G", 1},     {"&O8", 0},
-        {"-&H1F", 0}, {"1D2", 100}, {"1e2", 100},      {"1E-2", 0}, {"1E+3x", 1000}, {"2E", 2},
-        {"2E+", 2},   {"3D 1", 30}, {"1,5", 1},        {"0x10", 0}, {"\r5", 0},      {"007", 7},
-        {"2.5", 2},   {"3.5", 4},   {"-2.5", -2},      {"0.5", 0},  {"2.500001", 3},
+        {" 1 2", 12},    {"\t-\n3 4", -34}, {"+5", 5},
+        {"12abc", 12},   {"-", 0},          {".5", 0},
+        {".51", 1},      {"3.5", 4},        {"-2.5", -2},
+        {"2.500001", 3}, {"&h1f", 31},      {"&O17", 15},
+        {"&H1G", 1},     {"-&H1F", 0},      {"1D2", 100},
+        {"1E-2", 0},     {"1E+3x", 1000},   {"2E+", 2},
+        {"3D 1", 30},    {"\r5", 0},        {"1E400", INT32_MAX},
     };
     for (const auto& [text, value] : leading)
         EXPECT_EQ(readLeadingNumber(text, INT32_MIN, INT32_MAX), value) << '"' << text << '"';
-    EXPECT_EQ(readLeadingNumber("1E400", INT32_MIN, INT32_MAX), INT32_MAX);
-    EXPECT_EQ(readLeadingNumber("-40000", -32768, 32767), -32768);
     EXPECT_EQ(readLeadingNumber(std::string(400, '9'), LLONG_MIN, LLONG_MAX), LLONG_MAX);
     EXPECT_EQ(readLeadingNumber("&H" + std::string(300, 'F'), 0, 255), 255);
-    // The whole text must be a number.
-    const Case whole[] = {
-        {"3", 3},  {" 3", 3},   {"3 ", 3},    {"\t3\t", 3}, {"2.5", 2},     {"3.5", 4},
-        {"+1", 1}, {"1E1", 10}, {"&H1F", 31}, {"", 0},      {" ", 0},       {"abc", 0},
-        {"3x", 0}, {"1 2", 0},  {"-1", 0},    {"300", 255}, {"1E400", 255}, {"-1D400", 0},
-    };
+    const Case whole[] = {{"\t3\t", 3}, {"3.5", 4}, {"", 0},      {"3x", 0}, // the whole text
+                          {"1 2", 0},   {"-1", 0},  {"300", 255}, {"1E400", 255}};
     for (const auto& [text, value] : whole)
         EXPECT_EQ(readWholeNumber(text, 0, 255), value) << '"' << text << '"';
-    EXPECT_EQ(numberForm(0) + numberForm(-7) + numberForm(LLONG_MIN), " 0-7-9223372036854775808");
 }
 
 TEST_F(Storage, IniFileWriteReplacesTheFileKeepingItsModeAndLinkOrFailsLeavingItWhole) {
@@ -203,7 +159,6 @@ TEST_F(Storage, IniFileWriteReplacesTheFileKeepingItsModeAndLinkOrFailsLeavingIt
     // Failures that bind root too: a folder of that name, a missing folder, a full disk.
     std::filesystem::create_directory(file("dir.ini"));
     EXPECT_FALSE(ini("dir.ini", "s").setValue("k", "v"));
-    EXPECT_EQ(ini("dir.ini", "s").value("k", "d"), "d");
     EXPECT_FALSE(ini("missing/a.ini", "s").setValue("k", "v"));
     write("a.ini", "[s]\r\nk=old\r\n");
     EXPECT_FALSE(withFileSizeLimit(
@@ -212,40 +167,19 @@ TEST_F(Storage, IniFileWriteReplacesTheFileKeepingItsModeAndLinkOrFailsLeavingIt
     EXPECT_EQ(listing(), (std::set<std::string>{"a.ini", "dir.ini", "link.ini", "real.ini"}));
 }
 
-TEST_F(Storage, SettingsFirstRunAndOtherFilesThroughTheSharedObject) {
+TEST_F(Storage, SettingsAndOtherFilesThroughTheSharedObject) {
     // Another file is read or written for one call only; the shared object then names the
     // settings file again.
     EXPECT_TRUE(writeIniValue(state, "gruppo-x.ini", "main", "nome", "x"));
-    ASSERT_TRUE(state.settingsIni);
-    EXPECT_EQ(state.settingsIni->fileName(), file("quindel.ini"));
-    EXPECT_EQ(read("gruppo-x.ini"), "[main]\r\nnome=x\r\n");
-    EXPECT_EQ(readIniValue(state, "gruppo-x.ini", "MAIN", "Nome"), "x");
-    EXPECT_EQ(readIniValue(state, "gruppo-none.ini", "main", "nome"), "");
-    bindSettingsIni(state);
-    EXPECT_EQ(readSetting(state, kGeneralSection, kLanguageKey) +
-                  readIniValue(state, "gruppo-x.ini", "main", "nome"),
+    EXPECT_EQ(readIniValue(state, "gruppo-x.ini", "MAIN", "Nome") +
+                  readIniValue(state, "gruppo-none.ini", "main", "nome"),
               "x");
-    EXPECT_TRUE(writeSetting(state, kGeneralSection, kFontKey, "1") &&
-                writeSetting(state, kGeneralSection, kLanguageKey, numberForm(1)));
-    EXPECT_EQ(read("quindel.ini"), "[generale]\r\nfont=1\r\nlingua= 1\r\n");
-    // Only a stored 0 turns immediate response off.
-    for (const char* stored : {" 0", "0", "0 "})
-        EXPECT_FALSE(immediateResponse(stored)) << '"' << stored << '"';
-    for (const char* stored : {"", " 1", "00", "no"})
-        EXPECT_TRUE(immediateResponse(stored)) << '"' << stored << '"';
+    EXPECT_TRUE(writeSetting(state, kGeneralSection, kLanguageKey, numberForm(1)));
+    EXPECT_EQ(read("gruppo-x.ini") + read("quindel.ini"),
+              "[main]\r\nnome=x\r\n[generale]\r\nlingua= 1\r\n");
 }
 
 TEST_F(Storage, SavedGroupHasExactlyTheseBytesAndLoadsBackRenumbered) {
-    // A missing file loads empty, and an empty group saves its three sections.
-    state.actionTable = state.sequenceTable = {action("65", 1, 0, 0, 1, "old")};
-    load();
-    EXPECT_EQ(std::tuple(state.actionCount, state.actionTable.size(), state.sequenceTable.size(),
-                         state.nextTriggerCode + state.prevTriggerCode),
-              std::tuple(0, 0u, 0u, "00"));
-    ASSERT_TRUE(saveGroupFile(state));
-    EXPECT_EQ(read(state.groupFile), "[main]\r\nnome=\r\n"
-                                     "[tasto-next]\r\nordine=1\r\ntasto=0\r\ntipo=1\r\n"
-                                     "[tasto-prev]\r\nordine=1\r\ntasto=0\r\ntipo=1\r\n");
     // The group's name is kept; every other section is written anew.
     write(state.groupFile, "[main]\r\nnome=prova\r\n[mano]\r\nextra=perso\r\n");
     state.nextTriggerCode = "3C90";
@@ -271,7 +205,6 @@ TEST_F(Storage, SavedGroupHasExactlyTheseBytesAndLoadsBackRenumbered) {
     EXPECT_EQ(state.actionTable, expected);
     EXPECT_EQ(state.nextTriggerCode + "/" + state.prevTriggerCode, "3C90/0");
     EXPECT_EQ(descriptions(state.sequenceTable), "Play \u00e8/2/1 Apri/1/2 ");
-    EXPECT_EQ(readIniValue(state, state.groupFile, "main", "nome"), "prova");
 }
 
 TEST_F(Storage, HandEditedFilesLoad) {
@@ -289,12 +222,6 @@ TEST_F(Storage, HandEditedFilesLoad) {
               (ActionRecord{"tasto-002", "Citt\u00e0vecchia", 2, "65", 2, 31, INT32_MAX, 2}));
     EXPECT_EQ(state.nextTriggerCode + state.prevTriggerCode, "00");
     EXPECT_EQ(descriptions(state.sequenceTable), "Citt\u00e0vecchia/2/1 ");
-    // The exchange sort is not stable: of two equal orders, the later record comes first.
-    write(state.groupFile, "[tasto-001]\ntasto=1\nordine=2\ndescrizione=A\n"
-                           "[tasto-002]\ntasto=2\nordine=2\ndescrizione=B\n"
-                           "[tasto-003]\ntasto=3\nordine=1\ndescrizione=C\n");
-    load();
-    EXPECT_EQ(descriptions(state.actionTable), "C/1/0 B/2/0 A/3/0 ");
 }
 
 TEST_F(Storage, SaveKeepsTheOldFileWhenItFailsMayNotWriteOrCouldNotRead) {
@@ -318,19 +245,16 @@ TEST_F(Storage, SaveKeepsTheOldFileWhenItFailsMayNotWriteOrCouldNotRead) {
             write(state.groupFile, old), ::chmod(path.c_str(), 0200);
         load();
         const bool readable = !fifo && ::geteuid() == 0;
-        EXPECT_EQ(state.actionCount, readable ? 1 : 0) << fifo;
+        EXPECT_EQ(state.actionTable.size(), readable ? 1u : 0u) << fifo; // the old table went
         std::filesystem::remove(path);
         write(state.groupFile, old);
         EXPECT_EQ(saveGroupFile(state), readable) << fifo;
         EXPECT_EQ(read(state.groupFile) == old, !readable) << fifo;
     }
 
-    std::filesystem::create_directory(file("gruppo-dir.ini"));
-    for (const char* name : {"gruppo-dir.ini", ""}) {
-        state.groupFile = name;
-        EXPECT_FALSE(saveGroupFile(state)) << name;
-    }
-    EXPECT_EQ(listing(), (std::set<std::string>{"gruppo-dir.ini", "gruppo-prova.ini"}));
+    state.groupFile = ""; // no group chosen
+    EXPECT_FALSE(saveGroupFile(state));
+    EXPECT_EQ(listing(), std::set<std::string>{"gruppo-prova.ini"});
 }
 
 TEST_F(Storage, AGroupFileNameThatIsNotUtf8IsStoredAsItsBytesAndLoadsAtTheNextStart) {
@@ -355,18 +279,4 @@ TEST_F(Storage, AGroupFileNameThatIsNotUtf8IsStoredAsItsBytesAndLoadsAtTheNextSt
     std::filesystem::rename(file(raw), file(text));
     write("quindel.ini", "[file tasti]\r\nnomefile=" + raw + "\r\n");
     EXPECT_EQ(readGroupFileSetting(state), text);
-}
-
-TEST_F(Storage, FileNameOfAndFileExists) {
-    for (const char* path : {"a/b\\c.ini", "a\\b/c.ini", "c.ini"})
-        EXPECT_EQ(fileNameOf(path), "c.ini") << path;
-    EXPECT_EQ(fileNameOf("") + fileNameOf("dir/"), "");
-    write("gruppo-Prova.ini", "");
-    write(".gruppo-hidden.ini", "");
-    std::filesystem::create_directory(file("gruppo-dir.ini"));
-    EXPECT_TRUE(fileExists(file("GRUPPO-prova.INI")));
-    for (const char* name :
-         {"gruppo-prova", "gruppo-*.ini", "gruppo-Prov?.ini", ".gruppo-hidden.ini",
-          "gruppo-dir.ini", "missing/gruppo-Prova.ini", ""})
-        EXPECT_FALSE(fileExists(file(name))) << name;
 }
