@@ -93,4 +93,22 @@ TEST(MidiIntake, NestedCallForTheSameControlReturnsAndOtherControlsStillDrain) {
     EXPECT_EQ(std::pair(drops(midi), state.lastMidiCommand), std::pair(4L, std::string("3F90")));
 }
 
+TEST(MidiIntake, QueueEmptiedDuringAPauseStopsWithoutRemovingOrDecoding) {
+    // Emptied before the read, between read and removal, or after a removal (the code stays).
+    for (auto [emptyAt, reads, dropped, code] :
+         {std::tuple{1, 0, 0L, ""}, {2, 1, 0L, ""}, {3, 1, 1L, "3C90"}}) {
+        RuntimeState state;
+        FakeMidiInput midi;
+        midi.queue = {{0x90, 60, 100, {}}, {0x90, 61, 100, {}}};
+        int pauses = 0;
+        drainMidiInput(state, midi, [&] {
+            if (++pauses == emptyAt)
+                midi.queue.clear();
+        });
+        EXPECT_EQ(std::tuple(midi.reads, drops(midi), state.lastMidiCommand),
+                  std::tuple(reads, dropped, std::string(code)))
+            << "emptied at pause " << emptyAt;
+    }
+}
+
 } // namespace
