@@ -97,7 +97,6 @@ class Desktop {
         XFree(children);
         return found;
     }
-    // Where w is on the screen.
     std::optional<XRectangle> where(Window w) {
         XWindowAttributes a;
         Window child = 0;
@@ -161,7 +160,6 @@ class ClickRecorder {
 // The installed program in a fresh program folder.
 class InstalledProgram {
   public:
-    // Installs the build tree's program with its data files.
     bool install() {
         return QProcess::execute("cmake",
                                  {"--install", QUINDEL_BINARY_DIR, "--prefix", dir_.path()}) == 0 &&

@@ -94,6 +94,7 @@ class Clicks : public Program {
         std::vector<double> delays;
         for (int i = 0; i < n; ++i) {
             QThread::msleep(static_cast<unsigned long>(150 + 97 * i % 250));
+            SCOPED_TRACE(testing::Message() << "trigger " << i);
             const auto sent = Clock::now();
             run({{what, trigger, 1, 1, kIntroX, kIntroY}});
             if (!recorder.clicks.empty())
@@ -149,8 +150,6 @@ TEST_F(Clicks, KeysClickOnceATapRepeatWhileHeldStepThroughTheSequenceAndRespondA
              {"zero-length tap", key(XK_b), 1, 1, kVerseX, kVerseY},
              {"key outside the sequence", key(XK_c), 1, 1, kSoloX, kSoloY},
              {"next: step 1", key(XK_n), 1, 1, kIntroX, kIntroY},
-             {"next: step 2", key(XK_n), 1, 1, kVerseX, kVerseY},
-             {"next wraps to step 1", key(XK_n), 1, 1, kIntroX, kIntroY},
              {"prev wraps to the last step", key(XK_p), 1, 1, kVerseX, kVerseY},
              {"taps 110 ms apart", taps110MsApart, 8, 8, kIntroX, kIntroY}});
         immediate = eachOnce("key tap to click, immediate", 20, key(XK_a));
@@ -233,23 +232,12 @@ class WindowManager : public Program {
         const std::vector<long> a = rootProperty("_NET_ACTIVE_WINDOW");
         return a.empty() ? 0 : Window(a[0]);
     }
-    // Place in the X server's stacking order of the top-level window (the manager's frame)
-    // that holds w.
-    int stackingOf(Window w) {
-        ::Display* d = display.display();
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned int n = 0;
-        for (; XQueryTree(d, w, &root, &parent, &children, &n) && parent != root; w = parent)
-            XFree(children);
-        XFree(children);
-        XQueryTree(d, root, &root, &parent, &children, &n);
-        int place = -1;
-        for (unsigned int i = 0; i < n; ++i)
-            place = children[i] == w ? int(i) : place;
-        XFree(children);
-        return place;
+    // Whether upper is above lower in the manager's stacking order.
+    bool above(Window upper, Window lower) {
+        const std::vector<long> order = rootProperty("_NET_CLIENT_LIST_STACKING");
+        const auto place = [&](Window w) { return std::find(order.begin(), order.end(), long(w)); };
+        return place(lower) < place(upper) && place(upper) != order.end();
     }
-    bool above(Window upper, Window lower) { return stackingOf(upper) > stackingOf(lower); }
     // Waits for a shown active window other than those given (the manager may still name a
     // window just closed), and checks it is a modal dialog above the main window.
     Window expectModalDialog(const char* what, std::initializer_list<Window> old) {
@@ -267,11 +255,6 @@ class WindowManager : public Program {
         QThread::msleep(200); // the dialog takes the focus and paints
         return w;
     }
-    void type(std::initializer_list<KeySym> keys) {
-        for (KeySym k : keys)
-            display.key(k);
-    }
-
     Window main = 0;
 };
 
@@ -335,7 +318,7 @@ TEST_F(WindowManager, MainWindowIsAboveOthersOnlyWhileStartedAndItsDialogsAreMod
     EXPECT_EQ(display.findClient("About"), about);
     const std::vector<long> frame = property(about, "_NET_FRAME_EXTENTS");
     EXPECT_TRUE(frame.size() == 4 && frame[2] > 0) << "the About window has no title bar";
-    type({XK_Return}); // OK has the focus
+    display.key(XK_Return); // OK has the focus
     EXPECT_TRUE(waitFor([&] { return !display.findClient("About"); }, 5000));
 
     press(kEditorX, kEditorY);
@@ -344,15 +327,16 @@ TEST_F(WindowManager, MainWindowIsAboveOthersOnlyWhileStartedAndItsDialogsAreMod
     const XRectangle e = *display.where(editor);
     display.click(e.x + kNewActionX, e.y + kNewActionY);
     const Window description = expectModalDialog("description box", {main, editor});
-    type({XK_c, XK_o, XK_d, XK_a, XK_Return});
+    for (KeySym k : {XK_c, XK_o, XK_d, XK_a, XK_Return})
+        display.key(k);
     const Window capture = expectModalDialog("key capture", {main, editor, description});
     EXPECT_EQ(display.findClient("Tasto tastiera"), capture);
-    type({XK_b});
+    display.key(XK_b);
     QThread::msleep(200);
     const XRectangle c = *display.where(capture);
     display.click(c.x + kConfirmX, c.y + kConfirmY);
     expectModalDialog("click point message", {main, editor, description, capture});
-    type({XK_Return});
+    display.key(XK_Return);
     const auto minimised = [&] {
         const std::vector<long> state = property(editor, "WM_STATE");
         return !state.empty() && state[0] == IconicState && !display.findClient(kEditorTitle);

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "core/engine/PointerOutput.h"
-#include "core/engine/PointerOutput.h"
 #include "platform/x11/KeyTable.h"
 #include "platform/x11/X11Platform.h"
 #include "support/FakePlatform.h"
