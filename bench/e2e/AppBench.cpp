@@ -12,8 +12,10 @@
 
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <random>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -24,8 +26,33 @@ namespace {
 
 constexpr int kPointX = 900, kPointY = 600;
 
-double ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
+// Milliseconds from each of samples triggers, sent at random pauses of 150 to 400 ms, to the
+// click that the recorder sees; a trigger with no click within 2 s gives no figure.
+std::vector<double> triggerToClickMs(ClickRecorder& recorder, int samples,
+                                     const std::function<void()>& trigger) {
+    std::mt19937 random(42);
+    std::uniform_int_distribution<int> pause(150, 400);
+    std::vector<double> out;
+    for (int i = 0; i < samples; ++i) {
+        QThread::msleep(static_cast<unsigned long>(pause(random)));
+        recorder.pump();
+        recorder.clicks.clear();
+        const auto sent = Clock::now();
+        trigger();
+        recorder.collect(1, 2000, 0);
+        if (!recorder.clicks.empty())
+            out.push_back(ms(recorder.clicks.front().at - sent));
+    }
+    return out;
+}
+
+// The nearest-rank quantile q of the figures (0.5: the median, 1: the largest); 0 for none.
+double quantile(std::vector<double> v, double q) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const auto rank = static_cast<size_t>(std::ceil(q * static_cast<double>(v.size())));
+    return v[std::clamp<size_t>(rank, 1, v.size()) - 1];
 }
 
 // CPU time of all threads of a process, in seconds: nanoseconds from the scheduler where the

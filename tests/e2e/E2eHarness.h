@@ -16,12 +16,9 @@
 #undef Bool
 #undef Status
 
-#include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <functional>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -29,10 +26,9 @@ namespace quindel::e2e {
 
 using Clock = std::chrono::steady_clock;
 
-struct RecordedClick { // at root (screen) pixels
-    int x = 0, y = 0, button = 0;
-    Clock::time_point at;
-};
+inline double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 // Polls cond every 10 ms until it holds or waitMs pass; true when it held.
 inline bool waitFor(const std::function<bool()>& cond, int waitMs) {
@@ -61,18 +57,17 @@ class Desktop {
         XTestFakeMotionEvent(dpy_, DefaultScreen(dpy_), x, y, CurrentTime);
         XFlush(dpy_);
     }
-    // Clicks the left button at x, y; holdMs as for key().
+    // Clicks the left button at x, y, holding it for holdMs.
     void click(int x, int y, int holdMs = 0) {
         moveTo(x, y);
         QThread::msleep(30);
         XTestFakeButtonEvent(dpy_, 1, True, CurrentTime);
-        if (holdMs)
-            XFlush(dpy_), QThread::msleep(holdMs);
+        XFlush(dpy_), QThread::msleep(holdMs);
         XTestFakeButtonEvent(dpy_, 1, False, CurrentTime);
         XFlush(dpy_);
     }
-    // Holds a key down for holdMs; 0 presses and releases it in one go (a tap: the key is never
-    // down when anyone polls the keyboard).
+    // Holds a key down for holdMs; 0 presses and releases it in one request (a tap: the key is
+    // never down when anyone polls the keyboard).
     void key(KeySym sym, int holdMs = 0) {
         const KeyCode code = XKeysymToKeycode(dpy_, sym);
         XTestFakeKeyEvent(dpy_, code, True, CurrentTime);
@@ -82,8 +77,8 @@ class Desktop {
         XFlush(dpy_);
     }
 
-    // The mapped top-level window titled title, and where it is on the screen. Without a
-    // window manager these are the root's children; with one, the children of its frames.
+    // The mapped top-level window titled title. Without a window manager these are the root's
+    // children; with one, the children of its frames.
     Window findClient(const std::string& title, Window parent = 0, int depth = 0) {
         Window root = 0, up = 0, *children = nullptr, found = 0;
         unsigned int n = 0;
@@ -111,9 +106,6 @@ class Desktop {
             return std::nullopt;
         return XRectangle{short(x), short(y), ushort(a.width), ushort(a.height)};
     }
-    std::optional<XRectangle> findWindow(const std::string& title) {
-        return where(findClient(title));
-    }
     ::Display* display() const { return dpy_; }
 
   private:
@@ -121,9 +113,14 @@ class Desktop {
 };
 
 // A plain X window of its own connection (so a separate X client) that records every button
-// press landing in it.
+// press landing in it, at root pixels, with the time it was seen.
 class ClickRecorder {
   public:
+    struct Click {
+        int x = 0, y = 0, button = 0;
+        Clock::time_point at;
+    };
+
     ClickRecorder(int x, int y, int width, int height) : dpy_(XOpenDisplay(nullptr)) {
         XSetWindowAttributes a{};
         a.override_redirect = True; // placed exactly where asked, with or without a WM
@@ -135,10 +132,7 @@ class ClickRecorder {
         XMapRaised(dpy_, win_);
         XSync(dpy_, False);
     }
-    ~ClickRecorder() {
-        XDestroyWindow(dpy_, win_);
-        XCloseDisplay(dpy_);
-    }
+    ~ClickRecorder() { XCloseDisplay(dpy_); }
 
     void pump() {
         XEvent e; // only button presses are selected
@@ -146,59 +140,26 @@ class ClickRecorder {
             clicks.push_back(
                 {e.xbutton.x_root, e.xbutton.y_root, int(e.xbutton.button), Clock::now()});
     }
-    // Records until least clicks arrived (3 s at most), then 400 ms more for any that follow.
-    void collect(size_t least) {
-        waitFor([&] { return pump(), clicks.size() >= least; }, 3000);
-        QThread::msleep(400);
+    // Records, polling every 0.5 ms, until least clicks arrived (waitMs at most), then for
+    // settleMs more.
+    void collect(size_t least, int waitMs = 3000, int settleMs = 400) {
+        const auto end = Clock::now() + std::chrono::milliseconds(waitMs);
+        while ((pump(), clicks.size() < least) && Clock::now() < end)
+            QThread::usleep(500);
+        QThread::msleep(static_cast<unsigned long>(settleMs));
         pump();
     }
 
-    std::vector<RecordedClick> clicks;
+    std::vector<Click> clicks;
 
   private:
     ::Display* dpy_;
     Window win_ = 0;
 };
 
-// Milliseconds from each of samples triggers, sent at random pauses of 150 to 400 ms, to the
-// click that the recorder sees (polled every 0.5 ms); a trigger with no click within 2 s gives
-// no figure.
-inline std::vector<double> triggerToClickMs(ClickRecorder& recorder, int samples,
-                                            const std::function<void()>& trigger) {
-    std::mt19937 random(42);
-    std::uniform_int_distribution<int> pause(150, 400);
-    std::vector<double> out;
-    for (int i = 0; i < samples; ++i) {
-        QThread::msleep(static_cast<unsigned long>(pause(random)));
-        recorder.pump();
-        recorder.clicks.clear();
-        const auto sent = Clock::now();
-        trigger();
-        while (recorder.clicks.empty() && Clock::now() - sent < std::chrono::seconds(2)) {
-            recorder.pump();
-            QThread::usleep(500);
-        }
-        if (!recorder.clicks.empty())
-            out.push_back(
-                std::chrono::duration<double, std::milli>(recorder.clicks.front().at - sent)
-                    .count());
-    }
-    return out;
-}
-
-// The nearest-rank quantile q of the figures (0.5: the median, 1: the largest); 0 for none.
-inline double quantile(std::vector<double> v, double q) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const auto rank = static_cast<size_t>(std::ceil(q * static_cast<double>(v.size())));
-    return v[std::clamp<size_t>(rank, 1, v.size()) - 1];
-}
-
 // The installed program in a fresh program folder.
 class InstalledProgram {
   public:
-    // Installs the build tree's program with its data files.
     bool install() {
         return QProcess::execute("cmake",
                                  {"--install", QUINDEL_BINARY_DIR, "--prefix", dir_.path()}) == 0 &&
@@ -224,7 +185,9 @@ class InstalledProgram {
         proc_.start(path("quindel"), {});
         std::optional<XRectangle> where;
         if (proc_.waitForStarted(10000))
-            waitFor([&] { return bool(where = display.findWindow("Quindel 0.5 Beta")); }, 20000);
+            waitFor(
+                [&] { return bool(where = display.where(display.findClient("Quindel 0.5 Beta"))); },
+                20000);
         return where;
     }
     // Waits for the program to end; true when it did, normally and with code 0.

@@ -1,11 +1,20 @@
-// The installed program on a virtual display with a JACK server, driven with real XTest clicks
-// and keys and real MIDI messages; its clicks land in a recorder window at the group's points.
-#include "e2e/E2eHarness.h"
-#include "ui/RtMidiInput.h"
+// The installed program on a virtual display, driven like a user with real XTest clicks and keys
+// and real MIDI messages through JACK; its clicks land in a recorder window at the group's
+// points. The WindowManager tests run on a display that openbox manages (see CMakeLists.txt).
+#include <QCoreApplication> // before Xlib, as in the harness
+#include <QDir>
 
-#include <rtmidi/RtMidi.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h> // the window manager's hints and states; the harness then undefines Bool
+
+#include "e2e/E2eHarness.h"
+#include "e2e/MidiController.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <thread>
 
 using namespace quindel::e2e;
 
@@ -14,17 +23,58 @@ namespace {
 // Points of the actions, inside the recorder window (800, 500, 450 x 450).
 constexpr int kIntroX = 900, kIntroY = 600, kVerseX = 1100, kVerseY = 600, kSoloX = 1000,
               kSoloY = 850;
+// Centres of controls, in window pixels: the main window's editor and About buttons and its
+// title (a drag handle), the editor's new-action and OK buttons, the key capture's Confirm.
+constexpr int kEditorX = 8 + 64, kEditorY = 80 + 12, kAboutX = 200 + 8, kAboutY = 40 + 8;
+constexpr int kTitleX = 60, kTitleY = 16;
+constexpr int kNewActionX = 8 + 68, kNewActionY = 264 + 8, kEditorOkX = 264 + 36,
+              kEditorOkY = 296 + 12, kConfirmX = 104 + 56, kConfirmY = 168 + 16;
+constexpr const char* kMainTitle = "Quindel 0.5 Beta";
+constexpr const char* kEditorTitle = "Assegna azioni";
+constexpr int kKeyboard = 99; // the device number of the PC keyboard
 
-// A trigger and the clicks it must give: between least and most, all at x, y.
-struct Step {
-    const char* what;
-    std::function<void()> trigger;
-    size_t least, most;
-    int x = 0, y = 0;
+class Program : public ::testing::Test {
+  protected:
+    static std::string settings(int language, const std::string& extra, int input) {
+        return "[generale]\r\nlingua= " + std::to_string(language) + "\r\n" + extra +
+               "[midi config]\r\nmidi input= " + std::to_string(input) +
+               "\r\n[file tasti]\r\nnomefile=gruppo.ini\r\n";
+    }
+    // Starts the program on Italian texts with extra settings lines, input and group.
+    void launch(int input, const std::string& extra, const QByteArray& group) {
+        ASSERT_TRUE(display.ok()) << "no X display with XTest";
+        ASSERT_TRUE(installed || (installed = program.install()));
+        program.write("quindel.ini", QByteArray::fromStdString(settings(1, extra, input)));
+        program.write("gruppo.ini", group);
+        ASSERT_TRUE(bool(at = program.start(display))) << "the program did not show its window";
+        files = QDir(program.path("")).entryList(QDir::AllEntries | QDir::Hidden);
+        QThread::msleep(300); // its first paint
+    }
+    void press(int x, int y) { display.click(at->x + x, at->y + y); }
+    // Ends it with its X button: it exits cleanly and leaves no new file in its folder.
+    void close() {
+        press(kCloseX, kCloseY);
+        EXPECT_TRUE(program.waitForExit(15000)) << "the program did not end cleanly after X";
+        EXPECT_EQ(QDir(program.path("")).entryList(QDir::AllEntries | QDir::Hidden), files);
+    }
+
+    Desktop display;
+    InstalledProgram program;
+    bool installed = false;
+    std::optional<XRectangle> at;
+    QStringList files;
 };
 
-class E2e : public ::testing::Test {
+// Keys and MIDI messages, with immediate response and with "risposta immediata= 0" polling.
+class Clicks : public Program {
   protected:
+    // A trigger and the clicks it must give: between least and most, all at x, y.
+    struct Step {
+        const char* what;
+        std::function<void()> trigger;
+        size_t least, most;
+        int x = 0, y = 0;
+    };
     void run(const std::vector<Step>& steps) {
         for (const Step& step : steps) {
             recorder.pump();
@@ -33,89 +83,306 @@ class E2e : public ::testing::Test {
             recorder.collect(step.least);
             const size_t n = recorder.clicks.size();
             EXPECT_TRUE(n >= step.least && n <= step.most) << step.what << ": " << n << " clicks";
-            for (const RecordedClick& c : recorder.clicks)
+            for (const auto& c : recorder.clicks)
                 EXPECT_TRUE(c.x == step.x && c.y == step.y && c.button == 1)
                     << step.what << ": clicked " << c.x << "," << c.y << " button " << c.button;
         }
     }
-    auto tap(KeySym k, int holdMs = 0) {
-        return [=, this] { display.key(k, holdMs); };
+    // Sends trigger n times at pauses of 150 to 400 ms (so at any moment of a tick); each must
+    // click once at the intro point. Prints the delays and gives their median.
+    double eachOnce(const char* what, int n, const std::function<void()>& trigger) {
+        std::vector<double> delays;
+        for (int i = 0; i < n; ++i) {
+            QThread::msleep(static_cast<unsigned long>(150 + 97 * i % 250));
+            SCOPED_TRACE(testing::Message() << "trigger " << i);
+            const auto sent = Clock::now();
+            run({{what, trigger, 1, 1, kIntroX, kIntroY}});
+            if (!recorder.clicks.empty())
+                delays.push_back(ms(recorder.clicks.front().at - sent));
+        }
+        std::sort(delays.begin(), delays.end());
+        const double median = delays.empty() ? 0 : delays[delays.size() / 2];
+        std::printf("%s: median %.1f ms, max %.1f ms over %zu\n", what, median,
+                    delays.empty() ? 0 : delays.back(), delays.size());
+        return median;
     }
-    // Starts the program on Italian texts, the input and group given: a key does nothing before
-    // Start (clicked after the flag for English); after the steps X closes it, group untouched.
-    void play(int input, bool english, const QByteArray& actions, const std::vector<Step>& steps) {
-        ASSERT_TRUE(display.ok()) << "no X display with XTest";
-        ASSERT_TRUE(program.install());
-        const std::string group = "[main]\r\nnome=show\r\n" + actions.toStdString(),
-                          rest = "\r\n[midi config]\r\nmidi input= " + std::to_string(input) +
-                                 "\r\n[file tasti]\r\nnomefile=gruppo.ini\r\n";
-        program.write("quindel.ini", QByteArray::fromStdString("[generale]\r\nlingua= 1" + rest));
-        program.write("gruppo.ini", QByteArray::fromStdString(group));
-        const auto window = program.start(display);
-        ASSERT_TRUE(window) << "the program did not show its window";
-        const auto press = [&](int x, int y) { display.click(window->x + x, window->y + y); };
-        QThread::msleep(300); // its first paint
-        run({{"stopped: a key", tap(XK_a), 0, 0}});
+    // One run on input: a trigger while stopped does nothing, nor after Start (clicked after
+    // the flag for English); then body, and X. The group is never written; the settings only
+    // gain the language and the font.
+    void session(int input, const std::string& extra, bool english,
+                 const std::function<void()>& whileStopped, const std::function<void()>& body) {
+        launch(input, extra, group);
+        if (HasFatalFailure())
+            return;
+        run({{"stopped", whileStopped, 0, 0}});
         if (english)
-            press(kFlagX, kFlagY);
-        QThread::msleep(300);
+            press(kFlagX, kFlagY), QThread::msleep(300);
         press(kStartX, kStartY);
         QThread::msleep(800); // running, with the port open and connected
-        run(steps);
-        press(kCloseX, kCloseY);
-        EXPECT_TRUE(program.waitForExit(15000)) << "the program did not end cleanly after X";
+        run({{"started: nothing stale fires", [] {}, 0, 0}});
+        body();
+        close();
         EXPECT_EQ(program.read("quindel.ini"),
-                  "[generale]\r\nlingua= " + std::string(english ? "2" : "1") + "\r\nfont=1" +
-                      rest);
-        EXPECT_EQ(program.read("gruppo.ini"), group);
+                  settings(english ? 2 : 1, extra + "font=1\r\n", input));
+        EXPECT_EQ(program.read("gruppo.ini"), group.toStdString());
     }
 
-    Desktop display;
-    InstalledProgram program;
+    const QByteArray group = "[main]\r\nnome=show\r\n" + nextPrevSections("78", "80") +
+                             actionSection(1, "65", 1, kIntroX, kIntroY, 1, "Intro") +
+                             actionSection(2, "66", 1, kVerseX, kVerseY, 2, "Verse") +
+                             actionSection(3, "67", 1, kSoloX, kSoloY, 0, "Solo") +
+                             actionSection(4, "3C90", 2, kIntroX, kIntroY, 0, "Note 60") +
+                             actionSection(5, "3E90", 2, kVerseX, kVerseY, 0, "Note 62");
     ClickRecorder recorder{800, 500, 450, 450};
 };
 
-TEST_F(E2e, KeysClickTheStoredPointsAndNextPrevStepThroughTheSequenceInEnglish) {
-    play(99, true,
-         nextPrevSections("78", "80") + actionSection(1, "65", 1, kIntroX, kIntroY, 1, "Intro") +
-             actionSection(2, "66", 1, kVerseX, kVerseY, 2, "Verse") +
-             actionSection(3, "67", 1, kSoloX, kSoloY, 0, "Solo"),
-         {{"started, nothing pressed", [] {}, 0, 0},
-          {"held key: a click on every tick", tap(XK_a, 650), 3, 100, kIntroX, kIntroY},
-          {"zero-length tap", tap(XK_b), 1, 1, kVerseX, kVerseY},
-          {"key outside the sequence", tap(XK_c), 1, 1, kSoloX, kSoloY},
-          {"next: step 1", tap(XK_n), 1, 1, kIntroX, kIntroY},
-          {"next: step 2", tap(XK_n), 1, 1, kVerseX, kVerseY},
-          {"next wraps to step 1", tap(XK_n), 1, 1, kIntroX, kIntroY},
-          {"prev wraps to the last step", tap(XK_p), 1, 1, kVerseX, kVerseY}});
+TEST_F(Clicks, KeysClickOnceATapRepeatWhileHeldStepThroughTheSequenceAndRespondAtOnce) {
+    const auto key = [this](KeySym k, int holdMs = 0) {
+        return [=, this] { display.key(k, holdMs); };
+    };
+    const auto taps110MsApart = [&] {
+        for (int i = 0; i < 8; ++i)
+            display.key(XK_a), QThread::msleep(110);
+    };
+    double immediate = 0, polling = 0;
+    session(kKeyboard, "", true, key(XK_a), [&] {
+        run({{"held for 1 s: a click on every tick", key(XK_a, 1000), 6, 12, kIntroX, kIntroY},
+             {"zero-length tap", key(XK_b), 1, 1, kVerseX, kVerseY},
+             {"key outside the sequence", key(XK_c), 1, 1, kSoloX, kSoloY},
+             {"next: step 1", key(XK_n), 1, 1, kIntroX, kIntroY},
+             {"prev wraps to the last step", key(XK_p), 1, 1, kVerseX, kVerseY},
+             {"taps 110 ms apart", taps110MsApart, 8, 8, kIntroX, kIntroY}});
+        immediate = eachOnce("key tap to click, immediate", 20, key(XK_a));
+    });
+    session(kKeyboard, "risposta immediata= 0\r\n", false, key(XK_a),
+            [&] { polling = eachOnce("key tap to click, polling", 20, key(XK_a)); });
+    EXPECT_LT(immediate, polling / 2);
 }
 
-TEST_F(E2e, MidiMessagesClickTheirPointsAndNextPrevStepThroughTheSequence) {
-    RtMidiOut out(RtMidi::UNIX_JACK, "quindel-e2e"); // throws, failing the test, without JACK
-    out.openVirtualPort("controller");
-    int device = 0; // as the program numbers its devices: index among the inputs + 1
-    quindel::RtMidiInput probe;
-    for (int16_t i = 0; i < probe.deviceCount() && !device; ++i) {
-        probe.deviceIndex(i);
-        device = probe.deviceName().find("controller") != std::string::npos ? i + 1 : 0;
-    }
+TEST_F(Clicks, MidiTapsClickOnceAndGoOnWhileTheEditorIsOpenedDuringAStream) {
+    JackController midi; // throws, failing the test, without JACK
+    const int device = midi.deviceNumber();
     ASSERT_GT(device, 0) << "the test's JACK port is not among the program's devices";
-    const auto send = [&](std::vector<unsigned char> m) {
-        return [&out, m]() mutable { out.sendMessage(&m); };
+    const auto send = [&](std::vector<unsigned char> m) { return [&midi, m] { midi.send(m); }; };
+    // The note-off right behind the note-on, as pads send a quick tap.
+    const auto tap = [&] { midi.send({0x90, 60, 100}), midi.send({0x80, 60, 0}); };
+    double immediate = 0, polling = 0;
+    session(device, "", false, send({0x90, 60, 100}), [&] {
+        run({{"note 62 on", send({0x90, 62, 90}), 1, 1, kVerseX, kVerseY},
+             {"a note-off alone", send({0x80, 62, 0}), 0, 0},
+             {"unassigned note", send({0x90, 70, 90}), 0, 0},
+             {"system exclusive", send({0xF0, 0x7E, 0x7F, 0xF7}), 0, 0}});
+        {
+            // Clock and a controller every half millisecond while the editor is opened with
+            // a real click during the drain: the stream fires nothing, taps go on.
+            std::jthread stream([&](std::stop_token stop) {
+                for (unsigned char v = 0; !stop.stop_requested(); ++v) {
+                    midi.send({0xF8}), midi.send({0xB0, 1, static_cast<unsigned char>(v % 128)});
+                    std::this_thread::sleep_for(std::chrono::microseconds(500));
+                }
+            });
+            QThread::msleep(300);
+            press(kEditorX, kEditorY);
+            std::optional<XRectangle> editor;
+            ASSERT_TRUE(waitFor(
+                [&] { return bool(editor = display.where(display.findClient(kEditorTitle))); },
+                10000))
+                << "the editor did not open";
+            run({{"the stream", [] {}, 0, 0}});
+            eachOnce("MIDI tap to click, editor open during a stream", 5, tap);
+            display.click(editor->x + kEditorOkX, editor->y + kEditorOkY);
+            ASSERT_TRUE(waitFor([&] { return !display.findClient(kEditorTitle); }, 10000))
+                << "the editor did not close";
+            run({{"after the editor closed", [] {}, 0, 0}});
+            eachOnce("MIDI tap to click, editor closed, during a stream", 3, tap);
+        }
+        immediate = eachOnce("MIDI tap to click, immediate", 20, tap);
+    });
+    session(device, "risposta immediata= 0\r\n", false, send({0x90, 60, 100}),
+            [&] { polling = eachOnce("MIDI tap to click, polling", 20, tap); });
+    EXPECT_LT(immediate, polling / 2);
+}
+
+// On a display that a window manager manages; stacking, focus, modality and minimising are
+// read back from the X server and the manager's EWMH properties.
+class WindowManager : public Program {
+  protected:
+    Atom atom(const char* name) { return XInternAtom(display.display(), name, False); }
+    std::vector<long> property(Window w, const char* name) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long n = 0, after = 0;
+        unsigned char* data = nullptr;
+        std::vector<long> values;
+        if (XGetWindowProperty(display.display(), w, atom(name), 0, 64, False, AnyPropertyType,
+                               &type, &format, &n, &after, &data) == Success &&
+            format == 32)
+            values.assign(reinterpret_cast<long*>(data), reinterpret_cast<long*>(data) + n);
+        XFree(data);
+        return values;
+    }
+    std::vector<long> rootProperty(const char* name) {
+        return property(DefaultRootWindow(display.display()), name);
+    }
+    bool hasState(Window w, const char* state) {
+        const std::vector<long> states = property(w, "_NET_WM_STATE");
+        return std::find(states.begin(), states.end(), long(atom(state))) != states.end();
+    }
+    Window active() {
+        const std::vector<long> a = rootProperty("_NET_ACTIVE_WINDOW");
+        return a.empty() ? 0 : Window(a[0]);
+    }
+    // Whether upper is above lower in the manager's stacking order.
+    bool above(Window upper, Window lower) {
+        const std::vector<long> order = rootProperty("_NET_CLIENT_LIST_STACKING");
+        const auto place = [&](Window w) { return std::find(order.begin(), order.end(), long(w)); };
+        return place(lower) < place(upper) && place(upper) != order.end();
+    }
+    // Waits for a shown active window other than those given (the manager may still name a
+    // window just closed), and checks it is a modal dialog above the main window.
+    Window expectModalDialog(const char* what, std::initializer_list<Window> old) {
+        Window w = 0;
+        const auto shown = [&] {
+            XWindowAttributes a;
+            w = active();
+            return w && std::find(old.begin(), old.end(), w) == old.end() &&
+                   XGetWindowAttributes(display.display(), w, &a) && a.map_state == IsViewable;
+        };
+        EXPECT_TRUE(waitFor(shown, 10000)) << what << " not shown";
+        EXPECT_FALSE(property(w, "WM_TRANSIENT_FOR").empty()) << what;
+        EXPECT_TRUE(hasState(w, "_NET_WM_STATE_MODAL")) << what;
+        EXPECT_TRUE(above(w, main)) << what << " is under the main window";
+        QThread::msleep(200); // the dialog takes the focus and paints
+        return w;
+    }
+    Window main = 0;
+};
+
+TEST_F(WindowManager, MainWindowIsAboveOthersOnlyWhileStartedAndItsDialogsAreModalAboveIt) {
+    ASSERT_FALSE(qEnvironmentVariable("QUINDEL_TEST_WM").isEmpty())
+        << "run under tests/support/with-services.sh --wm";
+    launch(kKeyboard, "", "[main]\r\nnome=show\r\n");
+    ASSERT_FALSE(rootProperty("_NET_SUPPORTING_WM_CHECK").empty()) << "no window manager";
+    main = display.findClient(kMainTitle);
+    ::Display* d = display.display();
+
+    // Undecorated, and dragged by its title.
+    EXPECT_EQ(property(main, "_NET_FRAME_EXTENTS"), (std::vector<long>{0, 0, 0, 0}));
+    display.moveTo(at->x + kTitleX, at->y + kTitleY);
+    XTestFakeButtonEvent(d, 1, True, CurrentTime);
+    for (int step = 1; step <= 10; ++step)
+        QThread::msleep(20),
+            display.moveTo(at->x + kTitleX + 12 * step, at->y + kTitleY + 9 * step);
+    XTestFakeButtonEvent(d, 1, False, CurrentTime);
+    XFlush(d);
+    const auto moved = [&] {
+        return display.where(main)->x - at->x == 120 && display.where(main)->y - at->y == 90;
     };
-    play(device, false,
-         nextPrevSections("40B0", "41B0") +
-             actionSection(1, "3C90", 2, kIntroX, kIntroY, 1, "Intro") +
-             actionSection(2, "3E90", 2, kVerseX, kVerseY, 2, "Verse"),
-         {{"note 60 on", send({0x90, 60, 100}), 1, 1, kIntroX, kIntroY},
-          {"its note-off: a code of no action", send({0x80, 60, 0}), 0, 0},
-          {"note 62 on", send({0x90, 62, 90}), 1, 1, kVerseX, kVerseY},
-          {"unassigned note", send({0x90, 70, 90}), 0, 0},
-          {"system exclusive", send({0xF0, 0x7E, 0x7F, 0xF7}), 0, 0},
-          {"next: step 1", send({0xB0, 64, 127}), 1, 1, kIntroX, kIntroY},
-          {"next: step 2", send({0xB0, 64, 127}), 1, 1, kVerseX, kVerseY},
-          {"next wraps to step 1", send({0xB0, 64, 127}), 1, 1, kIntroX, kIntroY},
-          {"prev wraps to the last step", send({0xB0, 65, 127}), 1, 1, kVerseX, kVerseY}});
+    EXPECT_TRUE(waitFor(moved, 5000))
+        << "dragged to " << display.where(main)->x << "," << display.where(main)->y;
+    at = display.where(main);
+
+    // Another program's window over its right part, raised and focused by a click where it
+    // does not overlap: the main window stays above it only while started, and stays the same
+    // X window at the same place.
+    const Window other = XCreateSimpleWindow(d, DefaultRootWindow(d), at->x + 150, at->y + 40, 300,
+                                             300, 0, 0, WhitePixel(d, DefaultScreen(d)));
+    XSizeHints hints{};
+    hints.flags = USPosition, hints.x = at->x + 150, hints.y = at->y + 40;
+    XSetWMNormalHints(d, other, &hints);
+    XMapRaised(d, other);
+    XSync(d, False);
+    for (const bool started : {false, true, false}) {
+        if (started != hasState(main, "_NET_WM_STATE_ABOVE")) {
+            press(kStartX, kStartY); // Start, then Stop
+            waitFor([&] { return hasState(main, "_NET_WM_STATE_ABOVE") == started; }, 5000);
+        }
+        const char* what = started ? "started" : "stopped";
+        EXPECT_EQ(hasState(main, "_NET_WM_STATE_ABOVE"), started) << what;
+        display.click(at->x + 350, at->y + 200);
+        EXPECT_TRUE(waitFor([&] { return active() == other; }, 5000))
+            << what << ": the other window did not get the focus";
+        QThread::msleep(200);
+        EXPECT_EQ(above(main, other), started) << what;
+        EXPECT_EQ(display.findClient(kMainTitle), main) << what;
+        const auto now = display.where(main);
+        EXPECT_TRUE(now && now->x == at->x && now->y == at->y) << what;
+    }
+    XDestroyWindow(d, other);
+
+    // Started, its dialogs are modal above it; the click point capture minimises the editor.
+    press(kStartX, kStartY);
+    ASSERT_TRUE(waitFor([&] { return hasState(main, "_NET_WM_STATE_ABOVE"); }, 5000));
+    press(kAboutX, kAboutY);
+    const Window about = expectModalDialog("About", {main});
+    EXPECT_EQ(display.findClient("About"), about);
+    const std::vector<long> frame = property(about, "_NET_FRAME_EXTENTS");
+    EXPECT_TRUE(frame.size() == 4 && frame[2] > 0) << "the About window has no title bar";
+    display.key(XK_Return); // OK has the focus
+    EXPECT_TRUE(waitFor([&] { return !display.findClient("About"); }, 5000));
+
+    press(kEditorX, kEditorY);
+    const Window editor = expectModalDialog("editor", {main, about});
+    ASSERT_EQ(display.findClient(kEditorTitle), editor);
+    const XRectangle e = *display.where(editor);
+    display.click(e.x + kNewActionX, e.y + kNewActionY);
+    const Window description = expectModalDialog("description box", {main, editor});
+    for (KeySym k : {XK_c, XK_o, XK_d, XK_a, XK_Return})
+        display.key(k);
+    const Window capture = expectModalDialog("key capture", {main, editor, description});
+    EXPECT_EQ(display.findClient("Tasto tastiera"), capture);
+    display.key(XK_b);
+    QThread::msleep(200);
+    const XRectangle c = *display.where(capture);
+    display.click(c.x + kConfirmX, c.y + kConfirmY);
+    expectModalDialog("click point message", {main, editor, description, capture});
+    display.key(XK_Return);
+    const auto minimised = [&] {
+        const std::vector<long> state = property(editor, "WM_STATE");
+        return !state.empty() && state[0] == IconicState && !display.findClient(kEditorTitle);
+    };
+    ASSERT_TRUE(waitFor(minimised, 5000)) << "the editor was not minimised";
+    EXPECT_TRUE(hasState(editor, "_NET_WM_STATE_HIDDEN"));
+    display.click(1000, 800, 300);
+    ASSERT_TRUE(waitFor([&] { return display.findClient(kEditorTitle) == editor; }, 5000))
+        << "the editor did not come back";
+    EXPECT_EQ(property(editor, "WM_STATE").at(0), NormalState);
+    EXPECT_TRUE(above(editor, main));
+    QThread::msleep(300);
+    const XRectangle back = *display.where(editor);
+    display.click(back.x + kEditorOkX, back.y + kEditorOkY);
+    EXPECT_TRUE(waitFor([&] { return !display.findClient(kEditorTitle); }, 5000));
+    EXPECT_NE(program.read("gruppo.ini")
+                  .find("tasto=66\r\ntipo= 1\r\nxx= 1000\r\nyy= 800\r\n"
+                        "sequenza= 0\r\ndescrizione=coda\r\n"),
+              std::string::npos)
+        << program.read("gruppo.ini");
+    press(kStartX, kStartY); // Stop
+    close();
+}
+
+TEST(DesktopEntry, InstallWritesTheMenuEntryWithTheProgramsAbsolutePathAndItsIcon) {
+    // Installed from a folder of its own to a relative prefix with characters the entry must
+    // escape: the entry still names the program by its absolute path.
+    QTemporaryDir dir;
+    const QString prefix = "my $HOME \"apps\"";
+    QProcess install;
+    install.setWorkingDirectory(dir.path());
+    install.start("cmake", {"--install", QUINDEL_BINARY_DIR, "--prefix", prefix});
+    ASSERT_TRUE(install.waitForFinished(60000) && install.exitCode() == 0);
+    const QString folder = dir.path() + '/' + prefix;
+    QFile entry(folder + "/quindel.desktop");
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(entry.readAll());
+    QString quoted = folder + "/quindel";
+    quoted.replace('$', "\\\\$").replace('"', "\\\\\"");
+    for (const QString& line : {QString("[Desktop Entry]\n"), QString("\nType=Application\n"),
+                                QString("\nName=Quindel\n"), "\nExec=\"" + quoted + "\"\n",
+                                "\nIcon=" + folder + "/quindel.png\n"})
+        EXPECT_TRUE(text.contains(line)) << line.toStdString() << " not in\n" << text.toStdString();
+    EXPECT_TRUE(text.contains("\nComment=") && text.contains("\nComment[it]="));
+    for (const char* icon : {"/quindel.png", "/quindel.svg"})
+        EXPECT_GT(QFile(folder + icon).size(), 0) << icon;
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <rtmidi/RtMidi.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,10 +30,15 @@ class JackController {
         }
         return 0;
     }
-    void send(std::vector<unsigned char> message) { out_.sendMessage(&message); }
+    // Safe from several threads.
+    void send(std::vector<unsigned char> message) {
+        std::lock_guard lock(sending_);
+        out_.sendMessage(&message);
+    }
 
   private:
     RtMidiOut out_;
+    std::mutex sending_;
 };
 
 } // namespace quindel::e2e

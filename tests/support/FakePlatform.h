@@ -71,28 +71,19 @@ class FakePlatform : public Platform {
     void beginKeyPoll() override { ++keyPolls; }
     int16_t asyncKeyState(int virtualKey) override {
         queriedKeys.push_back(virtualKey);
-        int16_t state = 0;
-        if (keysDown.count(virtualKey))
-            state = static_cast<int16_t>(0x8000);
-        if (tapped.erase(virtualKey))
-            state = static_cast<int16_t>(state | 0x0001);
-        return state;
+        return static_cast<int16_t>((keysDown.count(virtualKey) ? 0x8000 : 0) |
+                                    (tapped.erase(virtualKey) ? 0x0001 : 0));
     }
     std::optional<ScreenPoint> cursorPos() override { return pointer; }
     int virtualKeyFromNative(uint32_t nativeKey) override {
-        auto it = nativeKeys.find(nativeKey);
-        return it == nativeKeys.end() ? 0 : it->second;
+        return nativeKeys.count(nativeKey) ? nativeKeys.at(nativeKey) : 0;
     }
 
-    // Helpers for tests.
     void press(int vk) { keysDown.insert(vk), tapped.insert(vk); }
     void release(int vk) { keysDown.erase(vk); }
     void tap(int vk) { tapped.insert(vk); }
     void setLeftButton(bool down) {
-        if (down)
-            keysDown.insert(kVirtualKeyLeftButton);
-        else
-            keysDown.erase(kVirtualKeyLeftButton);
+        down ? void(keysDown.insert(kVirtualKeyLeftButton)) : release(kVirtualKeyLeftButton);
     }
 };
 
