@@ -22,11 +22,10 @@ using namespace ::testing;
 
 namespace {
 
-// Runs the event loop (or, with events false, only waits) until done() holds; the cap only
-// keeps a broken build from hanging.
-bool runEventsUntil(const std::function<bool()>& done, bool events = true) {
+// Runs the event loop until done() holds; the cap only keeps a broken build from hanging.
+bool runEventsUntil(const std::function<bool()>& done) {
     for (QDeadlineTimer deadline(20000); !done() && !deadline.hasExpired();)
-        events ? QCoreApplication::processEvents(QEventLoop::AllEvents, 20) : QThread::msleep(1);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     return done();
 }
 
@@ -81,37 +80,12 @@ TEST(RtMidiInputJack, MessagesArriveAsCodesOnTheUiThreadAndALostSenderIsReported
     EXPECT_EQ(midi.codeOf({0x9F, 127, 1}), "7F9F");
     EXPECT_FALSE(midi.offThread) << "messagesArrived must run on the UI thread";
     EXPECT_EQ(midi.input.receivedCount(), 5u);
-    // SysEx arrives whole; closing drops what waits.
-    midi.input.notifyEnabled(false);
-    midi.send({0xF0, 0x7D, 0x10, 0x20, 0x30, 0xF7});
-    midi.send({0x90, 1, 1});
-    ASSERT_TRUE(runEventsUntil([&] { return midi.input.pendingCount() == 2; }));
-    EXPECT_EQ(midi.input.systemData(), "F0 7D 10 20 30 F7");
     closeMidiInput(midi.input);
-    EXPECT_EQ(midi.input.pendingCount(), 0);
     ASSERT_EQ(openMidiInput(midi.state, midi.input), 1);
     midi.out.reset();
     ASSERT_TRUE(runEventsUntil([&] { return !midi.errors.empty(); }));
     EXPECT_THAT(midi.errors[0], StartsWith(std::to_string(RtMidiInput::kDeviceLost) + " "));
     EXPECT_EQ(midi.input.openState(), 0);
-}
-
-// A flood fills the queue to its limit, is reported once, and the last code is still right.
-TEST(RtMidiInputJack, FloodKeepsTheQueueBoundedAndTheLastCodeRight) {
-    OpenedInput midi("flood");
-    constexpr unsigned kTotal = 100000;
-    for (unsigned sent = 0; sent < kTotal;) {
-        for (unsigned i = 0; i < 999; ++i) // in batches: JACK drops what overflows one period
-            midi.send({0x90, static_cast<unsigned char>(sent++ & 127), 64});
-        midi.send({0xB1, 0x55, static_cast<unsigned char>(++sent & 127)});
-        ASSERT_TRUE(runEventsUntil([&] { return midi.input.receivedCount() == sent; }, false))
-            << "JACK lost messages of a batch";
-    }
-    EXPECT_EQ(midi.input.droppedCount(), kTotal - RtMidiInput::kQueueLimit);
-    ASSERT_TRUE(runEventsUntil([&] { return midi.input.pendingCount() == 0; }));
-    EXPECT_EQ(midi.state.lastMidiCommand, "55B1");
-    ASSERT_TRUE(runEventsUntil([&] { return !midi.errors.empty(); }));
-    EXPECT_THAT(midi.errors, ElementsAre(StartsWith(std::to_string(RtMidiInput::kQueueOverflow))));
 }
 
 // Taps as pads and keyboards send them, to a running dispatch tick (every 100 ms, as the main
