@@ -11,9 +11,7 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QInputDialog>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,7 +24,6 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -192,36 +189,14 @@ TEST_F(EditorTest, TheCloseBoxWritesNothingAndAFailedSaveIsToldWithTheEditorLeft
     EXPECT_TRUE(editor.messages == Rows{state.texts.saveFailedMessage} && editor.isVisible());
 }
 
-using Steps = std::deque<std::pair<std::function<bool()>, std::function<void()>>>;
-
-// Queues an action on the modal window of type T, run once that window is up.
-template <typename T> void onModal(Steps& steps, std::function<void(T*)> act) {
-    const auto modal = [] { return qobject_cast<T*>(QApplication::activeModalWidget()); };
-    steps.push_back({modal, [=] { act(modal()); }});
-}
-
-// The real windows driven by real input: X keys and clicks, MIDI through JACK. The queued steps
-// run in order from the loops of the modal windows, each once ready.
+// The real windows on the virtual display, driven with real X keys and the real mouse button.
 class RealSession : public EditorTest {
   protected:
     void SetUp() override {
         EditorTest::SetUp();
         ASSERT_TRUE(display && x11->available()) << x11->errorText();
-        driver.callOnTimeout([this] {
-            if (!steps.empty() && steps.front().first()) {
-                const auto act = steps.front().second;
-                steps.pop_front(), idle = 0;
-                act();
-            } else if (!steps.empty() && ++idle % 250 == 0)
-                QApplication::closeAllWindows(); // a step never ready fails, not hangs
-        });
-        driver.start(20);
     }
     void key(KeyCode code, bool down) { XTestFakeKeyEvent(d, code, down, 0), XSync(d, False); }
-    void answer(const char* text) {
-        onModal<QInputDialog>(
-            steps, [text](QInputDialog* box) { box->setTextValue(text), box->accept(); });
-    }
     QPoint pointer() const {
         const auto at = x11->cursorPos().value_or(ScreenPoint{-1, -1});
         return {at.x, at.y};
@@ -230,9 +205,6 @@ class RealSession : public EditorTest {
     const std::unique_ptr<Display, int (*)(Display*)> display{XOpenDisplay(nullptr), XCloseDisplay};
     Display* d = display.get();
     const std::unique_ptr<Platform> x11 = createPlatform();
-    Steps steps;
-    int idle = 0;
-    QTimer driver;
     DispatchView view;
 };
 
@@ -356,8 +328,51 @@ TEST_F(RealSession, KeysOfEveryLayoutAreCapturedAsPolledAndFireTheirActions) {
     }
 }
 
-// A group made in the editor with MIDI captures through JACK and the click points taken with the
-// real button holds, saved and loaded again, the captured codes and points.
+// The editor with its real MIDI capture and click-point capture: names come from a list; each
+// capture gets the next command from the sender (a note as a quick tap: its press is taken) and
+// is confirmed; each point capture gets the real button pressed at the next point.
+struct JackEditor : AssignmentEditor {
+    JackEditor(RuntimeState& s, Platform& p, Display* d, RtMidiOut& out)
+        : AssignmentEditor(s, p, [] { return std::make_unique<RtMidiInput>(); }), d(d), out(out) {}
+    QString askText(const QString&) override { return names.at(asked++); }
+    void showMessage(const QString&) override {}
+    void send(std::vector<unsigned char> message) { out.sendMessage(&message); }
+    bool runMidiCapture() override {
+        QTimer::singleShot(0, this, [this, c = commands.at(captured++)] {
+            auto* w = qobject_cast<MidiCaptureDialog*>(QApplication::activeModalWidget());
+            if (!w) {
+                ADD_FAILURE() << "no capture dialog";
+                return QApplication::closeAllWindows();
+            }
+            EXPECT_TRUE(QTest::qWaitFor([&] { return w->midiControl->openState() != 0; }));
+            send({c.first, c.second, 100});
+            if (c.first == 0x90)
+                send({0x80, c.second, 0});
+            EXPECT_TRUE(QTest::qWaitFor([&] { return w->confirmButton->isVisible(); }));
+            w->confirmButton->click();
+        });
+        return AssignmentEditor::runMidiCapture();
+    }
+    bool captureClickPoint() override {
+        QTimer::singleShot(0, this, [this, at = points.at(pointsTaken++)] {
+            XTestFakeMotionEvent(d, -1, at.x(), at.y(), 0), XTestFakeButtonEvent(d, 1, True, 0);
+            XSync(d, False);
+        });
+        const bool taken = AssignmentEditor::captureClickPoint();
+        return XTestFakeButtonEvent(d, 1, False, 0), XSync(d, False), taken;
+    }
+
+    Display* d;
+    RtMidiOut& out;
+    QStringList names{"Live", "Intro", "Verse"};
+    // Notes 60 and 62 on channel 1 for the actions, controllers 64 and 65 for next and prev.
+    std::vector<std::pair<unsigned char, unsigned char>> commands{
+        {0x90, 60}, {0x90, 62}, {0xB0, 64}, {0xB0, 65}};
+    std::vector<QPoint> points{{550, 350}, {800, 620}};
+    int asked = 0, captured = 0, pointsTaken = 0;
+};
+
+// A group made in the editor, saved on OK and loaded again, holds the captured codes and points.
 TEST_F(RealSession, MidiEditedGroupIsSavedWithTheCapturedCodesAndPoints) {
     RtMidiOut out(RtMidi::UNIX_JACK, "editor-test"); // throws, failing the test, without JACK
     out.openVirtualPort("pads");
@@ -366,48 +381,14 @@ TEST_F(RealSession, MidiEditedGroupIsSavedWithTheCapturedCodesAndPoints) {
         if (probe.deviceIndex(i), probe.deviceName().find("pads") != std::string::npos)
             state.setInputDevice(static_cast<int16_t>(i + 1));
     ASSERT_EQ(state.inputMode, kMidiMode);
-    const auto send = [&](unsigned char status, unsigned char data1) {
-        const std::vector<unsigned char> message{status, data1, 100};
-        out.sendMessage(&message);
-    };
-    // Notes 60 and 62 on channel 1 are the actions, controllers 64 and 65 next and prev.
-    const std::pair<unsigned char, unsigned char> commands[] = {
-        {0x90, 60}, {0x90, 62}, {0xB0, 64}, {0xB0, 65}};
-    const auto capture = [&](int i) {
-        onModal<MidiCaptureDialog>(steps, [&, c = commands[i]](MidiCaptureDialog* w) {
-            EXPECT_TRUE(QTest::qWaitFor([&] { return w->midiControl->openState() != 0; }));
-            send(c.first, c.second);
-            if (c.first == 0x90)
-                send(0x80, c.second); // a quick tap: its press is captured
-            EXPECT_TRUE(QTest::qWaitFor([&] { return w->confirmButton->isVisible(); }));
-            QTest::mouseClick(w->confirmButton, Qt::LeftButton);
-        });
-    };
-    const QPoint points[] = {{550, 350}, {800, 620}};
-    AssignmentEditor editor(state, *x11, [] { return std::make_unique<RtMidiInput>(); });
+    JackEditor editor(state, *x11, d, out);
     editor.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
-    answer("Live");
-    QTest::mouseClick(editor.newGroupButton, Qt::LeftButton);
-    for (int i = 0; i < 2; ++i) {
-        answer(i == 0 ? "Intro" : "Verse");
-        capture(i);
-        onModal<QMessageBox>(steps, [](QMessageBox* box) { box->accept(); });
-        steps.push_back({[&] { return !editor.pointCaptured; },
-                         [&, at = points[i]] {
-                             XTestFakeMotionEvent(d, -1, at.x(), at.y(), 0), XSync(d, False);
-                             XTestFakeButtonEvent(d, 1, True, 0), XSync(d, False);
-                         }});
-        QTest::mouseClick(editor.newActionButton, Qt::LeftButton);
-        XTestFakeButtonEvent(d, 1, False, 0), XSync(d, False);
-    }
-    QTest::mouseClick(editor.addAllToSequenceButton, Qt::LeftButton);
-    capture(2);
-    QTest::mouseClick(editor.nextTriggerButton, Qt::LeftButton);
-    capture(3);
-    QTest::mouseClick(editor.prevTriggerButton, Qt::LeftButton);
-    QTest::mouseClick(editor.okButton, Qt::LeftButton);
-    EXPECT_TRUE(steps.empty());
+    for (QPushButton* button :
+         {editor.newGroupButton, editor.newActionButton, editor.newActionButton,
+          editor.addAllToSequenceButton, editor.nextTriggerButton, editor.prevTriggerButton,
+          editor.okButton})
+        button->click();
+    EXPECT_EQ(editor.captured, 4);
     state.actionTable.clear(), state.nextTriggerCode.clear(), state.prevTriggerCode.clear();
     loadGroupFile(state); // what a fresh load of the saved file gives
     loadNextPrevTriggers(state);

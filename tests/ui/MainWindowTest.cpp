@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -40,9 +39,7 @@ struct Program {
             f.write(ini), f.close();
         state.programFolder = dir.path().toStdString();
         window = std::make_unique<MainWindow>(state, platform, [this] {
-            auto m = std::make_unique<FakeMidiInput>();
-            midi = m.get();
-            return std::unique_ptr<MidiInputControl>(std::move(m));
+            return std::unique_ptr<MidiInputControl>(midi = new FakeMidiInput);
         });
         window->show();
         return *window;

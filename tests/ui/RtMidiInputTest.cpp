@@ -100,9 +100,7 @@ TEST(RtMidiInputJack, EveryTapClicksOnceAndNoReleaseClicks) {
     DispatchView view;
     int ticks = 0;
     QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout,
-                     [&] { dispatchTick(state, platform, view), ++ticks; });
+    tick.callOnTimeout([&] { dispatchTick(state, platform, view), ++ticks; });
     tick.start(100);
 
     uint64_t queued = 0; // messages sent that the control keeps (all but real-time ones)
