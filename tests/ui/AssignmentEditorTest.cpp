@@ -178,6 +178,18 @@ TEST_F(EditorTest, AFailedSaveLeavesTheFileAsItWasIsToldAndTheEditorStaysOpen) {
 }
 
 // The real windows on the virtual display, driven with real X keys and the real mouse button.
+TEST_F(EditorTest, WithoutGroupsOkClosesAndAClickPointCaptureEndsOnClose) {
+    ScriptedEditor editor(state, platform);
+    QTimer::singleShot(0, [&] { editor.reject(); });
+    QTimer guard; // should closing not end the wait, this press would, and the check fail
+    guard.callOnTimeout([&] { platform.setLeftButton(true), editor.clickPointTimerFired(); });
+    guard.start(3000);
+    EXPECT_FALSE(editor.AssignmentEditor::captureClickPoint());
+    editor.okClicked(); // no group: nothing to write
+    EXPECT_EQ(editor.result(), QDialog::Accepted);
+    EXPECT_TRUE(std::filesystem::is_empty(state.programFolder));
+}
+
 class RealSession : public EditorTest {
   protected:
     void SetUp() override {

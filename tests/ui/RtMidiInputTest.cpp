@@ -84,6 +84,27 @@ TEST(RtMidiInputJack, MessagesArriveAsCodesOnTheUiThread) {
 
 // Taps as pads and keyboards send them, to a running dispatch tick (every 100 ms, as the main
 // window runs it): each tap clicks exactly once, however short, and no release clicks.
+TEST(RtMidiInputJack, FloodKeepsTheQueueBoundedAndTheLastCodeRight) {
+    OpenedInput midi("flood");
+    constexpr unsigned kTotal = 100000;
+    // The queue alone holds the flood; batches wait, as JACK drops what overflows one period.
+    for (unsigned sent = 0; sent < kTotal;) {
+        for (unsigned i = 0; i < 999; ++i)
+            midi.send({0x90, static_cast<unsigned char>(sent++ % 128), 64});
+        midi.send({0xB1, 0x55, static_cast<unsigned char>(++sent % 128)});
+        for (int waited = 0; midi.input.receivedCount() < sent && waited < 20000; ++waited)
+            QThread::msleep(1);
+        ASSERT_EQ(midi.input.receivedCount(), sent) << "JACK lost messages of a batch";
+    }
+    EXPECT_EQ(midi.input.pendingCount(), static_cast<int16_t>(RtMidiInput::kQueueLimit));
+    EXPECT_EQ(midi.input.droppedCount(), kTotal - RtMidiInput::kQueueLimit);
+    ASSERT_TRUE(runEventsUntil([&] { return midi.input.pendingCount() == 0; }));
+    EXPECT_EQ(midi.state.lastMidiCommand, "55B1");
+    ASSERT_TRUE(runEventsUntil([&] { return !midi.errors.empty(); }));
+    EXPECT_THAT(midi.errors, ElementsAre(StartsWith(std::to_string(RtMidiInput::kQueueOverflow))))
+        << "reported once";
+}
+
 TEST(RtMidiInputJack, EveryTapClicksOnceAndNoReleaseClicks) {
     OpenedInput midi("taps");
     // Note 60 on clicks; so does note 64 off, on the release.
