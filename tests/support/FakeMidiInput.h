@@ -17,7 +17,6 @@ class FakeMidiInput : public MidiInputControl {
         int16_t status = 0;
         int16_t data1 = 0;
         int16_t data2 = 0;
-        std::string sysex;
     };
 
     std::vector<std::string> devices{"Fake Keys", "Fake Pads"};
@@ -61,7 +60,7 @@ class FakeMidiInput : public MidiInputControl {
     int16_t messageStatus() override { return ++reads, queue.empty() ? 0 : queue.front().status; }
     int16_t messageData1() override { return queue.empty() ? 0 : queue.front().data1; }
     int16_t messageData2() override { return queue.empty() ? 0 : queue.front().data2; }
-    std::string systemData() override { return queue.empty() ? "" : queue.front().sysex; }
+    std::string systemData() override { return {}; }
     void notifyEnabled(bool enabled) override {
         writes.push_back(std::string("notifyEnabled ") + (enabled ? "1" : "0"));
     }
@@ -77,8 +76,8 @@ class FakeMidiInput : public MidiInputControl {
     void setLanguage(uint8_t languageIndex) override { language = languageIndex; }
 
     // Queues a message and raises messagesArrived, as a delivering control would.
-    void receive(int16_t status, int16_t data1, int16_t data2 = 0, std::string sysex = {}) {
-        queue.push_back({status, data1, data2, std::move(sysex)});
+    void receive(int16_t status, int16_t data1, int16_t data2 = 0) {
+        queue.push_back({status, data1, data2});
         if (messagesArrived)
             messagesArrived();
     }

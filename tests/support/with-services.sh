@@ -33,6 +33,8 @@ cleanup() {
         kill -KILL "$p" 2>/dev/null
         wait "$p" 2>/dev/null
     done
+    # Semaphores of clients whose server went away (a test may stop it) stay in /dev/shm.
+    [ -n "${JACK_DEFAULT_SERVER:-}" ] && rm -f /dev/shm/jack_sem.*_"${JACK_DEFAULT_SERVER}"_*
     rm -rf "$workdir"
 }
 trap cleanup EXIT
