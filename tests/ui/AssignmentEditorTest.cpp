@@ -177,7 +177,6 @@ TEST_F(EditorTest, AFailedSaveLeavesTheFileAsItWasIsToldAndTheEditorStaysOpen) {
     EXPECT_TRUE(editor.messages == Rows{state.texts.saveFailedMessage} && editor.isVisible());
 }
 
-// The real windows on the virtual display, driven with real X keys and the real mouse button.
 TEST_F(EditorTest, WithoutGroupsOkClosesAndAClickPointCaptureEndsOnClose) {
     ScriptedEditor editor(state, platform);
     QTimer::singleShot(0, [&] { editor.reject(); });
@@ -190,6 +189,7 @@ TEST_F(EditorTest, WithoutGroupsOkClosesAndAClickPointCaptureEndsOnClose) {
     EXPECT_TRUE(std::filesystem::is_empty(state.programFolder));
 }
 
+// The real windows on the virtual display, driven with real X keys and the real mouse button.
 class RealSession : public EditorTest {
   protected:
     void SetUp() override {

@@ -60,7 +60,7 @@ TEST(MidiIntake, BurstLeavesTheLatestCommandThatFiresAndNeverARelease) {
         // Half of them before a first drain, the rest in a second one: the rule holds across.
         for (std::size_t i = 0; i < messages.size(); ++i) {
             const MidiMessage& m = messages[i];
-            midi.queue.push_back({m.status, m.data1, m.data2, {}});
+            midi.queue.push_back({m.status, m.data1, m.data2});
             if (i + 1 == messages.size() / 2 || i + 1 == messages.size())
                 drainMidiInput(state, midi, {});
         }
@@ -85,7 +85,7 @@ TEST(MidiIntake, NestedCallForTheSameControlReturnsAndOtherControlsStillDrain) {
         drainMidiInput(state, midi, pump);
         EXPECT_EQ(midi.writes.size(), before) << "a nested drain must not touch the queue";
     };
-    midi.queue.push_back({0x90, 60, 100, {}});
+    midi.queue.push_back({0x90, 60, 100});
     dialog.receive(0xB0, 1, 10);
     drainMidiInput(state, midi, pump);
     EXPECT_TRUE(midi.queue.empty() && dialog.queue.empty());
@@ -99,7 +99,7 @@ TEST(MidiIntake, QueueEmptiedDuringAPauseStopsWithoutRemovingOrDecoding) {
          {std::tuple{1, 0, 0L, ""}, {2, 1, 0L, ""}, {3, 1, 1L, "3C90"}}) {
         RuntimeState state;
         FakeMidiInput midi;
-        midi.queue = {{0x90, 60, 100, {}}, {0x90, 61, 100, {}}};
+        midi.queue = {{0x90, 60, 100}, {0x90, 61, 100}};
         int pauses = 0;
         drainMidiInput(state, midi, [&] {
             if (++pauses == emptyAt)
