@@ -50,7 +50,10 @@ TEST(MidiIntake, BurstLeavesTheLatestCommandThatFiresAndNeverARelease) {
         {"the later of two that fire nothing", {{0x90, 62, 100}, {0xB0, 1, 10}}, "01B0"},
         {"unassigned tap shows its press", {{0x90, 62, 100}, {0x80, 62, 0}}, "3E90"},
         {"system, stray", {{0x91, 62, 1}, {0xF0, 62, 0}, {0xF8, 62, 0}, {0x3C, 62, 0}}, "3E91"},
-        {"pressure, program, bend", {{0xA1, 10, 64}, {0xC4, 10, 0}, {0xD2, 10, 0}}, "0AD2"},
+        {"pressure, program, bend", {{0xA1, 10, 64}, {0xC4, 10, 0}, {0xD2, 10, 0}}, "0AC4"},
+        {"pad with pressure and bend", {{0x90, 62, 100}, {0xD0, 75, 0}, {0xE0, 0, 64}}, "3E90"},
+        {"lone button release", {{0xB0, 64, 0}}, ""},
+        {"button release after a press", {{0x90, 60, 100}, {0xB0, 64, 0}}, "3C90"},
     };
     for (const auto& [what, messages, expected] : cases) {
         RuntimeState state;
@@ -67,6 +70,25 @@ TEST(MidiIntake, BurstLeavesTheLatestCommandThatFiresAndNeverARelease) {
         EXPECT_EQ(std::tuple(state.lastMidiCommand, midi.queue.size(), drops(midi)),
                   std::tuple(expected, 0u, long(messages.size())))
             << what;
+    }
+}
+
+// A capture takes the press of a gesture, not the release, pressure or bend that follows it.
+TEST(MidiIntake, CaptureTakesThePressOfAGesture) {
+    const std::pair<std::vector<MidiMessage>, std::string> cases[] = {
+        {{{0x90, 60, 100}, {0xA0, 60, 75}, {0xD0, 75, 0}, {0xE0, 0, 64}, {0x90, 60, 0}}, "3C90"},
+        {{{0xB0, 64, 127}, {0xD0, 75, 0}, {0xB0, 64, 0}}, "40B0"},
+        {{{0xC0, 5, 0}, {0xE0, 0, 64}}, "05C0"},
+        {{{0x90, 60, 100}, {0xB1, 7, 10}}, "07B1"},
+        {{{0xD0, 75, 0}, {0x80, 60, 0}}, "3C80"},
+    };
+    for (const auto& [messages, expected] : cases) {
+        RuntimeState state;
+        FakeMidiInput midi;
+        for (const MidiMessage& m : messages)
+            midi.queue.push_back({m.status, m.data1, m.data2});
+        drainMidiInput(state, midi, {}, MidiIntakeFor::Capture);
+        EXPECT_EQ(state.lastMidiCommand, expected) << messages.size() << " messages";
     }
 }
 
