@@ -1,5 +1,6 @@
 // Main window tests: offscreen, fake platform and MIDI, a fresh program folder each.
 #include "ui/MainWindow.h"
+#include "ui/MidiCaptureDialog.h"
 #include "core/engine/RuntimeState.h"
 #include "support/FakeMidiInput.h"
 #include "support/FakePlatform.h"
@@ -115,6 +116,33 @@ TEST(MainWindowDispatch, TriggersTickAtOnceAndTheTimerRestsUnlessTheSettingSaysP
         EXPECT_TRUE(QTest::qWaitFor([&] { return m.triggerDisplay->text() == "3C90"; }));
         EXPECT_EQ(m.tickTimer->isActive(), !immediate);
     }
+}
+
+// A capture dialog's error comes as a posted event and may run in a pause of the main window's
+// drain: its box leaves that drain, and so MIDI dispatch, running while it is up.
+TEST(MainWindowDispatch, AnErrorBoxInADrainLeavesDispatchRunning) {
+    Program p;
+    MainWindow& w = p.start("[midi config]\r\nmidi input= 1\r\n");
+    p.state.actionTable = {{"", "", 1, "3C90", 2, 10, 20, 0}};
+    clickStart(w);
+    FakeMidiInput* own = nullptr;
+    MidiCaptureDialog dialog(
+        p.state, [&] { return std::unique_ptr<MidiInputControl>(own = new FakeMidiInput); }, &w);
+    dialog.pollTimer->stop(); // the main window's tick alone takes the slot
+    dialog.show();
+    std::size_t boxes = 0, pending = 99;
+    QMetaObject::invokeMethod(
+        qApp, [&] { own->errorReported(3, "lost"); }, Qt::QueuedConnection);
+    QTimer::singleShot(50, [&] {
+        boxes = dialog.findChildren<QMessageBox*>().size();
+        p.midi->receive(0x90, 60, 100);
+        pending = p.midi->queue.size();
+        for (QMessageBox* box : dialog.findChildren<QMessageBox*>())
+            box->done(0);
+    });
+    p.midi->receive(0xB0, 1, 10); // its drain runs the error
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.platform.events.size() == 2; }));
+    EXPECT_EQ(std::pair(boxes, pending), std::pair(std::size_t(1), std::size_t(0)));
 }
 
 int main(int argc, char** argv) {
