@@ -6,10 +6,8 @@
 #include "core/storage/SettingsAccess.h"
 #include "ui/AssignmentEditor.h"
 #include "ui/KeyCaptureDialog.h"
-#include "ui/MainWindow.h"
 #include "ui/MidiCaptureDialog.h"
 #include "ui/RtMidiInput.h"
-#include "platform/x11/X11Platform.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -26,10 +24,6 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-#include <poll.h>
-
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -324,50 +318,6 @@ TEST_F(RealSession, KeysOfEveryLayoutAreCapturedAsPolledAndFireTheirActions) {
     for (int i = 0; i < 7; ++i) {
         key(keys[i], true), dispatchTick(state, *x11, view), key(keys[i], false);
         EXPECT_EQ(pointer(), QPoint(10 * (i + 1), 20 * (i + 1))) << codes[i];
-    }
-}
-
-// The real platform, noting when each click went out.
-struct TimedX11 : X11Platform {
-    void mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_t data,
-                    uintptr_t info) override {
-        X11Platform::mouseEvent(flags, dx, dy, data, info);
-        if (flags & kMouseLeftDown)
-            clicks.push_back(std::chrono::steady_clock::now()), clicked.quit();
-    }
-    std::vector<std::chrono::steady_clock::time_point> clicks;
-    QEventLoop clicked;
-};
-
-// A key press that another call of the platform reads off the X connection (so the connection
-// never turns readable for it) still wakes the main window's tick, and it clicks.
-TEST_F(RealSession, KeyPressReadByAnyPlatformCallStillClicks) {
-    TimedX11 timed;
-    MainWindow window(state, timed, {});
-    state.setInputDevice(kKeyboardDevice);
-    state.actionTable = {{"", "A", 1, "65", 1, 30, 40, 0}};
-    window.startButton->click();
-    const std::pair<const char*, std::function<void()>> reads[] = {
-        {"screenSize", [&] { timed.screenSize(); }},
-        {"cursorPos", [&] { timed.cursorPos(); }},
-        {"virtualKeyFromNative", [&] { timed.virtualKeyFromNative(38); }},
-        {"mouseEvent", [&] { timed.mouseEvent(kMouseMove, 0, 0, 0, 0); }}};
-    QTimer cap; // ends the wait for a click that never comes
-    cap.setSingleShot(true);
-    QObject::connect(&cap, &QTimer::timeout, &timed.clicked, &QEventLoop::quit);
-    for (const auto& [call, read] : reads) {
-        QTest::qWait(250); // the last tick is over 100 ms old: a trigger ticks at once
-        timed.clicks.clear();
-        key(38, true), key(38, false);
-        pollfd arrived{timed.keyEventSource(), POLLIN, 0};
-        ASSERT_EQ(::poll(&arrived, 1, 5000), 1) << call;
-        read();
-        const auto readAt = std::chrono::steady_clock::now();
-        cap.start(5000);
-        timed.clicked.exec();
-        ASSERT_EQ(timed.clicks.size(), 1u) << call;
-        std::printf("a press read by %s clicked after %.2f ms\n", call,
-                    std::chrono::duration<double, std::milli>(timed.clicks[0] - readAt).count());
     }
 }
 

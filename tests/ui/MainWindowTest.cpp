@@ -125,23 +125,21 @@ TEST(MainWindowDispatch, TriggersTickAtOnceAndTheTimerRestsUnlessTheSettingSaysP
 // drain: its box leaves that drain, and so MIDI dispatch, running while it is up.
 TEST(MainWindowDispatch, AnErrorBoxInADrainLeavesDispatchRunning) {
     Program p;
-    MainWindow& w = p.start("[midi config]\r\nmidi input= 1\r\n");
+    clickStart(p.start("[midi config]\r\nmidi input= 1\r\n"));
     p.state.actionTable = {{"", "", 1, "3C90", 2, 10, 20, 0}};
-    clickStart(w);
     FakeMidiInput* own = nullptr;
     MidiCaptureDialog dialog(
-        p.state, [&] { return std::unique_ptr<MidiInputControl>(own = new FakeMidiInput); }, &w);
+        p.state, [&] { return std::unique_ptr<MidiInputControl>(own = new FakeMidiInput); },
+        p.window.get());
     dialog.pollTimer->stop(); // the main window's tick alone takes the slot
-    dialog.show();
     std::size_t boxes = 0, pending = 99;
     QMetaObject::invokeMethod(
         qApp, [&] { own->errorReported(3, "lost"); }, Qt::QueuedConnection);
     QTimer::singleShot(50, [&] {
-        boxes = dialog.findChildren<QMessageBox*>().size();
         p.midi->receive(0x90, 60, 100);
         pending = p.midi->queue.size();
         for (QMessageBox* box : dialog.findChildren<QMessageBox*>())
-            box->done(0);
+            box->done(0), ++boxes;
     });
     p.midi->receive(0xB0, 1, 10); // its drain runs the error
     EXPECT_TRUE(QTest::qWaitFor([&] { return p.platform.events.size() == 2; }));
