@@ -126,24 +126,21 @@ TEST(MainWindowDispatch, TriggersTickAtOnceAndTheTimerRestsUnlessTheSettingSaysP
 TEST(MainWindowDispatch, AnErrorBoxInADrainLeavesDispatchRunning) {
     Program p;
     clickStart(p.start("[midi config]\r\nmidi input= 1\r\n"));
-    p.state.actionTable = {{"", "", 1, "3C90", 2, 10, 20, 0}};
-    FakeMidiInput* own = nullptr;
     MidiCaptureDialog dialog(
-        p.state, [&] { return std::unique_ptr<MidiInputControl>(own = new FakeMidiInput); },
-        p.window.get());
-    dialog.pollTimer->stop(); // the main window's tick alone takes the slot
-    std::size_t boxes = 0, pending = 99;
+        p.state, [] { return std::make_unique<FakeMidiInput>(); }, p.window.get());
+    std::size_t pending = 99;
+    QMessageBox* box = nullptr;
     QMetaObject::invokeMethod(
-        qApp, [&] { own->errorReported(3, "lost"); }, Qt::QueuedConnection);
+        qApp, [&] { dialog.midiControl->errorReported(3, "lost"); }, Qt::QueuedConnection);
     QTimer::singleShot(50, [&] {
         p.midi->receive(0x90, 60, 100);
         pending = p.midi->queue.size();
-        for (QMessageBox* box : dialog.findChildren<QMessageBox*>())
-            box->done(0), ++boxes;
+        if ((box = dialog.findChild<QMessageBox*>()))
+            box->done(0);
     });
     p.midi->receive(0xB0, 1, 10); // its drain runs the error
-    EXPECT_TRUE(QTest::qWaitFor([&] { return p.platform.events.size() == 2; }));
-    EXPECT_EQ(std::pair(boxes, pending), std::pair(std::size_t(1), std::size_t(0)));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pending != 99; }));
+    EXPECT_TRUE(box && pending == 0) << pending << " messages waited while the box was up";
 }
 
 int main(int argc, char** argv) {

@@ -91,7 +91,7 @@ TEST(RtMidiInputJack, FloodKeepsTheQueueBoundedAndTheLastCodeRight) {
 // window runs it): each tap clicks exactly once, however short, and no release clicks. Clock
 // messages are never queued, and every message reaches the UI thread. Buttons send a control
 // change, value 127 on press and 0 on release, both with the press's code: once per press too,
-// for an action as for "next", and a lone release clicks nothing.
+// for an action as for "next".
 TEST(RtMidiInputJack, EveryTapClicksOnceAndNoReleaseClicks) {
     OpenedInput midi("taps");
     // Note 60 on clicks; so does note 64 off, on the release, and controller 64. Controller 65
@@ -131,8 +131,6 @@ TEST(RtMidiInputJack, EveryTapClicksOnceAndNoReleaseClicks) {
             const int heldMs = held < 0 ? 30 + round * 270 / 19 : held;
             const auto clicksBefore = static_cast<std::ptrdiff_t>(platform.events.size());
             runFor(inStream ? 60 : 0, inStream);
-            if (press == 0xB0) // a lone release first, and a tick on it
-                midi.send({release, number, value}), ++queued, runFor(120, false);
             midi.send({press, number, 127});
             runFor(heldMs, inStream);
             midi.send({release, number, value});

@@ -39,16 +39,9 @@ TEST(PortControl, OpenWritesInOrderAfterClosingAnOpenPortAndNoDeviceLeavesItClos
 
 // Messages that arrive between two ticks, and the command left waiting for the next one: data
 // byte then status in hex. The actions carry note 60 on and note 64 off; controller 64 is "next".
-// The last rows drain for a capture.
 TEST(MidiIntake, BurstLeavesTheLatestCommandThatFiresAndNeverARelease) {
-    using enum MidiIntakeFor;
-    struct Case {
-        const char* what;
-        std::vector<MidiMessage> messages;
-        std::string expected;
-        MidiIntakeFor purpose = Dispatch;
-    };
-    const Case cases[] = {
+    using Messages = std::vector<MidiMessage>;
+    const std::tuple<const char*, Messages, std::string> cases[] = {
         {"tap", {{0x90, 60, 100}, {0x80, 60, 0}}, "3C90"},
         {"tap released by velocity 0", {{0x90, 60, 100}, {0x90, 60, 0}}, "3C90"},
         {"velocity 0 is a note-off", {{0x95, 62, 0}}, "3E85"},
@@ -61,10 +54,8 @@ TEST(MidiIntake, BurstLeavesTheLatestCommandThatFiresAndNeverARelease) {
         {"pad with pressure and bend", {{0x90, 62, 100}, {0xD0, 75, 0}, {0xE0, 0, 64}}, "3E90"},
         {"lone button release", {{0xB0, 64, 0}}, ""},
         {"button release after a press", {{0x90, 60, 100}, {0xB0, 64, 0}}, "3C90"},
-        {"capture: pad", {{0x90, 60, 100}, {0xD0, 75, 0}, {0xE0, 0, 64}}, "3C90", Capture},
-        {"capture: program, pressure", {{0xC0, 5, 0}, {0xA0, 60, 75}}, "05C0", Capture},
     };
-    for (const auto& [what, messages, expected, purpose] : cases) {
+    for (const auto& [what, messages, expected] : cases) {
         RuntimeState state;
         state.actionTable = {{"", "", 1, "3C90", 2, 0, 0, 0}, {"", "", 2, "4080", 2, 0, 0, 0}};
         state.nextTriggerCode = "40B0";
@@ -74,7 +65,7 @@ TEST(MidiIntake, BurstLeavesTheLatestCommandThatFiresAndNeverARelease) {
             const MidiMessage& m = messages[i];
             midi.queue.push_back({m.status, m.data1, m.data2});
             if (i + 1 == messages.size() / 2 || i + 1 == messages.size())
-                drainMidiInput(state, midi, {}, purpose);
+                drainMidiInput(state, midi, {});
         }
         EXPECT_EQ(std::tuple(state.lastMidiCommand, midi.queue.size(), drops(midi)),
                   std::tuple(expected, 0u, long(messages.size())))
