@@ -1,10 +1,13 @@
 // Main window tests: offscreen, fake platform and MIDI, a fresh program folder each.
 #include "ui/MainWindow.h"
+#include "ui/AboutWindow.h"
 #include "core/engine/RuntimeState.h"
 #include "support/FakeMidiInput.h"
 #include "support/FakePlatform.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
@@ -75,7 +78,7 @@ TEST(MainWindowStart, ABadStoredLanguageIsTakenAsItalianAndStartNeedsAnInput) {
         EXPECT_EQ(p.state.languageIndex, language);
         EXPECT_EQ(p.midi->language, language);
         EXPECT_TRUE(p.settings().contains(language == kItalian ? "lingua= 1" : "lingua= 2"));
-        EXPECT_EQ(clickStart(w), p.state.texts.selectDeviceMessage);
+        EXPECT_EQ(clickStart(w), p.state.texts.noInputChosenMessage);
         EXPECT_TRUE(!p.state.isRunning && !w.tickTimer->isActive() && p.midi->writes.empty());
     }
 }
@@ -117,8 +120,81 @@ TEST(MainWindowDispatch, TriggersTickAtOnceAndTheTimerRestsUnlessTheSettingSaysP
     }
 }
 
+// Stopped, the upper display names the loaded group. Start without an input says how to choose
+// one, titled "Quindel"; its second button opens the device dialog, Return and Escape only
+// close it. Qt's own buttons follow the language.
+TEST(MainWindowFirstUse, TheGroupIsNamedAndARefusedStartLeadsToTheDeviceDialog) {
+    Program p;
+    QFile group(p.dir.path() + "/gruppo-Zeta.ini");
+    ASSERT_TRUE(group.open(QIODevice::WriteOnly) && group.write("[main]\r\nnome=Zeta\r\n"));
+    group.close();
+    MainWindow& w = p.start("[file tasti]\r\nnomefile=gruppo-Zeta.ini\r\n");
+    EXPECT_EQ(w.triggerDisplay->text(), "Zeta");
+    int opened = 0;
+    w.hooks.openDeviceDialog = [&] { ++opened; };
+    for (const int answer : {int(Qt::Key_Return), int(Qt::Key_Escape), 0}) {
+        QTimer::singleShot(50, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_TRUE(box);
+            EXPECT_EQ(box->windowTitle() + box->text(),
+                      "Quindel" + QString::fromStdString(p.state.texts.noInputChosenMessage));
+            auto* choose = box->findChild<QPushButton*>("cmdMidiConf");
+            answer ? QTest::keyClick(box, Qt::Key(answer)) : choose->click();
+            if (box->isVisible()) // the key did not close it
+                ADD_FAILURE() << answer, box->button(QMessageBox::Ok)->click();
+        });
+        w.startButton->click();
+        EXPECT_EQ(opened, answer ? 0 : 1) << answer;
+    }
+    const auto cancelText = [] {
+        QMessageBox box(QMessageBox::NoIcon, {}, {}, QMessageBox::Cancel);
+        return box.button(QMessageBox::Cancel)->text();
+    };
+    EXPECT_EQ(cancelText(), "Annulla");
+    QTest::mouseClick(w.flagImage, Qt::LeftButton);
+    EXPECT_EQ(cancelText(), "Cancel");
+    EXPECT_EQ(w.triggerDisplay->text(), "Zeta");
+}
+
+// Stands in for the system's handler of local files.
+class PageOpener : public QObject {
+    Q_OBJECT
+  public slots:
+    void open(const QUrl& url) { opened = url; }
+
+  public:
+    QUrl opened;
+};
+
+// A page that cannot be opened is named by its path; one that opens shows nothing more.
+TEST(AboutWindowPages, APageThatDoesNotOpenIsNamedByItsPath) {
+    Program p;
+    p.start();
+    AboutWindow about(p.state);
+    EXPECT_EQ(about.windowTitle(), "Informazioni su Quindel");
+    QString seen;
+    QTimer poll;
+    poll.callOnTimeout([&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            seen = box->text(), box->button(QMessageBox::Ok)->click();
+    });
+    poll.start(10);
+    EXPECT_FALSE(about.openPage(p.state.texts.helpPageUrl));
+    EXPECT_TRUE(seen.endsWith(p.dir.path() + "/help/manual-it.html")) << seen.toStdString();
+    PageOpener browser;
+    QDesktopServices::setUrlHandler("file", &browser, "open");
+    QDir(p.dir.path()).mkpath("help");
+    QFile(p.dir.path() + "/help/manual-it.html").open(QIODevice::WriteOnly);
+    seen.clear();
+    EXPECT_TRUE(about.openPage(p.state.texts.helpPageUrl) && seen.isEmpty());
+    EXPECT_EQ(browser.opened.toLocalFile(), p.dir.path() + "/help/manual-it.html");
+    QDesktopServices::unsetUrlHandler("file");
+}
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+#include "MainWindowTest.moc"

@@ -1,7 +1,9 @@
 #include "core/midi/MidiIntake.h"
 #include "core/engine/RuntimeState.h"
 #include "core/midi/PortControl.h"
+#include "core/text/TriggerNames.h"
 #include "support/FakeMidiInput.h"
+#include "support/FakePlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -109,6 +111,39 @@ TEST(MidiIntake, QueueEmptiedDuringAPauseStopsWithoutRemovingOrDecoding) {
                   std::tuple(reads, dropped, std::string(code)))
             << "emptied at pause " << emptyAt;
     }
+}
+
+// Every channel status names its kind, data byte and channel; anything else has no name. A
+// trigger shows code and name, the name of a key coming from the platform, "0" reading "none".
+TEST(TriggerNames, MidiStatusesAndTriggersAreNamedWhatTheyAre) {
+    const std::pair<const char*, const char*> midi[] = {{"3C80", "Note C4 off, ch 1"},
+                                                        {"3C90", "Note C4 on, ch 1"},
+                                                        {"3DA1", "Key pressure C#4, ch 2"},
+                                                        {"40B0", "CC 64, ch 1"},
+                                                        {"05C0", "Program 6, ch 1"},
+                                                        {"64DF", "Channel pressure 100, ch 16"},
+                                                        {"00E0", "Pitch bend LSB 0, ch 1"},
+                                                        {"0090", "Note C-1 on, ch 1"},
+                                                        {"7F9F", "Note G9 on, ch 16"},
+                                                        {"3cb0", "CC 60, ch 1"},
+                                                        {"80B0", ""},
+                                                        {"00F0", ""},
+                                                        {"007F", ""},
+                                                        {"3C9", ""},
+                                                        {"3C900", ""},
+                                                        {"3G90", ""}};
+    for (const auto& [code, name] : midi)
+        EXPECT_EQ(midiCommandName(code), name) << code;
+    test::FakePlatform keys;
+    LanguageTexts texts;
+    loadLanguageTexts(texts, kEnglish);
+    const std::pair<const char*, const char*> shown[] = {
+        {"116", "116 F5"}, {"27", "27 Esc"}, {"0", "none"}, {"200", "200"},
+        {"0116", "0116"},  {"1x", "1x"},     {"", ""},      {"3C90", "3C90 Note C4 on, ch 1"}};
+    for (const auto& [code, text] : shown)
+        EXPECT_EQ(triggerWithName(code, keys, texts), text) << code;
+    loadLanguageTexts(texts, kItalian);
+    EXPECT_EQ(triggerWithName("0", keys, texts), "nessuno");
 }
 
 } // namespace
