@@ -535,8 +535,9 @@ void AssignmentEditor::makeRoomForTriggerNames() {
     for (QWidget* wider :
          std::initializer_list<QWidget*>{groupCombo, actionList, deleteButton, newActionButton})
         wider->resize(wider->width() + listWider, wider->height());
-    for (QLabel* label : {nextTriggerLabel, prevTriggerLabel})
-        label->resize(label->width() + labelWider, label->height());
+    for (QWidget* right :
+         std::initializer_list<QWidget*>{nextTriggerLabel, prevTriggerLabel, sequenceList})
+        right->resize(right->width() + labelWider, right->height());
     okButton->move(okButton->x() + labelWider, okButton->y());
     setFixedSize(width() + listWider + labelWider, height());
 }
