@@ -323,13 +323,13 @@ TEST_F(RealSession, KeysOfEveryLayoutAreCapturedAsPolledAndFireTheirActions) {
         }
         EXPECT_EQ(punctuation, layoutPunctuation.end());
         // Names follow the layout loaded, from the same keymap as the codes.
-        const std::map<std::string, std::vector<std::pair<int, std::string>>> names{
+        using Names = std::vector<std::pair<int, std::string>>;
+        const std::map<std::string, Names> names{
             {"US", {{186, ";"}, {222, "'"}, {192, "`"}, {226, "<"}}},
             {"German", {{186, "ü"}, {192, "ö"}, {220, "^"}, {219, "ß"}}},
             {"Italian", {{186, "è"}, {192, "ò"}, {222, "à"}, {221, "ì"}}}};
-        if (names.count(name))
-            for (const auto& [code, keyName] : names.at(name))
-                EXPECT_EQ(x11->keyName(code), keyName) << code;
+        for (const auto& [code, keyName] : names.count(name) ? names.at(name) : Names{})
+            EXPECT_EQ(x11->keyName(code), keyName) << code;
         for (const auto& [code, keyName] : {std::pair(116, "F5"),
                                             {27, "Esc"},
                                             {39, "Right"},
@@ -378,6 +378,7 @@ struct JackEditor : AssignmentEditor {
             if (c.first == 0x90)
                 send({0x80, c.second, 0});
             EXPECT_TRUE(QTest::qWaitFor([&] { return w->confirmButton->isVisible(); }));
+            EXPECT_TRUE(w->promptLabel->text().contains(c.first == 0x90 ? "90 Note " : "B0 CC "));
             w->confirmButton->click();
         });
         return AssignmentEditor::runMidiCapture();
