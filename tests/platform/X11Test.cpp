@@ -217,21 +217,18 @@ TEST_F(X11Test, KeyEveryTableKeyOnTheKeyboardIsSeenUnderItsCode) {
 // A window manager is told by the check window it names on the root and on itself; a property
 // left behind by one that ended is not.
 TEST_F(X11Test, AWindowManagerIsToldByItsCheckWindow) {
-    const Window root = DefaultRootWindow(gDisplay);
-    const Window check = XCreateSimpleWindow(gDisplay, root, 0, 0, 1, 1, 0, 0, 0);
+    const Window root = DefaultRootWindow(gDisplay),
+                 check = XCreateSimpleWindow(gDisplay, root, 0, 0, 1, 1, 0, 0, 0);
     const Atom name = XInternAtom(gDisplay, "_NET_SUPPORTING_WM_CHECK", False);
     const auto point = [&](Window on, Window at) {
-        XChangeProperty(gDisplay, on, name, XA_WINDOW, 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(&at), 1);
-        XSync(gDisplay, False);
+        XChangeProperty(gDisplay, on, name, XA_WINDOW, 32, PropModeReplace, (unsigned char*)&at, 1),
+            XSync(gDisplay, False);
     };
-    EXPECT_FALSE(platform.windowManagerRunning());
     point(root, check);
     EXPECT_FALSE(platform.windowManagerRunning()); // the check window does not name itself
     point(check, check);
     EXPECT_TRUE(platform.windowManagerRunning());
-    XDestroyWindow(gDisplay, check);
-    XSync(gDisplay, False);
+    XDestroyWindow(gDisplay, check), XSync(gDisplay, False);
     EXPECT_FALSE(platform.windowManagerRunning()); // gone with its manager
     XDeleteProperty(gDisplay, root, name);
 }

@@ -75,10 +75,7 @@ class FakePlatform : public Platform {
     int virtualKeyFromNative(uint32_t) override { return 0; }
     // Names a few keys: F5, Esc and the letters.
     std::string keyName(int vk) override {
-        return vk == 116                ? "F5"
-               : vk == 27               ? "Esc"
-               : vk >= 'A' && vk <= 'Z' ? std::string(1, char(vk))
-                                        : "";
+        return vk == 116 ? "F5" : vk == 27 ? "Esc" : std::string(vk >= 'A' && vk <= 'Z', char(vk));
     }
 
     void press(int vk) { keysDown.insert(vk), tapped.insert(vk); }

@@ -132,7 +132,6 @@ TEST_F(EditorTest, AddingActionsTakesTheCapturesAndACancelledCaptureChangesNothi
     editor.nextTriggerClicked(); // cancelled: next and prev keep their triggers, not the last code
     editor.prevTriggerClicked();
     EXPECT_EQ(state.nextTriggerCode + state.prevTriggerCode, "7880");
-    EXPECT_EQ(editor.nextTriggerLabel->text() + editor.prevTriggerLabel->text(), "78 N80 P");
     state.prevTriggerCode = "0", editor.codes.push_back("3C90"), editor.nextTriggerClicked();
     EXPECT_EQ(editor.nextTriggerLabel->text() + editor.prevTriggerLabel->text(),
               "3C90 Note C4 on, ch 1nessuno");
@@ -316,27 +315,21 @@ TEST_F(RealSession, KeysOfEveryLayoutAreCapturedAsPolledAndFireTheirActions) {
             EXPECT_NE(x11->asyncKeyState(code) & 0x8000, 0);
             key(kTypingKeycodes[i], false);
             EXPECT_EQ(code, expected);
-            EXPECT_FALSE(x11->keyName(code).empty());
             EXPECT_EQ(dialog.promptLabel->text().toStdString(),
                       std::to_string(code) + " " + x11->keyName(code));
             EXPECT_TRUE(codes.insert(code).second) << "code twice: " << code;
         }
         EXPECT_EQ(punctuation, layoutPunctuation.end());
         // Names follow the layout loaded, from the same keymap as the codes.
-        using Names = std::vector<std::pair<int, std::string>>;
-        const std::map<std::string, Names> names{
-            {"US", {{186, ";"}, {222, "'"}, {192, "`"}, {226, "<"}}},
-            {"German", {{186, "ü"}, {192, "ö"}, {220, "^"}, {219, "ß"}}},
-            {"Italian", {{186, "è"}, {192, "ò"}, {222, "à"}, {221, "ì"}}}};
-        for (const auto& [code, keyName] : names.count(name) ? names.at(name) : Names{})
-            EXPECT_EQ(x11->keyName(code), keyName) << code;
-        for (const auto& [code, keyName] : {std::pair(116, "F5"),
-                                            {27, "Esc"},
-                                            {39, "Right"},
-                                            {65, "A"},
-                                            {103, "Num 7"},
-                                            {255, ""}})
-            EXPECT_EQ(x11->keyName(code), keyName) << code;
+        const std::map<std::string, std::string> names{{"US", ";|`|[|\\|]|'|<|"},
+                                                       {"German", "ü|ö|ß|^|´|ä|<|"},
+                                                       {"Italian", "è|ò|'|\\|ì|à|<|"}};
+        std::string named;
+        for (int code : {186, 192, 219, 220, 221, 222, 226, 116, 27, 39, 65, 103, 255})
+            named += x11->keyName(code) + "|";
+        if (names.count(name)) {
+            EXPECT_EQ(named, names.at(name) + "F5|Esc|Right|A|Num 7||");
+        }
     }
     // It says what to do, stands out without a window manager, and Cancel takes nothing.
     EXPECT_EQ(dialog.instructionLabel->text().toStdString(), state.texts.keyCaptureInstruction);
