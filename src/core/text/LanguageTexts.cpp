@@ -43,6 +43,7 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.invalidNameMessage = "Il nome contiene caratteri non ammessi";
         t.saveFailedMessage = "Impossibile salvare la configurazione";
         t.tooManyActionsMessage = "Una configurazione può contenere al massimo 100 azioni";
+        t.deviceMissingCaption = "Periferica assente";
     } else if (languageIndex == kEnglish) {
         t.startCaption = "Start";
         t.stopCaption = "Stop";
@@ -82,6 +83,7 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.invalidNameMessage = "The name contains characters that are not allowed";
         t.saveFailedMessage = "The configuration could not be saved";
         t.tooManyActionsMessage = "A configuration can hold at most 100 actions";
+        t.deviceMissingCaption = "Device missing";
     }
 }
 

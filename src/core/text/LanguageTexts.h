@@ -45,6 +45,8 @@ struct LanguageTexts {
     std::string invalidNameMessage;
     std::string saveFailedMessage;
     std::string tooManyActionsMessage;
+    // Shown on the main window while started when the chosen MIDI device is not there.
+    std::string deviceMissingCaption;
 };
 
 inline constexpr uint8_t kItalian = 1;
