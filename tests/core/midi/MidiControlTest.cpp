@@ -37,6 +37,26 @@ TEST(PortControl, OpenWritesInOrderAfterClosingAnOpenPortAndNoDeviceLeavesItClos
     EXPECT_EQ(std::exchange(midi.writes, {}), close);
 }
 
+// With a name stored only a device of that name opens, wherever it now stands in the list; the
+// stored place only chooses among equal names. Without a name the place alone counts.
+TEST(PortControl, TheStoredDeviceIsFoundByItsNameAndNoOtherOpens) {
+    const std::vector<std::string> swapped{"Pads", "Keys"}, twins{"Pads", "Keys", "Pads"};
+    const std::tuple<std::vector<std::string>, std::string, int16_t, int16_t> cases[] = {
+        {swapped, "Keys", 1, 2},
+        {swapped, "", 1, 1},
+        {swapped, "Drums", 1, 0},
+        {twins, "Pads", 3, 3},
+        {twins, "Pads", 2, 1}};
+    for (const auto& [devices, name, stored, opened] : cases) {
+        RuntimeState state;
+        state.setInputDevice(stored), state.midiInputName = name;
+        FakeMidiInput midi;
+        midi.devices = devices;
+        EXPECT_EQ(openMidiInput(state, midi), opened ? 1 : 0) << name << stored;
+        EXPECT_EQ(midi.state ? midi.index + 1 : 0, opened) << name << stored;
+    }
+}
+
 // Messages that arrive between two ticks, and the command left waiting for the next one: data
 // byte then status in hex. The actions carry note 60 on and note 64 off; controller 64 is "next".
 TEST(MidiIntake, BurstLeavesTheLatestCommandThatFiresAndNeverARelease) {

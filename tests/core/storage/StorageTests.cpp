@@ -179,6 +179,18 @@ TEST_F(Storage, SettingsAndOtherFilesThroughTheSharedObject) {
               "[main]\r\nnome=x\r\n[generale]\r\nlingua= 1\r\n");
 }
 
+// The chosen device's name reads back as it was, quotes and blanks at its end included.
+TEST_F(Storage, TheInputSourceReadsBackAsItWasStored) {
+    for (const std::string name : {"Quindel sender:one", "\"Pads\" ", "'x'", "Città 20:0", ""}) {
+        state.setInputDevice(3), state.midiInputName = name;
+        writeInputSource(state);
+        reset(), bindSettingsIni(state), readInputSource(state);
+        EXPECT_EQ(std::pair(state.midiInputDevice, state.midiInputName),
+                  std::pair(int16_t(3), name));
+    }
+    EXPECT_EQ(read("quindel.ini"), "[midi config]\r\nmidi input= 3\r\nmidi input nome=\r\n");
+}
+
 TEST_F(Storage, SavedGroupHasExactlyTheseBytesAndLoadsBackRenumbered) {
     // The group's name is kept; every other section is written anew.
     write(state.groupFile, "[main]\r\nnome=prova\r\n[mano]\r\nextra=perso\r\n");
