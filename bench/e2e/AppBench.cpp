@@ -108,10 +108,11 @@ std::string latencyText(const std::vector<double>& v) {
     return text;
 }
 
-QByteArray settingsFor(int device, bool immediate) {
+QByteArray settingsFor(int device, bool immediate, const QByteArray& deviceName = {}) {
     return "[generale]\r\nlingua= 1\r\n" +
            QByteArray(immediate ? "" : "risposta immediata= 0\r\n") +
            "[midi config]\r\nmidi input= " + QByteArray::number(device) +
+           (deviceName.isEmpty() ? "" : "\r\nmidi input nome=" + deviceName) +
            "\r\n[file tasti]\r\nnomefile=gruppo-bench.ini\r\n";
 }
 
@@ -127,9 +128,10 @@ struct Figures {
 // One run of the program on input: started, idle for seconds, then samples triggers.
 Figures measureSession(Desktop& display, InstalledProgram& program, ClickRecorder& recorder,
                        int input, bool immediate, int seconds, int samples,
-                       const std::function<void()>& trigger, bool showMemory) {
+                       const std::function<void()>& trigger, bool showMemory,
+                       const QByteArray& deviceName = {}) {
     Figures f;
-    program.write("quindel.ini", settingsFor(input, immediate));
+    program.write("quindel.ini", settingsFor(input, immediate, deviceName));
     const auto where = program.start(display);
     if (!where)
         return f;
@@ -159,6 +161,40 @@ Figures measureSession(Desktop& display, InstalledProgram& program, ClickRecorde
     display.click(where->x + kCloseX, where->y + kCloseY);
     program.waitForExit(10000);
     return f;
+}
+
+// Milliseconds from the controller's port coming back, samples times, to the first click of
+// the notes it then sends every 5 ms; the program is started on it by name.
+std::vector<double> returnToClickMs(Desktop& display, InstalledProgram& program,
+                                    ClickRecorder& recorder, JackController& controller, int device,
+                                    int samples) {
+    std::vector<double> out;
+    program.write("quindel.ini", settingsFor(device, true, JackController::kDeviceName));
+    const auto where = program.start(display);
+    if (!where)
+        return out;
+    QThread::msleep(300);
+    display.click(where->x + kStartX, where->y + kStartY);
+    for (int i = 0; i < samples; ++i) {
+        QThread::msleep(800);
+        controller.unplug();
+        QThread::msleep(1500); // the program sees the loss
+        recorder.pump();
+        recorder.clicks.clear();
+        controller.plug();
+        const auto back = Clock::now();
+        while (recorder.clicks.empty() && ms(Clock::now() - back) < 5000) {
+            controller.send({0x90, 60, 100});
+            controller.send({0x80, 60, 0});
+            QThread::msleep(5);
+            recorder.pump();
+        }
+        if (!recorder.clicks.empty())
+            out.push_back(ms(recorder.clicks.front().at - back));
+    }
+    display.click(where->x + kCloseX, where->y + kCloseY);
+    program.waitForExit(10000);
+    return out;
 }
 
 } // namespace
@@ -258,5 +294,33 @@ int main(int argc, char** argv) {
         number(keys[1].idlePercent, "% of a core"));
     row("CPU started, MIDI, no trigger", number(midi[0].idlePercent, "% of a core"),
         number(midi[1].idlePercent, "% of a core"));
+    if (device == 0)
+        return 0;
+
+    // A lost device: how soon it clicks again once it is back, and what looking for it costs.
+    // Beside this build, the build in QUINDEL_BASELINE_BUILD (run-app-bench.sh makes one of
+    // another commit), which may know devices by their place only.
+    std::printf("\n%-34s %s\n", "MIDI device back to first click",
+                latencyText(returnToClickMs(display, program, recorder, *controller, device,
+                                            std::max(samples / 10, 3)))
+                    .c_str());
+    InstalledProgram baseline;
+    const QString baselineBuild = qEnvironmentVariable("QUINDEL_BASELINE_BUILD");
+    const bool compared = !baselineBuild.isEmpty() && baseline.install(baselineBuild);
+    if (compared)
+        baseline.write("gruppo-bench.ini", program.read("gruppo-bench.ini").c_str());
+    std::printf("\n%-34s %-48s %s\n", "CPU started, MIDI, no trigger", "this build",
+                compared ? qPrintable("baseline " + baselineBuild) : "no baseline");
+    const auto idle = [&](InstalledProgram& build, int input, const QByteArray& name) {
+        return number(
+            measureSession(display, build, recorder, input, true, seconds, 0, {}, false, name)
+                .idlePercent,
+            "% of a core");
+    };
+    const QByteArray gone = "quindel-e2e:gone";
+    row("  device present (by name)", idle(program, device, JackController::kDeviceName),
+        compared ? idle(baseline, device, JackController::kDeviceName) : "");
+    row("  device missing", idle(program, device, gone),
+        compared ? idle(baseline, 90, gone) : ""); // the baseline's device 90: none
     return 0;
 }

@@ -43,7 +43,7 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.invalidNameMessage = "Il nome contiene caratteri non ammessi";
         t.saveFailedMessage = "Impossibile salvare la configurazione";
         t.tooManyActionsMessage = "Una configurazione può contenere al massimo 100 azioni";
-        t.deviceMissingCaption = "Periferica assente";
+        t.deviceMissingCaption = "MIDI assente";
     } else if (languageIndex == kEnglish) {
         t.startCaption = "Start";
         t.stopCaption = "Stop";
