@@ -1,9 +1,8 @@
-// The main window with its real MIDI control over a real JACK server: the chosen device is found
-// by its name, and a device that goes away while started (or whose JACK server does) is shown
-// as missing and reopened when it is back. Each source is a child process (this executable run
-// with --send NAME), so unplugging it is ending the process, as with a cable.
+// The main window with its real MIDI control over JACK. Each source is a child process (this
+// executable run with --send NAME): unplugging it is ending the process, as with a cable.
 #include "ui/MainWindow.h"
 #include "core/engine/RuntimeState.h"
+#include "core/midi/PortControl.h"
 #include "support/FakePlatform.h"
 #include "ui/RtMidiInput.h"
 
@@ -15,7 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <RtMidi.h>
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <csignal>
 #include <iostream>
@@ -25,18 +24,16 @@ using namespace quindel;
 
 namespace {
 
-// A source: JACK client NAME with output port "out"; each line of hex bytes on stdin goes out
-// as one message. Says "ready" once the port is there.
-int runSource(const std::string& name) {
+// JACK client NAME with the port "out": each hex note number read taps that note.
+int runSource(const char* name) {
     RtMidiOut out(RtMidi::UNIX_JACK, name);
     out.openVirtualPort("out");
     std::cout << "ready" << std::endl;
-    for (std::string line; std::getline(std::cin, line);) {
-        std::vector<unsigned char> bytes;
-        for (std::size_t at = 0; at + 2 <= line.size(); at += 3)
-            bytes.push_back(static_cast<unsigned char>(std::stoi(line.substr(at, 2), nullptr, 16)));
-        out.sendMessage(&bytes);
-    }
+    for (int note; std::cin >> std::hex >> note;)
+        for (unsigned char status : {0x90, 0x80}) {
+            std::vector<unsigned char> message{status, static_cast<unsigned char>(note), 64};
+            out.sendMessage(&message);
+        }
     return 0;
 }
 
@@ -57,13 +54,7 @@ struct Stage {
         state.programFolder = dir.path().toStdString();
         window = std::make_unique<MainWindow>(
             state, platform, [] { return std::unique_ptr<MidiInputControl>(new RtMidiInput); });
-        state.actionTable = {{"", "Go", 1, "3C90", 2, 10, 20, 0}};
-    }
-    void plug(const std::string& name) {
-        auto& source = sources[name] = std::make_unique<QProcess>();
-        source->start(QCoreApplication::applicationFilePath(),
-                      {"--send", QString::fromStdString(name)});
-        ASSERT_TRUE(waitFor([&] { return source->canReadLine(); })) << name << " did not start";
+        state.actionTable = {{"", "Go", 1, "3C90", 2, 10, 20, 0}}; // note 60 clicks
     }
     ~Stage() {
         window.reset();
@@ -72,58 +63,56 @@ struct Stage {
         if (server) // not killed: a killed server stays in JACK's registry of servers
             server->terminate(), server->waitForFinished(10000);
     }
+    void plug(const std::string& name) {
+        auto& source = sources[name] = std::make_unique<QProcess>();
+        source->start(QCoreApplication::applicationFilePath(), {"--send", name.c_str()});
+        ASSERT_TRUE(waitFor([&] { return source->canReadLine(); })) << name;
+    }
     void unplug(const std::string& name) {
         sources[name]->kill(), sources[name]->waitForFinished(), sources.erase(name);
     }
-    // Note 60 (which clicks) or 62 on and off from source.
-    void send(const std::string& source, const char* note) {
-        sources[source]->write(QByteArray("90 ") + note + " 64\n80 " + note + " 00\n");
-    }
-    // The same, waiting until note 60 clicked or note 62 is shown.
-    void tap(const std::string& source, const std::string& note = "3C") {
+    // Taps note 60 (and waits for its click) or 62 (and waits until it is shown) on source.
+    void tap(const std::string& source, const std::string& note = "3C", bool wait = true) {
         const long before = clicks();
-        send(source, note.c_str());
-        ASSERT_TRUE(waitFor([&] {
+        sources[source]->write(QByteArray::fromStdString(note + "\n"));
+        ASSERT_TRUE(!wait || waitFor([&] {
             return note == "3C" ? clicks() > before : shown() == note + "90";
         })) << source;
     }
-    // Start (after Stop when started) on the device stored as name and place.
     void start(const std::string& name, int16_t place) {
         if (state.isRunning)
-            window->startButton->click();
+            window->startButton->click(); // Stop first
         state.setInputDevice(place), state.midiInputName = name;
         window->startButton->click();
     }
     std::string shown() const { return window->triggerDisplay->text().toStdString(); }
     long clicks() const {
         return std::count_if(platform.events.begin(), platform.events.end(),
-                             [](const auto& event) { return event.flags & 0x0002; });
+                             [](const auto& e) { return e.flags & 0x0002; });
     }
     bool missing() const {
         return window->deviceMissing() && shown() == state.texts.deviceMissingCaption &&
                window->midiInput().openState() == 0;
     }
-    // Stops the JACK server and starts it again under the same name; a start that comes while
-    // the old server still holds the name fails and is tried again.
+    // Stops the JACK server and starts it under the same name again, as soon as it is free.
     void restartServer() {
         if (server)
             server->terminate(), server->waitForFinished(10000);
-        else
+        else // the first server, with-services.sh's
             ASSERT_EQ(kill(std::atoi(std::getenv("QUINDEL_TEST_JACK_PID")), SIGTERM), 0);
         ASSERT_TRUE(waitFor([&] { return missing(); }));
         ASSERT_TRUE(waitFor([&] {
             if (!server || server->state() == QProcess::NotRunning) {
                 server = std::make_unique<QProcess>();
                 server->startCommand(qEnvironmentVariable("QUINDEL_TEST_JACK_START"));
-                server->waitForStarted();
                 QFile pids(qEnvironmentVariable("QUINDEL_TEST_JACK_PIDS"));
-                if (pids.open(QIODevice::Append))
+                if (server->waitForStarted() && pids.open(QIODevice::Append))
                     pids.write(QByteArray::number(server->processId()) + '\n');
             }
             QProcess answers;
             answers.start("jack_lsp", {});
             return answers.waitForFinished() && answers.exitCode() == 0 &&
-                   !server->waitForFinished(300);
+                   !server->waitForFinished(300); // the name was free
         }));
     }
 };
@@ -131,8 +120,6 @@ struct Stage {
 // Found by name after the sources swapped places; settings with a place only open that place;
 // a name that no device has opens nothing else, and Start shows the device missing.
 TEST(DeviceByName, SwappedSourcesStillOpenTheStoredOneAndAMissingNameOpensNothing) {
-    ASSERT_NE(std::getenv("QUINDEL_TEST_JACK_START"), nullptr)
-        << "run under with-services.sh --jack";
     Stage stage;
     stage.plug("Pads"), stage.plug("Keys"); // Keys:out stands second
     stage.start("Keys:out", 2);
@@ -140,17 +127,15 @@ TEST(DeviceByName, SwappedSourcesStillOpenTheStoredOneAndAMissingNameOpensNothin
     stage.unplug("Pads"), stage.unplug("Keys");
     stage.plug("Keys"), stage.plug("Pads"); // now Pads:out does
     MidiInputControl& midi = stage.window->midiInput();
-    ASSERT_EQ(midi.deviceCount(), 2);
-    midi.deviceIndex(1);
-    ASSERT_EQ(midi.deviceName(), "Pads:out");
+    ASSERT_EQ((midi.deviceCount(), midi.deviceIndex(1), midi.deviceName()), "Pads:out");
     stage.start("Keys:out", 2);
-    stage.send("Pads", "3C"); // clicks only if Pads:out was opened in place of Keys:out
+    stage.tap("Pads", "3C", false); // clicks only if Pads:out was opened in place of Keys:out
     stage.tap("Keys", "3E");
     stage.tap("Keys");
-    EXPECT_EQ(stage.clicks(), 2);
     stage.start("", 2); // the place alone, as older settings files store it
     stage.tap("Pads");
     stage.start("Drums:out", 1);
+    stage.tap("Keys", "3C", false), stage.tap("Pads", "3C", false);
     QTest::qWait(3 * MainWindow::kDeviceWatchMs); // the window keeps looking meanwhile
     EXPECT_TRUE(stage.missing());
     EXPECT_EQ(stage.window->descriptionDisplay->text(), "Drums:out");
@@ -158,13 +143,19 @@ TEST(DeviceByName, SwappedSourcesStillOpenTheStoredOneAndAMissingNameOpensNothin
 }
 
 // While started the source is unplugged and plugged again, or the JACK server stops and starts
-// again: each time the window shows the loss, reopens the source, and one tap clicks once.
+// again: each time the window shows the loss, reopens the source, and one tap clicks once. A
+// second control open on the source (as a capture dialog's) is closed and told, in its language.
 TEST(DeviceLoss, ALostDeviceIsShownAndReopenedAndClicksOnceAgain) {
-    ASSERT_NE(std::getenv("QUINDEL_TEST_JACK_START"), nullptr)
-        << "run under with-services.sh --jack";
+    ASSERT_NE(std::getenv("QUINDEL_TEST_JACK_START"), nullptr) << "run under with-services --jack";
     Stage stage;
     stage.plug("Keys");
     stage.start("Keys:out", 1);
+    RtMidiInput dialog(1);
+    std::vector<std::string> told;
+    dialog.errorReported = [&](int code, const std::string& text) {
+        told.push_back(std::to_string(code) + " " + text);
+    };
+    ASSERT_EQ(openMidiInput(stage.state, dialog), 1);
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
         if (round % 2)
@@ -177,8 +168,10 @@ TEST(DeviceLoss, ALostDeviceIsShownAndReopenedAndClicksOnceAgain) {
         stage.tap("Keys");
         stage.tap("Keys", "3E"); // after the first tap's clicks
         EXPECT_EQ(stage.clicks(), before + 1);
-        EXPECT_TRUE(stage.state.isRunning);
     }
+    EXPECT_EQ(dialog.openState(), 0);
+    EXPECT_THAT(told, testing::Contains(
+                          testing::StartsWith("3 La periferica MIDI d'ingresso \"Keys:out\"")));
 }
 
 } // namespace
