@@ -22,7 +22,8 @@ inline constexpr const char* kGroupFileKey = "nomefile";
 // midiInputDevice and inputMode, and "midi input nome" (the device's name) into midiInputName.
 void readInputSource(RuntimeState& state);
 // Stores both as they are in state. The name is quoted where the reader would otherwise take
-// blanks or quotes off its ends, so it reads back as it was.
+// quotes or trailing blanks off it, so it reads back as it was (leading blanks are lost, as in
+// every value).
 void writeInputSource(RuntimeState& state);
 
 // The stored "risposta immediata" value: " 0" (blanks aside) turns immediate response off, so
