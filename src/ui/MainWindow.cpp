@@ -27,7 +27,6 @@
 #include <QWindow>
 
 #include <cstdint>
-#include <limits>
 #include <utility>
 
 namespace quindel {
@@ -507,11 +506,8 @@ void MainWindow::watchInputDevice() {
 }
 
 void MainWindow::showDeviceMissing(bool missing) {
-    if (missing) {
-        deviceWatchTimer->start(); // also when already missing: the next look is a full period on
-    } else {
-        deviceWatchTimer->stop();
-    }
+    // Started again when already missing too: the next look is a full period on.
+    missing ? deviceWatchTimer->start() : deviceWatchTimer->stop();
     if (missing == deviceMissing_)
         return;
     deviceMissing_ = missing;
