@@ -9,8 +9,12 @@ cmake --build build --target quindel app_bench
 # commit of main), built in build-baseline/; QUINDEL_BASELINE=none skips it.
 baseline="${QUINDEL_BASELINE:-main}"
 if [ "$baseline" != none ]; then
-    rm -rf build-baseline/src && mkdir -p build-baseline/src
-    git archive "$baseline" | tar -x -C build-baseline/src
+    commit=$(git rev-parse "$baseline^{commit}")
+    if [ "$(cat build-baseline/commit 2>/dev/null)" != "$commit" ]; then
+        rm -rf build-baseline/src && mkdir -p build-baseline/src
+        git archive "$commit" | tar -x -C build-baseline/src
+        echo "$commit" >build-baseline/commit
+    fi
     cmake -S build-baseline/src -B build-baseline/build -G Ninja -DQUINDEL_SANITIZE=OFF \
         -DQUINDEL_BUILD_TESTS=OFF -DQUINDEL_BUILD_BENCH=OFF >/dev/null
     cmake --build build-baseline/build --target quindel
