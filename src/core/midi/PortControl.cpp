@@ -12,19 +12,50 @@ constexpr int16_t kActiveSensing = 254;
 
 } // namespace
 
+namespace {
+
+// An ALSA port's name ends in its sequencer address ("Pads:Pads MIDI 1 24:0"), which a device
+// plugged in again may get anew; the name without it still names the device.
+std::string_view withoutSequencerAddress(std::string_view name) {
+    const size_t space = name.rfind(' ');
+    if (space == std::string_view::npos)
+        return name;
+    const std::string_view address = name.substr(space + 1);
+    const size_t colon = address.find(':');
+    const auto digits = [](std::string_view text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    if (colon == std::string_view::npos || !digits(address.substr(0, colon)) ||
+        !digits(address.substr(colon + 1)))
+        return name;
+    return name.substr(0, space);
+}
+
+} // namespace
+
 int16_t storedDeviceNumber(const RuntimeState& state, MidiInputControl& control) {
     if (state.midiInputName.empty())
         return state.midiInputDevice;
-    int16_t found = 0;
-    const int16_t count = control.deviceCount();
-    for (int16_t i = 0; i < count; ++i) {
-        control.deviceIndex(i);
-        if (control.deviceName() != state.midiInputName)
-            continue;
-        if (found == 0 || i + 1 == state.midiInputDevice)
-            found = static_cast<int16_t>(i + 1);
+    // The exact name first; only when no device has it, the name without its ALSA address.
+    for (const bool exact : {true, false}) {
+        const std::string_view wanted = exact ? std::string_view(state.midiInputName)
+                                              : withoutSequencerAddress(state.midiInputName);
+        if (!exact && wanted.size() == state.midiInputName.size())
+            break;
+        int16_t found = 0;
+        const int16_t count = control.deviceCount();
+        for (int16_t i = 0; i < count; ++i) {
+            control.deviceIndex(i);
+            const std::string name = control.deviceName();
+            if ((exact ? std::string_view(name) : withoutSequencerAddress(name)) != wanted)
+                continue;
+            if (found == 0 || i + 1 == state.midiInputDevice)
+                found = static_cast<int16_t>(i + 1);
+        }
+        if (found != 0)
+            return found;
     }
-    return found;
+    return 0;
 }
 
 int16_t openMidiInput(RuntimeState& state, MidiInputControl& control) {

@@ -40,14 +40,21 @@ TEST(PortControl, OpenWritesInOrderAfterClosingAnOpenPortAndNoDeviceLeavesItClos
 }
 
 // With a name stored only a device of that name opens, the stored place choosing among equal
-// names; without a name the place alone counts.
+// names; without a name the place alone counts. An ALSA port plugged in again under another
+// sequencer address is still the stored one, when no port has the exact name.
 TEST(PortControl, TheStoredDeviceIsFoundByItsNameAndNoOtherOpens) {
-    for (const auto& [name, stored, opened] :
-         {std::tuple{"Keys", 1, 2}, {"", 1, 1}, {"Drums", 1, 0}, {"Pads", 4, 4}, {"Pads", 2, 1}}) {
+    for (const auto& [name, stored, opened] : {std::tuple{"Keys", 1, 2},
+                                               {"", 1, 1},
+                                               {"Drums", 1, 0},
+                                               {"Pads", 4, 4},
+                                               {"Pads", 2, 1},
+                                               {"X:X 1 20:0", 1, 6},
+                                               {"X:X 1 24:0", 1, 5},
+                                               {"X:X 1 24:0 2", 1, 0}}) {
         RuntimeState state;
         state.setInputDevice(static_cast<int16_t>(stored)), state.midiInputName = name;
         FakeMidiInput midi;
-        midi.devices = {"Pads", "Keys", "Drum", "Pads"};
+        midi.devices = {"Pads", "Keys", "Drum", "Pads", "X:X 1 28:0", "X:X 1 20:0"};
         const int16_t result = openMidiInput(state, midi);
         EXPECT_EQ(std::pair(result, midi.state ? midi.index + 1 : 0),
                   (std::pair<int16_t, int>(opened ? 1 : 0, opened)))
