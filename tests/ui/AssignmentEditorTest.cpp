@@ -3,7 +3,9 @@
 #include "core/engine/RuntimeState.h"
 #include "core/engine/TriggerDispatch.h"
 #include "core/storage/GroupFiles.h"
+#include "core/storage/Settings.h"
 #include "core/storage/SettingsAccess.h"
+#include "ui/ActionEditDialog.h"
 #include "ui/AssignmentEditor.h"
 #include "ui/KeyCaptureDialog.h"
 #include "ui/MidiCaptureDialog.h"
@@ -11,6 +13,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -26,6 +29,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 
 namespace quindel::test {
@@ -58,19 +62,31 @@ class EditorTest : public ::testing::Test {
                                   i, i, 64 + i, 10 * i, 20 * i, seq[i - 1], actions[i - 1].c_str());
         std::ofstream(path("gruppo-" + name + ".ini"), std::ios::binary) << text.toStdString();
     }
+    // Makes a group the running one, as the main window loads it.
+    void run(const std::string& name) {
+        state.groupFile = "gruppo-" + name + ".ini";
+        writeSetting(state, kGroupSection, kGroupFileKey, state.groupFile);
+        loadGroupFile(state), loadNextPrevTriggers(state), buildSequenceTable(state);
+    }
 
     QTemporaryDir dir;
     RuntimeState state;
     FakePlatform platform;
 };
 
-// The editor with names and captured codes answered from lists (an empty code: capture closed
-// without confirming); the click point, off the primary screen, is taken at once.
+// The editor with names, captured codes, save questions and edit dialogs answered from lists
+// (no name: Cancel; an empty code: capture closed without confirming); the click point, off
+// the primary screen, is taken at once.
 struct ScriptedEditor : AssignmentEditor {
     ScriptedEditor(RuntimeState& s, Platform& p) : AssignmentEditor(s, p, nullptr), state_(s) {}
     void showMessage(const QString& text) override { messages.push_back(text.toStdString()); }
     bool captureClickPoint() override { return capturedX = -40, capturedY = 40000, true; }
-    QString askText(const QString&) override { return QString::fromStdString(answers.at(asked++)); }
+    std::optional<QString> askText(const QString&) override {
+        const auto& answer = answers.at(asked++);
+        return answer ? std::optional(QString::fromStdString(*answer)) : std::nullopt;
+    }
+    QMessageBox::StandardButton askSaveChanges() override { return choices.at(questions++); }
+    int runEditDialog(ActionEditDialog& dialog) override { return edits.at(edited++)(dialog); }
     bool runKeyCapture() override {
         const std::string& code = codes.at(captures++);
         return !code.empty() && (state_.capturedTriggerCode = code, true);
@@ -78,8 +94,11 @@ struct ScriptedEditor : AssignmentEditor {
     bool runMidiCapture() override { return runKeyCapture(); }
 
     RuntimeState& state_;
-    Rows answers, codes, messages;
-    std::size_t asked = 0, captures = 0;
+    std::vector<std::optional<std::string>> answers;
+    Rows codes, messages;
+    std::vector<QMessageBox::StandardButton> choices;
+    std::vector<std::function<int(ActionEditDialog&)>> edits;
+    std::size_t asked = 0, captures = 0, questions = 0, edited = 0;
 };
 
 std::string rows(const QAbstractItemModel* model) {
@@ -109,13 +128,105 @@ TEST_F(EditorTest, TheWheelChoosesAGroupOnlyWithFocusAndNewNamesMustBeNewAndSafe
     editor.groupCombo->setFocus();
     EXPECT_EQ(wheel(), "gruppo-Studio.ini");
 
-    editor.answers = {"LIVE", "../evil", "a\\b", "tab\there", std::string(300, 'x')};
-    for (int i = 0; i < 5; ++i)
+    editor.answers = {"LIVE", "../evil",   "a\\b", "tab\there", std::string(300, 'x'),
+                      "",     std::nullopt};
+    for (int i = 0; i < 7; ++i) // the last two, an empty name and Cancel, create nothing
         editor.newGroupClicked();
     const std::string invalid = state.texts.invalidNameMessage;
     EXPECT_EQ(editor.messages, (Rows{state.texts.configurationExistsMessage, invalid, invalid,
                                      invalid, state.texts.saveFailedMessage}));
     EXPECT_EQ(rows(editor.groupCombo->model()), "live;Studio");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(state.programFolder), {}), 3);
+}
+
+// The editor shows the running group as it runs, without touching the settings; only an
+// unlisted group gives way to the first listed one. A new group becomes the running one.
+TEST_F(EditorTest, TheEditorOpensOnTheRunningGroupAndANewGroupBecomesIt) {
+    writeGroup("Alpha", {"A"}, {0});
+    writeGroup("Zeta", {"Z1", "Z2"}, {0, 1});
+    run("Zeta");
+    const std::string settings = readFile("quindel.ini");
+    const std::vector<ActionRecord> zeta = state.actionTable;
+    ScriptedEditor(state, platform).reject();
+    EXPECT_EQ(readFile("quindel.ini"), settings);
+    EXPECT_TRUE(state.groupFile == "gruppo-Zeta.ini" && state.actionTable == zeta);
+
+    state.groupFile = "gruppo-Gone.ini";
+    ScriptedEditor editor(state, platform);
+    EXPECT_EQ(state.groupFile + state.actionTable.at(0).description, "gruppo-Alpha.iniA");
+    editor.answers = {"Beta"};
+    editor.newGroupClicked();
+    EXPECT_EQ(editor.groupCombo->currentText().toStdString() + readGroupFileSetting(state),
+              "Betagruppo-Beta.ini");
+    EXPECT_TRUE(state.groupFile == "gruppo-Beta.ini" && state.actionTable.empty());
+}
+
+// Leaving or choosing another group with unsaved edits asks first: Cancel stays, Discard makes
+// the running tables what the file holds again, Save writes them. Without edits nothing is asked.
+TEST_F(EditorTest, UnsavedEditsAreSavedDiscardedOrKeptBeforeTheyAreLeft) {
+    writeGroup("Live", {"A", "B", "C"}, {0, 1, 2});
+    writeGroup("Other", {}, {});
+    run("Live");
+    const std::string file = readFile("gruppo-Live.ini");
+    const std::vector<ActionRecord> actions = state.actionTable, sequence = state.sequenceTable;
+    ScriptedEditor editor(state, platform);
+    const auto deleteB = [&] {
+        editor.show(), editor.actionList->setCurrentRow(1), editor.deleteClicked();
+    };
+    editor.show(), editor.reject();
+    EXPECT_TRUE(editor.questions == 0 && !editor.isVisible());
+    deleteB();
+    editor.choices = {QMessageBox::Cancel, QMessageBox::Cancel, QMessageBox::Discard,
+                      QMessageBox::Save};
+    editor.groupCombo->setCurrentIndex(1), emit editor.groupCombo->activated(1);
+    QTest::keyClick(&editor, Qt::Key_Escape);
+    EXPECT_TRUE(editor.isVisible() && state.actionTable.size() == 2);
+    EXPECT_EQ(editor.groupCombo->currentText().toStdString() + state.groupFile,
+              "Livegruppo-Live.ini");
+    editor.reject(); // Discard
+    EXPECT_TRUE(!editor.isVisible() && state.actionTable == actions &&
+                state.sequenceTable == sequence);
+    EXPECT_EQ(readFile("gruppo-Live.ini"), file);
+    deleteB(), editor.reject(); // Save
+    loadGroupFile(state);
+    EXPECT_EQ(state.actionTable.size(), 2u);
+    EXPECT_EQ(editor.questions, 4u);
+}
+
+// An edit keeps what is not redone, and the action's order and place in the sequence.
+TEST_F(EditorTest, EditingAnActionChangesOnlyWhatIsRedone) {
+    writeGroup("Live", {"A", "B", "C"}, {0, 2, 1});
+    run("Live");
+    ScriptedEditor editor(state, platform);
+    editor.show();
+    using D = ActionEditDialog&;
+    editor.codes = {"", "3C90"}; // the first trigger capture is closed without confirming
+    editor.edits = {
+        [](D d) { return d.descriptionEdit->setText("Bridge"), ActionEditDialog::CaptureTrigger; },
+        [](D) { return ActionEditDialog::CaptureTrigger; },
+        [](D) { return ActionEditDialog::CapturePoint; }, [](D) { return QDialog::Accepted; },
+        // Cancel after every field was redone changes nothing.
+        [](D d) { return d.descriptionEdit->setText("X"), ActionEditDialog::CapturePoint; },
+        [&](D) { return editor.codes.push_back("90"), ActionEditDialog::CaptureTrigger; },
+        [](D) { return QDialog::Rejected; },
+        [](D d) { return d.descriptionEdit->setText("Coda"), QDialog::Accepted; }};
+    editor.actionList->setCurrentRow(1);
+    QTest::keyClick(editor.actionList, Qt::Key_Return);
+    QTest::keyClick(editor.actionList, Qt::Key_Return);
+    const QRect third = editor.actionList->visualItemRect(editor.actionList->item(2));
+    QTest::mouseClick(editor.actionList->viewport(), Qt::LeftButton, {}, third.center());
+    QTest::mouseDClick(editor.actionList->viewport(), Qt::LeftButton, {}, third.center());
+    EXPECT_EQ(editor.edited, editor.edits.size());
+    EXPECT_EQ(state.sequenceTable.at(1).description + state.sequenceTable.at(1).triggerCode,
+              "Bridge3C90");
+    editor.okClicked();
+    const std::string saved = readFile("gruppo-Live.ini");
+    EXPECT_NE(saved.find("[tasto-002]\r\nnome chiave=tasto-002\r\nordine= 2\r\ntasto=3C90\r\n"
+                         "tipo= 2\r\nxx=-40\r\nyy= 40000\r\nsequenza= 2\r\ndescrizione=Bridge\r\n"
+                         "[tasto-003]\r\nnome chiave=tasto-003\r\nordine= 3\r\ntasto=67\r\n"
+                         "tipo= 1\r\nxx= 30\r\nyy= 60\r\nsequenza= 1\r\ndescrizione=Coda\r\n"),
+              std::string::npos)
+        << saved;
 }
 
 TEST_F(EditorTest, AddingActionsTakesTheCapturesAndACancelledCaptureChangesNothing) {
@@ -326,7 +437,7 @@ TEST_F(RealSession, KeysOfEveryLayoutAreCapturedAsPolledAndFireTheirActions) {
 struct JackEditor : AssignmentEditor {
     JackEditor(RuntimeState& s, Platform& p, Display* d, RtMidiOut& out)
         : AssignmentEditor(s, p, [] { return std::make_unique<RtMidiInput>(); }), d(d), out(out) {}
-    QString askText(const QString&) override { return names.at(asked++); }
+    std::optional<QString> askText(const QString&) override { return names.at(asked++); }
     void showMessage(const QString&) override {}
     void send(std::vector<unsigned char> message) { out.sendMessage(&message); }
     bool runMidiCapture() override {

@@ -43,6 +43,12 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.invalidNameMessage = "Il nome contiene caratteri non ammessi";
         t.saveFailedMessage = "Impossibile salvare la configurazione";
         t.tooManyActionsMessage = "Una configurazione può contenere al massimo 100 azioni";
+        t.editActionTitle = "Modifica azione";
+        t.editDescriptionLabel = "Descrizione";
+        t.editTriggerLabel = "Comando";
+        t.editPointLabel = "Punto da cliccare";
+        t.captureAgainCaption = "Cattura di nuovo";
+        t.saveChangesQuestion = "La configurazione è stata modificata. Salvare le modifiche?";
     } else if (languageIndex == kEnglish) {
         t.startCaption = "Start";
         t.stopCaption = "Stop";
@@ -82,6 +88,12 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.invalidNameMessage = "The name contains characters that are not allowed";
         t.saveFailedMessage = "The configuration could not be saved";
         t.tooManyActionsMessage = "A configuration can hold at most 100 actions";
+        t.editActionTitle = "Edit action";
+        t.editDescriptionLabel = "Description";
+        t.editTriggerLabel = "Trigger";
+        t.editPointLabel = "Point to click";
+        t.captureAgainCaption = "Capture again";
+        t.saveChangesQuestion = "The configuration has been changed. Save the changes?";
     }
 }
 

@@ -45,6 +45,13 @@ struct LanguageTexts {
     std::string invalidNameMessage;
     std::string saveFailedMessage;
     std::string tooManyActionsMessage;
+    // The edit dialog of one action, and the question asked before unsaved edits are left.
+    std::string editActionTitle;
+    std::string editDescriptionLabel;
+    std::string editTriggerLabel;
+    std::string editPointLabel;
+    std::string captureAgainCaption;
+    std::string saveChangesQuestion;
 };
 
 inline constexpr uint8_t kItalian = 1;
