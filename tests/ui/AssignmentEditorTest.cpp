@@ -210,6 +210,8 @@ TEST_F(EditorTest, EditingAnActionChangesOnlyWhatIsRedone) {
         [&](D) { return editor.codes.push_back("90"), ActionEditDialog::CaptureTrigger; },
         [](D) { return QDialog::Rejected; },
         [](D d) { return d.descriptionEdit->setText("Coda"), QDialog::Accepted; }};
+    // The sequence C, B turned to B, C in the working list: the edit keeps that too.
+    editor.sequenceList->setCurrentRow(1), editor.moveUpClicked();
     editor.actionList->setCurrentRow(1);
     QTest::keyClick(editor.actionList, Qt::Key_Return);
     QTest::keyClick(editor.actionList, Qt::Key_Return);
@@ -217,32 +219,34 @@ TEST_F(EditorTest, EditingAnActionChangesOnlyWhatIsRedone) {
     QTest::mouseClick(editor.actionList->viewport(), Qt::LeftButton, {}, third.center());
     QTest::mouseDClick(editor.actionList->viewport(), Qt::LeftButton, {}, third.center());
     EXPECT_EQ(editor.edited, editor.edits.size());
-    EXPECT_EQ(state.sequenceTable.at(1).description + state.sequenceTable.at(1).triggerCode,
+    EXPECT_EQ(state.sequenceTable.at(0).description + state.sequenceTable.at(0).triggerCode,
               "Bridge3C90");
     editor.okClicked();
     const std::string saved = readFile("gruppo-Live.ini");
     EXPECT_NE(saved.find("[tasto-002]\r\nnome chiave=tasto-002\r\nordine= 2\r\ntasto=3C90\r\n"
-                         "tipo= 2\r\nxx=-40\r\nyy= 40000\r\nsequenza= 2\r\ndescrizione=Bridge\r\n"
+                         "tipo= 2\r\nxx=-40\r\nyy= 40000\r\nsequenza= 1\r\ndescrizione=Bridge\r\n"
                          "[tasto-003]\r\nnome chiave=tasto-003\r\nordine= 3\r\ntasto=67\r\n"
-                         "tipo= 1\r\nxx= 30\r\nyy= 60\r\nsequenza= 1\r\ndescrizione=Coda\r\n"),
+                         "tipo= 1\r\nxx= 30\r\nyy= 60\r\nsequenza= 2\r\ndescrizione=Coda\r\n"),
               std::string::npos)
         << saved;
 }
 
-TEST_F(EditorTest, AddingActionsTakesTheCapturesAndACancelledCaptureChangesNothing) {
+// Cancel at the description or the capture ends the addition; an empty description is kept.
+TEST_F(EditorTest, AddingActionsTakesTheCapturesAndACancelChangesNothing) {
     writeGroup("Live", {"A", "B", "C", "D"}, {0, 0, 0, 0});
     ScriptedEditor editor(state, platform);
-    editor.answers = {"Dropped", "Coda"};
+    editor.answers = {std::nullopt, "Dropped", ""};
     editor.codes = {"", "3C90", "", ""};
     state.setInputDevice(2);
-    editor.newActionClicked(); // cancelled: no point asked for, no action
+    editor.newActionClicked(); // nothing captured
+    editor.newActionClicked(); // no point asked for, no action
     QTest::mouseClick(editor.newActionButton, Qt::LeftButton);
     editor.nextTriggerClicked(); // cancelled: next and prev keep their triggers, not the last code
     editor.prevTriggerClicked();
     EXPECT_EQ(state.nextTriggerCode + state.prevTriggerCode, "7880");
     EXPECT_EQ(editor.messages, Rows{state.texts.clickPointMessage});
     EXPECT_EQ(state.actionTable.at(4),
-              (ActionRecord{"tasto-005", "Coda", 5, "3C90", 2, -40, 40000, 0}));
+              (ActionRecord{"tasto-005", "", 5, "3C90", 2, -40, 40000, 0}));
     state.actionTable.resize(100);
     editor.newActionClicked(); // refused before asking anything
     EXPECT_EQ(editor.messages.back(), state.texts.tooManyActionsMessage);
