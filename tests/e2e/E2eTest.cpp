@@ -29,23 +29,29 @@ constexpr int kEditorX = 8 + 64, kEditorY = 80 + 12, kAboutX = 200 + 8, kAboutY 
 constexpr int kTitleX = 60, kTitleY = 16;
 constexpr int kNewActionX = 8 + 68, kNewActionY = 264 + 8, kEditorOkX = 264 + 36,
               kEditorOkY = 296 + 12, kConfirmX = 104 + 56, kConfirmY = 168 + 16;
+// The editor's first action row, and the edit dialog's button that captures the point again.
+constexpr int kFirstRowX = 8 + 40, kFirstRowY = 80 + 10, kCapturePointX = 296 + 58,
+              kCapturePointY = 80 + 12;
 constexpr const char* kMainTitle = "Quindel 0.5 Beta";
 constexpr const char* kEditorTitle = "Assegna azioni";
 constexpr int kKeyboard = 99; // the device number of the PC keyboard
 
 class Program : public ::testing::Test {
   protected:
-    static std::string settings(int language, const std::string& extra, int input) {
+    static std::string settings(int language, const std::string& extra, int input,
+                                const std::string& groupFile = "gruppo.ini") {
         return "[generale]\r\nlingua= " + std::to_string(language) + "\r\n" + extra +
                "[midi config]\r\nmidi input= " + std::to_string(input) +
-               "\r\n[file tasti]\r\nnomefile=gruppo.ini\r\n";
+               "\r\n[file tasti]\r\nnomefile=" + groupFile + "\r\n";
     }
     // Starts the program on Italian texts with extra settings lines, input and group.
-    void launch(int input, const std::string& extra, const QByteArray& group) {
+    void launch(int input, const std::string& extra, const QByteArray& group,
+                const std::string& groupFile = "gruppo.ini") {
         ASSERT_TRUE(display.ok()) << "no X display with XTest";
         ASSERT_TRUE(installed || (installed = program.install()));
-        program.write("quindel.ini", QByteArray::fromStdString(settings(1, extra, input)));
-        program.write("gruppo.ini", group);
+        program.write("quindel.ini",
+                      QByteArray::fromStdString(settings(1, extra, input, groupFile)));
+        program.write(QString::fromStdString(groupFile), group);
         ASSERT_TRUE(bool(at = program.start(display))) << "the program did not show its window";
         files = QDir(program.path("")).entryList(QDir::AllEntries | QDir::Hidden);
         QThread::msleep(300); // its first paint
@@ -254,7 +260,11 @@ class WindowManager : public Program {
 TEST_F(WindowManager, MainWindowIsAboveOthersOnlyWhileStartedAndItsDialogsAreModalAboveIt) {
     ASSERT_FALSE(qEnvironmentVariable("QUINDEL_TEST_WM").isEmpty())
         << "run under tests/support/with-services.sh --wm";
-    launch(kKeyboard, "", "[main]\r\nnome=show\r\n");
+    // Zeta runs; Alpha is listed before it in the editor.
+    program.write("gruppo-Alpha.ini", "[main]\r\nnome=Alpha\r\n");
+    launch(kKeyboard, "",
+           "[main]\r\nnome=Zeta\r\n" + actionSection(1, "65", 1, 1050, 100, 0, "Zeta A"),
+           "gruppo-Zeta.ini");
     ASSERT_FALSE(rootProperty("_NET_SUPPORTING_WM_CHECK").empty()) << "no window manager";
     main = display.findClient(kMainTitle);
     ::Display* d = display.display();
@@ -311,8 +321,47 @@ TEST_F(WindowManager, MainWindowIsAboveOthersOnlyWhileStartedAndItsDialogsAreMod
     display.key(XK_Return); // OK has the focus
     EXPECT_TRUE(waitFor([&] { return !display.findClient("About"); }, 5000));
 
+    // Opening the editor and leaving it with Escape keeps Zeta running. An edited point acts
+    // at once, and Discard on leaving brings back the point of the file.
+    ClickRecorder recorder{1000, 40, 260, 260}; // clear of the main window and the dialogs
+    const auto keyAClicks = [&](const char* what, int x, int y) {
+        recorder.pump(), recorder.clicks.clear(), display.key(XK_a), recorder.collect(1);
+        EXPECT_TRUE(recorder.clicks.size() == 1 && recorder.clicks[0].x == x &&
+                    recorder.clicks[0].y == y)
+            << what << ": " << recorder.clicks.size() << " clicks";
+    };
+    const auto leaveEditor = [&](std::initializer_list<KeySym> keys) {
+        for (KeySym k : keys)
+            display.key(k), QThread::msleep(200);
+        EXPECT_TRUE(waitFor([&] { return !display.findClient(kEditorTitle); }, 5000));
+    };
+    const std::string zeta = program.read("gruppo-Zeta.ini");
     press(kEditorX, kEditorY);
-    const Window editor = expectModalDialog("editor", {main, about});
+    const Window first = expectModalDialog("editor", {main, about});
+    leaveEditor({XK_Escape});
+    keyAClicks("after Escape", 1050, 100);
+    press(kEditorX, kEditorY);
+    const Window editing = expectModalDialog("editor", {main, about, first});
+    display.click(display.where(editing)->x + kFirstRowX, display.where(editing)->y + kFirstRowY);
+    QThread::msleep(200), display.key(XK_Return);
+    const Window edit = expectModalDialog("edit dialog", {main, editing});
+    display.click(display.where(edit)->x + kCapturePointX, display.where(edit)->y + kCapturePointY);
+    const Window message = expectModalDialog("click point message", {main, editing, edit});
+    display.key(XK_Return);
+    QThread::msleep(500), display.click(1200, 250, 300);
+    EXPECT_EQ(expectModalDialog("edit dialog again", {main, editing, message}),
+              display.findClient("Modifica azione"));
+    display.key(XK_Return); // OK
+    EXPECT_TRUE(waitFor([&] { return active() == editing; }, 5000));
+    keyAClicks("edited", 1200, 250);
+    display.key(XK_Escape);
+    expectModalDialog("save question", {main, editing, edit});
+    leaveEditor({XK_Tab, XK_space}); // Discard, after Save
+    keyAClicks("after Discard", 1050, 100);
+    EXPECT_EQ(program.read("gruppo-Zeta.ini"), zeta);
+
+    press(kEditorX, kEditorY);
+    const Window editor = expectModalDialog("editor", {main, about, first, editing});
     ASSERT_EQ(display.findClient(kEditorTitle), editor);
     const XRectangle e = *display.where(editor);
     display.click(e.x + kNewActionX, e.y + kNewActionY);
@@ -341,11 +390,11 @@ TEST_F(WindowManager, MainWindowIsAboveOthersOnlyWhileStartedAndItsDialogsAreMod
     const XRectangle back = *display.where(editor);
     display.click(back.x + kEditorOkX, back.y + kEditorOkY);
     EXPECT_TRUE(waitFor([&] { return !display.findClient(kEditorTitle); }, 5000));
-    EXPECT_NE(program.read("gruppo.ini")
+    EXPECT_NE(program.read("gruppo-Zeta.ini")
                   .find("tasto=66\r\ntipo= 1\r\nxx= 1000\r\nyy= 800\r\n"
                         "sequenza= 0\r\ndescrizione=coda\r\n"),
               std::string::npos)
-        << program.read("gruppo.ini");
+        << program.read("gruppo-Zeta.ini");
     press(kStartX, kStartY); // Stop
     close();
 }
