@@ -128,57 +128,41 @@ TEST_F(EditorTest, TheWheelChoosesAGroupOnlyWithFocusAndNewNamesMustBeNewAndSafe
     editor.groupCombo->setFocus();
     EXPECT_EQ(wheel(), "gruppo-Studio.ini");
 
-    editor.answers = {"LIVE", "../evil",   "a\\b", "tab\there", std::string(300, 'x'),
-                      "",     std::nullopt};
-    for (int i = 0; i < 7; ++i) // the last two, an empty name and Cancel, create nothing
+    // An empty name and Cancel create nothing; a new group becomes the running one.
+    editor.answers = {"LIVE", "../evil",    "a\\b", "tab\there", std::string(300, 'x'),
+                      "",     std::nullopt, "Beta"};
+    for (int i = 0; i < 8; ++i)
         editor.newGroupClicked();
     const std::string invalid = state.texts.invalidNameMessage;
     EXPECT_EQ(editor.messages, (Rows{state.texts.configurationExistsMessage, invalid, invalid,
                                      invalid, state.texts.saveFailedMessage}));
-    EXPECT_EQ(rows(editor.groupCombo->model()), "live;Studio");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(state.programFolder), {}), 3);
+    EXPECT_EQ(rows(editor.groupCombo->model()), "Beta;live;Studio");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(state.programFolder), {}), 4);
+    EXPECT_EQ(editor.groupCombo->currentText().toStdString() + state.groupFile +
+                  readGroupFileSetting(state),
+              "Betagruppo-Beta.inigruppo-Beta.ini");
 }
 
-// The editor shows the running group as it runs, without touching the settings; only an
-// unlisted group gives way to the first listed one. A new group becomes the running one.
-TEST_F(EditorTest, TheEditorOpensOnTheRunningGroupAndANewGroupBecomesIt) {
-    writeGroup("Alpha", {"A"}, {0});
-    writeGroup("Zeta", {"Z1", "Z2"}, {0, 1});
-    run("Zeta");
-    const std::string settings = readFile("quindel.ini");
-    const std::vector<ActionRecord> zeta = state.actionTable;
-    ScriptedEditor(state, platform).reject();
-    EXPECT_EQ(readFile("quindel.ini"), settings);
-    EXPECT_TRUE(state.groupFile == "gruppo-Zeta.ini" && state.actionTable == zeta);
-
-    state.groupFile = "gruppo-Gone.ini";
-    ScriptedEditor editor(state, platform);
-    EXPECT_EQ(state.groupFile + state.actionTable.at(0).description, "gruppo-Alpha.iniA");
-    editor.answers = {"Beta"};
-    editor.newGroupClicked();
-    EXPECT_EQ(editor.groupCombo->currentText().toStdString() + readGroupFileSetting(state),
-              "Betagruppo-Beta.ini");
-    EXPECT_TRUE(state.groupFile == "gruppo-Beta.ini" && state.actionTable.empty());
-}
-
-// Leaving or choosing another group with unsaved edits asks first: Cancel stays, Discard makes
-// the running tables what the file holds again, Save writes them. Without edits nothing is asked.
-TEST_F(EditorTest, UnsavedEditsAreSavedDiscardedOrKeptBeforeTheyAreLeft) {
+// The editor opens on the running group as it runs, settings untouched. With unsaved edits,
+// leaving or choosing another group asks first: Cancel stays, Discard makes the running tables
+// what the file holds again, Save writes them, or stays open when it cannot (a read-only file).
+TEST_F(EditorTest, TheRunningGroupIsKeptAndUnsavedEditsAreSavedDiscardedOrKept) {
+    writeGroup("Alpha", {}, {});
     writeGroup("Live", {"A", "B", "C"}, {0, 1, 2});
-    writeGroup("Other", {}, {});
     run("Live");
-    const std::string file = readFile("gruppo-Live.ini");
+    const std::string settings = readFile("quindel.ini"), file = readFile("gruppo-Live.ini");
     const std::vector<ActionRecord> actions = state.actionTable, sequence = state.sequenceTable;
     ScriptedEditor editor(state, platform);
-    const auto deleteB = [&] {
-        editor.show(), editor.actionList->setCurrentRow(1), editor.deleteClicked();
+    editor.show(), editor.reject(); // nothing changed: nothing asked
+    EXPECT_TRUE(editor.questions == 0 && !editor.isVisible() && state.actionTable == actions);
+    EXPECT_EQ(readFile("quindel.ini"), settings);
+    const auto deleteA = [&] {
+        editor.show(), editor.actionList->setCurrentRow(0), editor.deleteClicked();
     };
-    editor.show(), editor.reject();
-    EXPECT_TRUE(editor.questions == 0 && !editor.isVisible());
-    deleteB();
+    deleteA();
     editor.choices = {QMessageBox::Cancel, QMessageBox::Cancel, QMessageBox::Discard,
-                      QMessageBox::Save};
-    editor.groupCombo->setCurrentIndex(1), emit editor.groupCombo->activated(1);
+                      QMessageBox::Save, QMessageBox::Save};
+    editor.groupCombo->setCurrentIndex(0), emit editor.groupCombo->activated(0);
     QTest::keyClick(&editor, Qt::Key_Escape);
     EXPECT_TRUE(editor.isVisible() && state.actionTable.size() == 2);
     EXPECT_EQ(editor.groupCombo->currentText().toStdString() + state.groupFile,
@@ -187,10 +171,14 @@ TEST_F(EditorTest, UnsavedEditsAreSavedDiscardedOrKeptBeforeTheyAreLeft) {
     EXPECT_TRUE(!editor.isVisible() && state.actionTable == actions &&
                 state.sequenceTable == sequence);
     EXPECT_EQ(readFile("gruppo-Live.ini"), file);
-    deleteB(), editor.reject(); // Save
+    std::filesystem::permissions(path("gruppo-Live.ini"), std::filesystem::perms(0444));
+    deleteA(), editor.reject(), editor.okClicked();
+    EXPECT_TRUE(readFile("gruppo-Live.ini") == file && editor.isVisible());
+    EXPECT_EQ(editor.messages, Rows(2, state.texts.saveFailedMessage));
+    std::filesystem::permissions(path("gruppo-Live.ini"), std::filesystem::perms(0644));
+    editor.reject();
     loadGroupFile(state);
-    EXPECT_EQ(state.actionTable.size(), 2u);
-    EXPECT_EQ(editor.questions, 4u);
+    EXPECT_TRUE(state.actionTable.size() == 2 && editor.questions == 5);
 }
 
 // An edit keeps what is not redone, and the action's order and place in the sequence.
@@ -278,18 +266,6 @@ TEST_F(EditorTest, SequenceAndDeleteButtonsWithAndWithoutSelection) {
         EXPECT_EQ(selected == 9 ? 9 : editor.sequenceList->currentRow(), selected);
     }
     EXPECT_EQ(rows(editor.actionList->model()), "1 | B;2 | C;3 | D");
-}
-
-// A read-only group file is left as it is after OK, and the editor says so and stays open.
-TEST_F(EditorTest, AFailedSaveLeavesTheFileAsItWasIsToldAndTheEditorStaysOpen) {
-    writeGroup("Live", {"A", "B", "C"}, {0, 1, 2});
-    const std::string original = readFile("gruppo-Live.ini");
-    ScriptedEditor editor(state, platform);
-    std::filesystem::permissions(path("gruppo-Live.ini"), std::filesystem::perms(0444));
-    editor.show(), editor.actionList->setCurrentRow(0), editor.deleteClicked();
-    editor.okClicked();
-    EXPECT_EQ(readFile("gruppo-Live.ini"), original);
-    EXPECT_TRUE(editor.messages == Rows{state.texts.saveFailedMessage} && editor.isVisible());
 }
 
 TEST_F(EditorTest, WithoutGroupsOkClosesAndAClickPointCaptureEndsOnClose) {
