@@ -331,7 +331,8 @@ TEST_F(WindowManager, MainWindowIsAboveOthersOnlyWhileStartedAndItsDialogsAreMod
     press(kEditorX, kEditorY);
     const Window first = expectModalDialog("editor left with Escape", {main, about});
     display.key(XK_Escape);
-    EXPECT_TRUE(waitFor(editorGone, 5000)), keyA(1050, 100, "after Escape");
+    EXPECT_TRUE(waitFor(editorGone, 5000));
+    keyA(1050, 100, "after Escape");
     press(kEditorX, kEditorY);
     const Window editing = expectModalDialog("editor to edit in", {main, about, first});
     display.click(display.where(editing)->x + kFirstRowX, display.where(editing)->y + kFirstRowY);
@@ -343,11 +344,13 @@ TEST_F(WindowManager, MainWindowIsAboveOthersOnlyWhileStartedAndItsDialogsAreMod
     EXPECT_EQ(expectModalDialog("edit dialog again", {main, editing, message}),
               display.findClient("Modifica azione"));
     display.key(XK_Return); // OK
-    EXPECT_TRUE(waitFor([&] { return active() == editing; }, 5000)), keyA(1200, 250, "edited");
+    EXPECT_TRUE(waitFor([&] { return active() == editing; }, 5000));
+    keyA(1200, 250, "edited");
     display.key(XK_Escape);
     expectModalDialog("save question", {main, editing, edit});
     display.key(XK_Tab), display.key(XK_space); // Discard, after Save
-    EXPECT_TRUE(waitFor(editorGone, 5000)), keyA(1050, 100, "after Discard");
+    EXPECT_TRUE(waitFor(editorGone, 5000));
+    keyA(1050, 100, "after Discard");
     EXPECT_EQ(program.read(kGroupFile), zeta);
 
     press(kEditorX, kEditorY);
