@@ -322,9 +322,8 @@ TEST_F(WindowManager, MainWindowIsAboveOthersOnlyWhileStartedAndItsDialogsAreMod
     // Discard on leaving brings back the point of the file.
     const auto keyA = [&](int x, int y, const char* what) {
         recorder.pump(), recorder.clicks.clear(), display.key(XK_a), recorder.collect(1);
-        EXPECT_TRUE(recorder.clicks.size() == 1 && recorder.clicks[0].x == x &&
-                    recorder.clicks[0].y == y)
-            << what;
+        const auto& c = recorder.clicks;
+        EXPECT_TRUE(c.size() == 1 && c[0].x == x && c[0].y == y) << what;
     };
     const auto editorGone = [&] { return !display.findClient(kEditorTitle); };
     const std::string zeta = program.read(kGroupFile);
