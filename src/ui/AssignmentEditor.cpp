@@ -1,5 +1,6 @@
 #include "ui/AssignmentEditor.h"
 
+#include "ui/ActionEditDialog.h"
 #include "ui/Twips.h"
 #include "ui/DialogSupport.h"
 #include "core/text/TriggerNames.h"
@@ -17,6 +18,7 @@
 #include <QEventLoop>
 #include <QFontMetrics>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -86,6 +88,18 @@ QListWidget* makeList(QWidget* parent, const char* name, const QRect& place) {
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setSortingEnabled(false);
     return list;
+}
+
+// Gives each action the position of the last sequence entry with its description, or 0.
+void takeSequencePositions(std::vector<ActionRecord>& actions,
+                           const std::vector<ActionRecord>& sequence) {
+    for (ActionRecord& action : actions) {
+        action.sequencePos = 0;
+        for (const ActionRecord& entry : sequence) {
+            if (entry.description == action.description)
+                action.sequencePos = entry.sequencePos;
+        }
+    }
 }
 
 } // namespace
@@ -172,7 +186,10 @@ AssignmentEditor::AssignmentEditor(RuntimeState& state, Platform& platform,
     clickPointTimer = new QTimer(this);
     clickPointTimer->setInterval(kIdleTimerMs);
 
-    connect(groupCombo, &QComboBox::activated, this, &AssignmentEditor::selectGroup);
+    connect(groupCombo, &QComboBox::activated, this, &AssignmentEditor::groupChosen);
+    connect(actionList, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem* item) { editAction(actionList->row(item)); });
+    actionList->installEventFilter(this);
     connect(newGroupButton, &QPushButton::clicked, this, &AssignmentEditor::newGroupClicked);
     connect(newActionButton, &QPushButton::clicked, this, &AssignmentEditor::newActionClicked);
     connect(deleteButton, &QPushButton::clicked, this, &AssignmentEditor::deleteClicked);
@@ -191,8 +208,8 @@ AssignmentEditor::AssignmentEditor(RuntimeState& state, Platform& platform,
     connect(okButton, &QPushButton::clicked, this, &AssignmentEditor::okClicked);
     connect(clickPointTimer, &QTimer::timeout, this, &AssignmentEditor::clickPointTimerFired);
 
-    // Opening: captions of the current language, then the group list, which makes the first
-    // listed group current.
+    // Opening: captions of the current language, then the group list, which shows the group
+    // that runs; only when that group is not listed does the first listed one become current.
     const LanguageTexts& t = state_.texts;
     setWindowTitle(qs(t.assignActionsTitle));
     deleteButton->setText(qs(t.deleteCaption));
@@ -206,6 +223,7 @@ AssignmentEditor::AssignmentEditor(RuntimeState& state, Platform& platform,
     sequenceListLabel->setText(qs(t.sequenceLabel));
     newActionButton->setText(qs(t.assignNewKeyCaption));
     refreshGroupList();
+    savedTables_ = tablesAsSaved();
     pointCaptured = true;
     makeRoomForTriggerNames();
     refreshActionList();
@@ -217,10 +235,42 @@ void AssignmentEditor::refreshGroupList() {
     groupCombo->clear();
     for (const std::string& name : listGroupNames(state_.programFolder))
         groupCombo->addItem(qs(name), QByteArray::fromStdString(name));
-    if (groupCombo->count() > 0) {
-        groupCombo->setCurrentIndex(0);
-        selectGroup(0);
+    if (groupCombo->count() == 0)
+        return;
+    // The running group is shown as it runs: neither reloaded nor written to the settings.
+    const int current = listedIndexOf(state_.groupFile);
+    if (current >= 0) {
+        groupCombo->setCurrentIndex(current);
+        showCurrentGroup();
+        return;
     }
+    groupCombo->setCurrentIndex(0);
+    selectGroup(0);
+}
+
+int AssignmentEditor::listedIndexOf(const std::string& groupFile) const {
+    for (int i = 0; i < groupCombo->count(); ++i) {
+        if (kGroupPrefix + groupCombo->itemData(i).toByteArray().toStdString() + kGroupExtension ==
+            groupFile)
+            return i;
+    }
+    return -1;
+}
+
+void AssignmentEditor::showCurrentGroup() {
+    refreshActionList();
+    showNextPrevTriggers();
+    refreshSequenceList();
+}
+
+void AssignmentEditor::groupChosen(int index) {
+    // Choosing a group replaces the tables: unsaved edits are saved or dropped first, or the
+    // choice is taken back.
+    if (!settleUnsavedChanges()) {
+        groupCombo->setCurrentIndex(listedIndexOf(state_.groupFile));
+        return;
+    }
+    selectGroup(index);
 }
 
 void AssignmentEditor::selectGroup(int index) {
@@ -232,11 +282,20 @@ void AssignmentEditor::selectGroup(int index) {
     state_.groupFile = kGroupPrefix + name + kGroupExtension;
     writeSetting(state_, kGroupSection, kGroupFileKey, state_.groupFile);
     loadGroupFile(state_);
-    refreshActionList();
     loadNextPrevTriggers(state_);
-    showNextPrevTriggers();
     buildSequenceTable(state_);
-    refreshSequenceList();
+    showCurrentGroup();
+    savedTables_ = tablesAsSaved();
+}
+
+bool AssignmentEditor::hasUnsavedChanges() const {
+    return tablesAsSaved() != savedTables_;
+}
+
+AssignmentEditor::SavedTables AssignmentEditor::tablesAsSaved() const {
+    SavedTables tables{state_.actionTable, state_.nextTriggerCode, state_.prevTriggerCode};
+    takeSequencePositions(tables.actions, state_.sequenceTable);
+    return tables;
 }
 
 void AssignmentEditor::refreshActionList() {
@@ -261,17 +320,14 @@ void AssignmentEditor::showNextPrevTriggers() {
 }
 
 void AssignmentEditor::syncSequencePositions() {
-    for (ActionRecord& action : state_.actionTable) {
-        action.sequencePos = 0;
-        for (const ActionRecord& entry : state_.sequenceTable) {
-            if (entry.description == action.description)
-                action.sequencePos = entry.sequencePos;
-        }
-    }
+    takeSequencePositions(state_.actionTable, state_.sequenceTable);
 }
 
 void AssignmentEditor::newGroupClicked() {
-    const std::string name = askText(qs(state_.texts.configurationNamePrompt)).toStdString();
+    const std::optional<QString> answer = askText(qs(state_.texts.configurationNamePrompt));
+    if (!answer || answer->isEmpty())
+        return; // Cancel, or no name: no group
+    const std::string name = answer->toStdString();
     // The name becomes part of a file name: a folder separator or a control character would
     // put the file elsewhere or make the write fail.
     if (!isValidGroupName(name)) {
@@ -283,11 +339,19 @@ void AssignmentEditor::newGroupClicked() {
         showMessage(qs(state_.texts.configurationExistsMessage));
         return;
     }
+    // The new group becomes current, which replaces the tables.
+    if (!settleUnsavedChanges())
+        return;
     if (!writeIniValue(state_, file, kMainSection, kNameKey, name)) {
         showMessage(qs(state_.texts.saveFailedMessage));
         return;
     }
     refreshGroupList();
+    const int created = listedIndexOf(file);
+    if (created >= 0) {
+        groupCombo->setCurrentIndex(created);
+        selectGroup(created);
+    }
 }
 
 void AssignmentEditor::newActionClicked() {
@@ -296,7 +360,9 @@ void AssignmentEditor::newActionClicked() {
         showMessage(qs(state_.texts.tooManyActionsMessage));
         return;
     }
-    const std::string description = askText(qs(state_.texts.actionDescriptionPrompt)).toStdString();
+    const std::optional<QString> description = askText(qs(state_.texts.actionDescriptionPrompt));
+    if (!description)
+        return; // Cancel ends the addition; an empty description is allowed
     if (!captureTrigger())
         return; // capture closed without confirming: no action
     showMessage(qs(state_.texts.clickPointMessage));
@@ -311,7 +377,7 @@ void AssignmentEditor::newActionClicked() {
     ActionRecord action;
     const std::string number = "000" + std::to_string(state_.actionCount + 1);
     action.entryName = "tasto-" + number.substr(number.size() - 3);
-    action.description = description;
+    action.description = description->toStdString();
     action.order = static_cast<int16_t>(state_.actionTable.size() + 1);
     action.triggerCode = state_.capturedTriggerCode;
     action.triggerKind = state_.inputMode;
@@ -335,6 +401,48 @@ void AssignmentEditor::deleteClicked() {
     refreshActionList();
     buildSequenceTable(state_);
     refreshSequenceList();
+}
+
+void AssignmentEditor::editAction(int row) {
+    if (row < 0 || static_cast<std::size_t>(row) >= state_.actionTable.size())
+        return;
+    const ActionRecord original = state_.actionTable[row];
+    ActionEditDialog dialog(state_.texts, original, this);
+    // The dialog is closed while a capture runs, so that the point to click is free, and shown
+    // again with what was captured.
+    for (int result = runEditDialog(dialog); result != QDialog::Accepted;
+         result = runEditDialog(dialog)) {
+        if (result == ActionEditDialog::CaptureTrigger) {
+            if (captureTrigger())
+                dialog.setTrigger(state_.capturedTriggerCode, state_.inputMode);
+        } else if (result == ActionEditDialog::CapturePoint) {
+            showMessage(qs(state_.texts.clickPointMessage));
+            if (!captureClickPoint())
+                return; // the editor was closed meanwhile
+            dialog.setPoint(capturedX, capturedY);
+        } else {
+            return; // Cancel: nothing changes
+        }
+    }
+    // The list may have been changed by hand while a capture waited; the edit then belongs
+    // to no action any more.
+    const auto sameAction = [](ActionRecord a, ActionRecord b) {
+        a.sequencePos = b.sequencePos = 0;
+        return a == b;
+    };
+    if (static_cast<std::size_t>(row) >= state_.actionTable.size() ||
+        !sameAction(state_.actionTable[row], original))
+        return;
+    // The sequence ties entries to actions by description: take its positions over first, so
+    // that the edited action keeps its place under a new description.
+    syncSequencePositions();
+    ActionRecord edited = dialog.editedAction();
+    edited.sequencePos = state_.actionTable[row].sequencePos;
+    state_.actionTable[row] = std::move(edited);
+    refreshActionList();
+    buildSequenceTable(state_);
+    refreshSequenceList();
+    actionList->setCurrentRow(row);
 }
 
 void AssignmentEditor::addToSequenceClicked() {
@@ -410,13 +518,43 @@ void AssignmentEditor::prevTriggerClicked() {
 }
 
 void AssignmentEditor::okClicked() {
+    if (saveGroup())
+        accept();
+}
+
+bool AssignmentEditor::saveGroup() {
     syncSequencePositions();
     // With no group chosen ever there is no file to write.
     if (!state_.groupFile.empty() && !saveGroupFile(state_)) {
         showMessage(qs(state_.texts.saveFailedMessage));
-        return;
+        return false;
     }
-    accept();
+    savedTables_ = tablesAsSaved();
+    return true;
+}
+
+bool AssignmentEditor::settleUnsavedChanges() {
+    if (!hasUnsavedChanges())
+        return true;
+    switch (askSaveChanges()) {
+    case QMessageBox::Save:
+        return saveGroup();
+    case QMessageBox::Discard:
+        // What runs goes back to what the file holds.
+        loadGroupFile(state_);
+        loadNextPrevTriggers(state_);
+        buildSequenceTable(state_);
+        showCurrentGroup();
+        savedTables_ = tablesAsSaved();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void AssignmentEditor::reject() {
+    if (settleUnsavedChanges())
+        QDialog::reject();
 }
 
 bool AssignmentEditor::captureClickPoint() {
@@ -473,12 +611,31 @@ bool AssignmentEditor::eventFilter(QObject* watched, QEvent* event) {
         event->ignore();
         return true;
     }
+    if (watched == actionList && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            editAction(actionList->currentRow());
+            return true;
+        }
+    }
     return QDialog::eventFilter(watched, event);
 }
 
-QString AssignmentEditor::askText(const QString& prompt) {
-    // Cancel gives the empty text, which the callers use like any other answer.
-    return QInputDialog::getText(this, kMessageTitle, prompt);
+std::optional<QString> AssignmentEditor::askText(const QString& prompt) {
+    bool ok = false;
+    const QString text =
+        QInputDialog::getText(this, kMessageTitle, prompt, QLineEdit::Normal, QString(), &ok);
+    return ok ? std::optional<QString>(text) : std::nullopt;
+}
+
+QMessageBox::StandardButton AssignmentEditor::askSaveChanges() {
+    return QMessageBox::question(this, kMessageTitle, qs(state_.texts.saveChangesQuestion),
+                                 QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                                 QMessageBox::Save);
+}
+
+int AssignmentEditor::runEditDialog(ActionEditDialog& dialog) {
+    return dialog.exec();
 }
 
 void AssignmentEditor::showMessage(const QString& text) {

@@ -29,6 +29,10 @@ constexpr int kEditorX = 8 + 64, kEditorY = 80 + 12, kAboutX = 200 + 8, kAboutY 
 constexpr int kTitleX = 60, kTitleY = 16;
 constexpr int kNewActionX = 8 + 68, kNewActionY = 264 + 8, kEditorOkX = 504 + 36,
               kEditorOkY = 296 + 12, kConfirmX = 104 + 56, kConfirmY = 168 + 16;
+// The editor's first action row; the edit dialog's button that captures the point again.
+constexpr int kFirstRowX = 8 + 40, kFirstRowY = 80 + 10, kCapturePointX = 296 + 58,
+              kCapturePointY = 80 + 12;
+constexpr const char* kGroupFile = "gruppo-Zeta.ini"; // the running group
 constexpr const char* kMainTitle = "Quindel 0.5 Beta";
 constexpr const char* kEditorTitle = "Assegna azioni";
 constexpr int kKeyboard = 99; // the device number of the PC keyboard
@@ -38,14 +42,14 @@ class Program : public ::testing::Test {
     static std::string settings(int language, const std::string& extra, int input) {
         return "[generale]\r\nlingua= " + std::to_string(language) + "\r\n" + extra +
                "[midi config]\r\nmidi input= " + std::to_string(input) +
-               "\r\n[file tasti]\r\nnomefile=gruppo.ini\r\n";
+               "\r\n[file tasti]\r\nnomefile=" + kGroupFile + "\r\n";
     }
     // Starts the program on Italian texts with extra settings lines, input and group.
     void launch(int input, const std::string& extra, const QByteArray& group) {
         ASSERT_TRUE(display.ok()) << "no X display with XTest";
         ASSERT_TRUE(installed || (installed = program.install()));
         program.write("quindel.ini", QByteArray::fromStdString(settings(1, extra, input)));
-        program.write("gruppo.ini", group);
+        program.write(kGroupFile, group);
         ASSERT_TRUE(bool(at = program.start(display))) << "the program did not show its window";
         files = QDir(program.path("")).entryList(QDir::AllEntries | QDir::Hidden);
         QThread::msleep(300); // its first paint
@@ -124,7 +128,7 @@ class Clicks : public Program {
         close();
         EXPECT_EQ(program.read("quindel.ini"),
                   settings(english ? 2 : 1, extra + "font=1\r\n", input));
-        EXPECT_EQ(program.read("gruppo.ini"), group.toStdString());
+        EXPECT_EQ(program.read(kGroupFile), group.toStdString());
     }
 
     const QByteArray group = "[main]\r\nnome=show\r\n" + nextPrevSections("78", "80") +
@@ -254,7 +258,8 @@ class WindowManager : public Program {
 TEST_F(WindowManager, MainWindowIsAboveOthersOnlyWhileStartedAndItsDialogsAreModalAboveIt) {
     ASSERT_FALSE(qEnvironmentVariable("QUINDEL_TEST_WM").isEmpty())
         << "run under tests/support/with-services.sh --wm";
-    launch(kKeyboard, "", "[main]\r\nnome=show\r\n");
+    program.write("gruppo-Alpha.ini", "[main]\r\nnome=Alpha\r\n"); // listed first
+    launch(kKeyboard, "", "[main]\r\nnome=Zeta\r\n" + actionSection(1, "65", 1, 1050, 100, 0, "A"));
     ASSERT_FALSE(rootProperty("_NET_SUPPORTING_WM_CHECK").empty()) << "no window manager";
     main = display.findClient(kMainTitle);
     ::Display* d = display.display();
@@ -302,6 +307,7 @@ TEST_F(WindowManager, MainWindowIsAboveOthersOnlyWhileStartedAndItsDialogsAreMod
         EXPECT_TRUE(now && now->x == at->x && now->y == at->y) << what;
     }
     XDestroyWindow(d, other);
+    ClickRecorder recorder{1000, 40, 260, 260}; // clear of the main window and the dialogs
 
     // Started, its dialogs are modal above it; the click point capture minimises the editor.
     press(kStartX, kStartY);
@@ -310,9 +316,44 @@ TEST_F(WindowManager, MainWindowIsAboveOthersOnlyWhileStartedAndItsDialogsAreMod
     const Window about = expectModalDialog("About", {main});
     display.key(XK_Return); // OK has the focus
     EXPECT_TRUE(waitFor([&] { return !display.findClient("Informazioni su Quindel"); }, 5000));
+    QThread::msleep(300);
+
+    // Escape leaves the editor with Zeta still running. An edited point acts at once, and
+    // Discard on leaving brings back the point of the file.
+    const auto keyA = [&](int x, int y, const char* what) {
+        recorder.pump(), recorder.clicks.clear(), display.key(XK_a), recorder.collect(1);
+        const auto& c = recorder.clicks;
+        EXPECT_TRUE(c.size() == 1 && c[0].x == x && c[0].y == y) << what;
+    };
+    const auto editorGone = [&] { return !display.findClient(kEditorTitle); };
+    const std::string zeta = program.read(kGroupFile);
+    press(kEditorX, kEditorY);
+    const Window first = expectModalDialog("editor left with Escape", {main, about});
+    display.key(XK_Escape);
+    EXPECT_TRUE(waitFor(editorGone, 5000));
+    keyA(1050, 100, "after Escape");
+    press(kEditorX, kEditorY);
+    const Window editing = expectModalDialog("editor to edit in", {main, about, first});
+    display.click(display.where(editing)->x + kFirstRowX, display.where(editing)->y + kFirstRowY);
+    QThread::msleep(200), display.key(XK_Return);
+    const Window edit = expectModalDialog("edit dialog", {main, editing});
+    display.click(display.where(edit)->x + kCapturePointX, display.where(edit)->y + kCapturePointY);
+    const Window message = expectModalDialog("click point message", {main, editing, edit});
+    display.key(XK_Return), QThread::msleep(500), display.click(1200, 250, 300);
+    EXPECT_EQ(expectModalDialog("edit dialog again", {main, editing, message}),
+              display.findClient("Modifica azione"));
+    display.key(XK_Return); // OK
+    EXPECT_TRUE(waitFor([&] { return active() == editing; }, 5000));
+    keyA(1200, 250, "edited");
+    display.key(XK_Escape);
+    expectModalDialog("save question", {main, editing, edit});
+    display.key(XK_Tab), display.key(XK_space); // Discard, after Save
+    EXPECT_TRUE(waitFor(editorGone, 5000));
+    keyA(1050, 100, "after Discard");
+    EXPECT_EQ(program.read(kGroupFile), zeta);
 
     press(kEditorX, kEditorY);
-    const Window editor = expectModalDialog("editor", {main, about});
+    const Window editor = expectModalDialog("editor", {main, about, first, editing});
     ASSERT_EQ(display.findClient(kEditorTitle), editor);
     const XRectangle e = *display.where(editor);
     display.click(e.x + kNewActionX, e.y + kNewActionY);
@@ -341,11 +382,11 @@ TEST_F(WindowManager, MainWindowIsAboveOthersOnlyWhileStartedAndItsDialogsAreMod
     const XRectangle back = *display.where(editor);
     display.click(back.x + kEditorOkX, back.y + kEditorOkY);
     EXPECT_TRUE(waitFor([&] { return !display.findClient(kEditorTitle); }, 5000));
-    EXPECT_NE(program.read("gruppo.ini")
+    EXPECT_NE(program.read(kGroupFile)
                   .find("tasto=66\r\ntipo= 1\r\nxx= 1000\r\nyy= 800\r\n"
                         "sequenza= 0\r\ndescrizione=coda\r\n"),
               std::string::npos)
-        << program.read("gruppo.ini");
+        << program.read(kGroupFile);
     press(kStartX, kStartY); // Stop
     close();
 }

@@ -3,7 +3,9 @@
 #include "core/engine/RuntimeState.h"
 #include "core/engine/TriggerDispatch.h"
 #include "core/storage/GroupFiles.h"
+#include "core/storage/Settings.h"
 #include "core/storage/SettingsAccess.h"
+#include "ui/ActionEditDialog.h"
 #include "ui/AssignmentEditor.h"
 #include "ui/KeyCaptureDialog.h"
 #include "ui/MidiCaptureDialog.h"
@@ -13,6 +15,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QScreen>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -29,6 +32,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <functional>
 #include <set>
 
 namespace quindel::test {
@@ -61,19 +65,31 @@ class EditorTest : public ::testing::Test {
                                   i, i, 64 + i, 10 * i, 20 * i, seq[i - 1], actions[i - 1].c_str());
         std::ofstream(path("gruppo-" + name + ".ini"), std::ios::binary) << text.toStdString();
     }
+    // Makes a group the running one, as the main window loads it.
+    void run(const std::string& name) {
+        state.groupFile = "gruppo-" + name + ".ini";
+        writeSetting(state, kGroupSection, kGroupFileKey, state.groupFile);
+        loadGroupFile(state), loadNextPrevTriggers(state), buildSequenceTable(state);
+    }
 
     QTemporaryDir dir;
     RuntimeState state;
     FakePlatform platform;
 };
 
-// The editor with names and captured codes answered from lists (an empty code: capture closed
-// without confirming); the click point, off the primary screen, is taken at once.
+// The editor with names, captured codes, save questions and edit dialogs answered from lists
+// (no name: Cancel; an empty code: capture closed without confirming); the click point, off
+// the primary screen, is taken at once.
 struct ScriptedEditor : AssignmentEditor {
     ScriptedEditor(RuntimeState& s, Platform& p) : AssignmentEditor(s, p, nullptr), state_(s) {}
     void showMessage(const QString& text) override { messages.push_back(text.toStdString()); }
     bool captureClickPoint() override { return capturedX = -40, capturedY = 40000, true; }
-    QString askText(const QString&) override { return QString::fromStdString(answers.at(asked++)); }
+    std::optional<QString> askText(const QString&) override {
+        const auto& answer = answers.at(asked++);
+        return answer ? std::optional(QString::fromStdString(*answer)) : std::nullopt;
+    }
+    QMessageBox::StandardButton askSaveChanges() override { return choices.at(questions++); }
+    int runEditDialog(ActionEditDialog& dialog) override { return edits.at(edited++)(dialog); }
     bool runKeyCapture() override {
         const std::string& code = codes.at(captures++);
         return !code.empty() && (state_.capturedTriggerCode = code, true);
@@ -81,8 +97,11 @@ struct ScriptedEditor : AssignmentEditor {
     bool runMidiCapture() override { return runKeyCapture(); }
 
     RuntimeState& state_;
-    Rows answers, codes, messages;
-    std::size_t asked = 0, captures = 0;
+    std::vector<std::optional<std::string>> answers;
+    Rows codes, messages;
+    std::vector<QMessageBox::StandardButton> choices;
+    std::vector<std::function<int(ActionEditDialog&)>> edits;
+    std::size_t asked = 0, captures = 0, questions = 0, edited = 0;
 };
 
 std::string rows(const QAbstractItemModel* model) {
@@ -112,22 +131,104 @@ TEST_F(EditorTest, TheWheelChoosesAGroupOnlyWithFocusAndNewNamesMustBeNewAndSafe
     editor.groupCombo->setFocus();
     EXPECT_EQ(wheel(), "gruppo-Studio.ini");
 
-    editor.answers = {"LIVE", "../evil", "a\\b", "tab\there", std::string(300, 'x')};
-    for (int i = 0; i < 5; ++i)
+    // An empty name and Cancel create nothing; a new group becomes the running one.
+    editor.answers = {"LIVE", "../evil",    "a\\b", "tab\there", std::string(300, 'x'),
+                      "",     std::nullopt, "Beta"};
+    for (int i = 0; i < 8; ++i)
         editor.newGroupClicked();
     const std::string invalid = state.texts.invalidNameMessage;
     EXPECT_EQ(editor.messages, (Rows{state.texts.configurationExistsMessage, invalid, invalid,
                                      invalid, state.texts.saveFailedMessage}));
-    EXPECT_EQ(rows(editor.groupCombo->model()), "live;Studio");
+    EXPECT_EQ(rows(editor.groupCombo->model()), "Beta;live;Studio");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(state.programFolder), {}), 4);
+    EXPECT_EQ(editor.groupCombo->currentText().toStdString() + state.groupFile +
+                  readGroupFileSetting(state),
+              "Betagruppo-Beta.inigruppo-Beta.ini");
 }
 
-TEST_F(EditorTest, AddingActionsTakesTheCapturesAndACancelledCaptureChangesNothing) {
+// The editor opens on the running group as it runs, settings untouched. With unsaved edits,
+// leaving or choosing another group asks first: Cancel stays, Discard makes the running tables
+// what the file holds again, Save writes them, or stays open when it cannot (a read-only file).
+TEST_F(EditorTest, TheRunningGroupIsKeptAndUnsavedEditsAreSavedDiscardedOrKept) {
+    writeGroup("Alpha", {}, {});
+    writeGroup("Live", {"A", "B", "C"}, {0, 1, 2});
+    run("Live");
+    const std::string settings = readFile("quindel.ini"), file = readFile("gruppo-Live.ini");
+    const std::vector<ActionRecord> actions = state.actionTable, sequence = state.sequenceTable;
+    ScriptedEditor editor(state, platform);
+    editor.show(), editor.reject(); // nothing changed: nothing asked
+    EXPECT_TRUE(editor.questions == 0 && !editor.isVisible() && state.actionTable == actions);
+    EXPECT_EQ(readFile("quindel.ini"), settings);
+    const auto deleteA = [&] {
+        editor.show(), editor.actionList->setCurrentRow(0), editor.deleteClicked();
+    };
+    deleteA();
+    editor.choices = {QMessageBox::Cancel, QMessageBox::Cancel, QMessageBox::Discard,
+                      QMessageBox::Save, QMessageBox::Save};
+    editor.groupCombo->setCurrentIndex(0), emit editor.groupCombo->activated(0);
+    QTest::keyClick(&editor, Qt::Key_Escape);
+    EXPECT_TRUE(editor.isVisible() && state.actionTable.size() == 2);
+    EXPECT_EQ(editor.groupCombo->currentText().toStdString() + state.groupFile,
+              "Livegruppo-Live.ini");
+    editor.reject(); // Discard
+    EXPECT_TRUE(!editor.isVisible() && state.actionTable == actions &&
+                state.sequenceTable == sequence);
+    EXPECT_EQ(readFile("gruppo-Live.ini"), file);
+    std::filesystem::permissions(path("gruppo-Live.ini"), std::filesystem::perms(0444));
+    deleteA(), editor.reject(), editor.okClicked();
+    EXPECT_TRUE(readFile("gruppo-Live.ini") == file && editor.isVisible());
+    EXPECT_EQ(editor.messages, Rows(2, state.texts.saveFailedMessage));
+    std::filesystem::permissions(path("gruppo-Live.ini"), std::filesystem::perms(0644));
+    editor.reject();
+    loadGroupFile(state);
+    EXPECT_TRUE(state.actionTable.size() == 2 && editor.questions == 5);
+}
+
+// An edit keeps what is not redone, and the action's order and place in the sequence.
+TEST_F(EditorTest, EditingAnActionChangesOnlyWhatIsRedone) {
+    writeGroup("Live", {"A", "B", "C"}, {0, 2, 1});
+    run("Live");
+    ScriptedEditor editor(state, platform);
+    editor.show();
+    using D = ActionEditDialog&;
+    editor.codes = {"", "3C90"}; // the first trigger capture is closed without confirming
+    editor.edits = {
+        [](D d) { return d.descriptionEdit->setText("Bridge"), ActionEditDialog::CaptureTrigger; },
+        [](D) { return ActionEditDialog::CaptureTrigger; },
+        [](D) { return ActionEditDialog::CapturePoint; }, [](D) { return QDialog::Accepted; },
+        // Cancel after every field was redone changes nothing.
+        [](D d) { return d.descriptionEdit->setText("X"), ActionEditDialog::CapturePoint; },
+        [](D) { return QDialog::Rejected; },
+        [](D d) { return d.descriptionEdit->setText("Coda"), QDialog::Accepted; }};
+    // The sequence C, B turned to B, C in the working list: the edit keeps that too.
+    editor.sequenceList->setCurrentRow(1), editor.moveUpClicked();
+    editor.actionList->setCurrentRow(1);
+    QTest::keyClick(editor.actionList, Qt::Key_Return);
+    QTest::keyClick(editor.actionList, Qt::Key_Return);
+    const QRect third = editor.actionList->visualItemRect(editor.actionList->item(2));
+    QTest::mouseClick(editor.actionList->viewport(), Qt::LeftButton, {}, third.center());
+    QTest::mouseDClick(editor.actionList->viewport(), Qt::LeftButton, {}, third.center());
+    EXPECT_EQ(editor.edited, editor.edits.size());
+    EXPECT_EQ(state.sequenceTable.at(0).triggerCode, "3C90"); // what next and prev fire
+    editor.okClicked();
+    const std::string saved = readFile("gruppo-Live.ini");
+    EXPECT_NE(saved.find("[tasto-002]\r\nnome chiave=tasto-002\r\nordine= 2\r\ntasto=3C90\r\n"
+                         "tipo= 2\r\nxx=-40\r\nyy= 40000\r\nsequenza= 1\r\ndescrizione=Bridge\r\n"
+                         "[tasto-003]\r\nnome chiave=tasto-003\r\nordine= 3\r\ntasto=67\r\n"
+                         "tipo= 1\r\nxx= 30\r\nyy= 60\r\nsequenza= 2\r\ndescrizione=Coda\r\n"),
+              std::string::npos)
+        << saved;
+}
+
+// Cancel at the description or the capture ends the addition; an empty description is kept.
+TEST_F(EditorTest, AddingActionsTakesTheCapturesAndACancelChangesNothing) {
     writeGroup("Live", {"A", "B", "C", "D"}, {0, 0, 0, 0});
     ScriptedEditor editor(state, platform);
-    editor.answers = {"Dropped", "Coda"};
+    editor.answers = {std::nullopt, "Dropped", ""};
     editor.codes = {"", "3C90", "", ""};
     state.setInputDevice(2);
-    editor.newActionClicked(); // cancelled: no point asked for, no action
+    editor.newActionClicked(); // nothing captured
+    editor.newActionClicked(); // no point asked for, no action
     QTest::mouseClick(editor.newActionButton, Qt::LeftButton);
     editor.nextTriggerClicked(); // cancelled: next and prev keep their triggers, not the last code
     editor.prevTriggerClicked();
@@ -137,7 +238,7 @@ TEST_F(EditorTest, AddingActionsTakesTheCapturesAndACancelledCaptureChangesNothi
               "3C90 Note C4 on, ch 1nessuno");
     EXPECT_EQ(editor.messages, Rows{state.texts.clickPointMessage});
     EXPECT_EQ(state.actionTable.at(4),
-              (ActionRecord{"tasto-005", "Coda", 5, "3C90", 2, -40, 40000, 0}));
+              (ActionRecord{"tasto-005", "", 5, "3C90", 2, -40, 40000, 0}));
     state.actionTable.resize(100);
     editor.newActionClicked(); // refused before asking anything
     EXPECT_EQ(editor.messages.back(), state.texts.tooManyActionsMessage);
@@ -178,18 +279,6 @@ TEST_F(EditorTest, SequenceAndDeleteButtonsWithAndWithoutSelection) {
         << last.toStdString();
     EXPECT_LT(editor.actionList->fontMetrics().horizontalAdvance(last),
               editor.actionList->contentsRect().width());
-}
-
-// A read-only group file is left as it is after OK, and the editor says so and stays open.
-TEST_F(EditorTest, AFailedSaveLeavesTheFileAsItWasIsToldAndTheEditorStaysOpen) {
-    writeGroup("Live", {"A", "B", "C"}, {0, 1, 2});
-    const std::string original = readFile("gruppo-Live.ini");
-    ScriptedEditor editor(state, platform);
-    std::filesystem::permissions(path("gruppo-Live.ini"), std::filesystem::perms(0444));
-    editor.show(), editor.actionList->setCurrentRow(0), editor.deleteClicked();
-    editor.okClicked();
-    EXPECT_EQ(readFile("gruppo-Live.ini"), original);
-    EXPECT_TRUE(editor.messages == Rows{state.texts.saveFailedMessage} && editor.isVisible());
 }
 
 TEST_F(EditorTest, WithoutGroupsOkClosesAndAClickPointCaptureEndsOnClose) {
@@ -359,7 +448,7 @@ TEST_F(RealSession, KeysOfEveryLayoutAreCapturedAsPolledAndFireTheirActions) {
 struct JackEditor : AssignmentEditor {
     JackEditor(RuntimeState& s, Platform& p, Display* d, RtMidiOut& out)
         : AssignmentEditor(s, p, [] { return std::make_unique<RtMidiInput>(); }), d(d), out(out) {}
-    QString askText(const QString&) override { return names.at(asked++); }
+    std::optional<QString> askText(const QString&) override { return names.at(asked++); }
     void showMessage(const QString&) override {}
     void send(std::vector<unsigned char> message) { out.sendMessage(&message); }
     bool runMidiCapture() override {

@@ -52,6 +52,12 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.pageNotOpenedMessage = "Impossibile aprire la pagina. Si trova nel file:";
         t.aboutTitle = "Informazioni su Quindel";
         t.deviceMissingCaption = "MIDI assente";
+        t.editActionTitle = "Modifica azione";
+        t.editDescriptionLabel = "Descrizione";
+        t.editTriggerLabel = "Comando";
+        t.editPointLabel = "Punto da cliccare";
+        t.captureAgainCaption = "Cattura di nuovo";
+        t.saveChangesQuestion = "La configurazione è stata modificata. Salvare le modifiche?";
     } else if (languageIndex == kEnglish) {
         t.startCaption = "Start";
         t.stopCaption = "Stop";
@@ -100,6 +106,12 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.pageNotOpenedMessage = "The page could not be opened. It is the file:";
         t.aboutTitle = "About Quindel";
         t.deviceMissingCaption = "Device missing";
+        t.editActionTitle = "Edit action";
+        t.editDescriptionLabel = "Description";
+        t.editTriggerLabel = "Trigger";
+        t.editPointLabel = "Point to click";
+        t.captureAgainCaption = "Capture again";
+        t.saveChangesQuestion = "The configuration has been changed. Save the changes?";
     }
 }
 

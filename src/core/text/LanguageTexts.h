@@ -56,6 +56,13 @@ struct LanguageTexts {
     std::string aboutTitle;
     // Shown on the main window while started when the chosen MIDI device is not there.
     std::string deviceMissingCaption;
+    // The edit dialog of one action, and the question asked before unsaved edits are left.
+    std::string editActionTitle;
+    std::string editDescriptionLabel;
+    std::string editTriggerLabel;
+    std::string editPointLabel;
+    std::string captureAgainCaption;
+    std::string saveChangesQuestion;
 };
 
 inline constexpr uint8_t kItalian = 1;
