@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "core/ProgramVersion.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -25,6 +27,9 @@
 namespace quindel::e2e {
 
 using Clock = std::chrono::steady_clock;
+
+// The main window's title, which names the version.
+inline const std::string kMainTitle = std::string("Quindel ") + kProgramVersion + " Beta";
 
 inline double ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -185,9 +190,8 @@ class InstalledProgram {
         proc_.start(path("quindel"), {});
         std::optional<XRectangle> where;
         if (proc_.waitForStarted(10000))
-            waitFor(
-                [&] { return bool(where = display.where(display.findClient("Quindel 0.5 Beta"))); },
-                20000);
+            waitFor([&] { return bool(where = display.where(display.findClient(kMainTitle))); },
+                    20000);
         return where;
     }
     // Waits for the program to end; true when it did, normally and with code 0.

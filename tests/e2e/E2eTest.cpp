@@ -29,7 +29,6 @@ constexpr int kEditorX = 8 + 64, kEditorY = 80 + 12, kAboutX = 200 + 8, kAboutY 
 constexpr int kTitleX = 60, kTitleY = 16;
 constexpr int kNewActionX = 8 + 68, kNewActionY = 264 + 8, kEditorOkX = 264 + 36,
               kEditorOkY = 296 + 12, kConfirmX = 104 + 56, kConfirmY = 168 + 16;
-constexpr const char* kMainTitle = "Quindel 0.5 Beta";
 constexpr const char* kEditorTitle = "Assegna azioni";
 constexpr int kKeyboard = 99; // the device number of the PC keyboard
 

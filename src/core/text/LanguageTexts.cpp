@@ -1,5 +1,7 @@
 #include "core/text/LanguageTexts.h"
 
+#include "core/ProgramVersion.h"
+
 namespace quindel {
 
 void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
@@ -34,7 +36,8 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.actionDescriptionPrompt = "Descrizione dell'azione";
         t.clickPointMessage =
             "Muovi il mouse sul punto da cliccare e premi il tasto sinistro per confermare";
-        t.aboutText = "Quindel 0.4 Beta\r"
+        t.aboutText = std::string("Quindel ") + kProgramVersion +
+                      " Beta\r"
                       "Comandi MIDI e tasti che diventano clic, per chi suona dal vivo.";
         t.homePageCaption = "Homepage";
         t.homePageUrl = "help/about-it.html";
@@ -43,6 +46,7 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.invalidNameMessage = "Il nome contiene caratteri non ammessi";
         t.saveFailedMessage = "Impossibile salvare la configurazione";
         t.tooManyActionsMessage = "Una configurazione può contenere al massimo 100 azioni";
+        t.userFilesCaption = "Impostazioni e configurazioni in:";
     } else if (languageIndex == kEnglish) {
         t.startCaption = "Start";
         t.stopCaption = "Stop";
@@ -73,7 +77,8 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.configurationExistsMessage = "Configuration's name already exist!";
         t.actionDescriptionPrompt = "Action's description";
         t.clickPointMessage = "Move mouse and select the point to click with the left button";
-        t.aboutText = "Quindel 0.4 Beta\r"
+        t.aboutText = std::string("Quindel ") + kProgramVersion +
+                      " Beta\r"
                       "MIDI commands and keys turned into clicks, for performers on stage.";
         t.homePageCaption = "Homepage";
         t.homePageUrl = "help/about-en.html";
@@ -82,6 +87,7 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.invalidNameMessage = "The name contains characters that are not allowed";
         t.saveFailedMessage = "The configuration could not be saved";
         t.tooManyActionsMessage = "A configuration can hold at most 100 actions";
+        t.userFilesCaption = "Settings and configurations in:";
     }
 }
 

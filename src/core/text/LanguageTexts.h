@@ -45,6 +45,7 @@ struct LanguageTexts {
     std::string invalidNameMessage;
     std::string saveFailedMessage;
     std::string tooManyActionsMessage;
+    std::string userFilesCaption; // the About window's line before the user's files folder
 };
 
 inline constexpr uint8_t kItalian = 1;

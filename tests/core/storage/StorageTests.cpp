@@ -6,6 +6,7 @@
 #include "core/storage/IniDocument.h"
 #include "core/storage/Settings.h"
 #include "core/storage/SettingsAccess.h"
+#include "core/storage/UserFilesFolder.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -69,7 +70,7 @@ struct Storage : ::testing::Test {
     }
     void reset() {
         state = RuntimeState{};
-        state.programFolder = folder;
+        state.userFilesFolder = folder;
         state.groupFile = "gruppo-prova.ini";
     }
     void load() {
@@ -255,6 +256,30 @@ TEST_F(Storage, SaveKeepsTheOldFileWhenItFailsMayNotWriteOrCouldNotRead) {
     state.groupFile = ""; // no group chosen
     EXPECT_FALSE(saveGroupFile(state));
     EXPECT_EQ(listing(), std::set<std::string>{"gruppo-prova.ini"});
+}
+
+// Settings and groups stay beside a program the user may write to; beside a read-only one
+// (for root too) they go to the per-user folder, made private with its missing parents.
+TEST_F(Storage, UserFilesFolderIsTheProgramFolderWhenWritableElseAPrivatePerUserFolder) {
+    EXPECT_EQ(perUserFolder("/x", "/h"), "/x/quindel");
+    for (const char* xdg : {static_cast<const char*>(nullptr), "", "x"})
+        EXPECT_EQ(perUserFolder(xdg, "/h"), "/h/.config/quindel") << (xdg ? xdg : "unset");
+    EXPECT_EQ(perUserFolder(nullptr, "h"), "");
+
+    EXPECT_EQ(chooseUserFilesFolder(folder), folder);
+    const std::string program = file("program"), home = file("home");
+    std::filesystem::create_directory(program);
+    ::chmod(program.c_str(), 0555);
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::setenv("HOME", home.c_str(), 1);
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(chooseUserFilesFolder(program), home + "/.config/quindel");
+    ::setenv("HOME", savedHome.c_str(), 1);
+    for (const std::string& made : {home, home + "/.config", home + "/.config/quindel"}) {
+        struct stat st {};
+        EXPECT_TRUE(::stat(made.c_str(), &st) == 0 && (st.st_mode & 07777) == 0700) << made;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(program));
 }
 
 TEST_F(Storage, AGroupFileNameThatIsNotUtf8IsStoredAsItsBytesAndLoadsAtTheNextStart) {
