@@ -171,7 +171,11 @@ class InstalledProgram {
                QFile::exists(path("quindel"));
     }
 
-    QString path(const QString& name) const { return dir_.path() + '/' + name; }
+    // The program folder: a fresh temporary folder, or the one given (an unpacked package's).
+    void useFolder(const QString& folder) { folder_ = folder; }
+    QString path(const QString& name) const {
+        return (folder_.isEmpty() ? dir_.path() : folder_) + '/' + name;
+    }
     void write(const QString& name, const QByteArray& text) const {
         QFile f(path(name));
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -183,11 +187,16 @@ class InstalledProgram {
     }
 
     // Starts the program from another working directory, as a launcher would, and waits until
-    // its main window is on the screen; gives where.
-    std::optional<XRectangle> start(Desktop& display) {
+    // its main window is on the screen; gives where. A launcher command (setpriv ...) may run
+    // it, in the environment given.
+    std::optional<XRectangle>
+    start(Desktop& display, QStringList launcher = {},
+          const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+        launcher << path("quindel");
         proc_.setWorkingDirectory("/");
         proc_.setProcessChannelMode(QProcess::ForwardedChannels);
-        proc_.start(path("quindel"), {});
+        proc_.setProcessEnvironment(environment);
+        proc_.start(launcher.takeFirst(), launcher);
         std::optional<XRectangle> where;
         if (proc_.waitForStarted(10000))
             waitFor([&] { return bool(where = display.where(display.findClient(kMainTitle))); },
@@ -207,6 +216,7 @@ class InstalledProgram {
 
   private:
     QTemporaryDir dir_;
+    QString folder_;
     QProcess proc_;
 };
 

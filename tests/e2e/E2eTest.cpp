@@ -3,6 +3,7 @@
 // points. The WindowManager tests run on a display that openbox manages (see CMakeLists.txt).
 #include <QCoreApplication> // before Xlib, as in the harness
 #include <QDir>
+#include <QRegularExpression>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h> // the window manager's hints and states; the harness then undefines Bool
@@ -12,8 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 using namespace quindel::e2e;
@@ -24,9 +30,10 @@ namespace {
 constexpr int kIntroX = 900, kIntroY = 600, kVerseX = 1100, kVerseY = 600, kSoloX = 1000,
               kSoloY = 850;
 // Centres of controls, in window pixels: the main window's editor and About buttons and its
-// title (a drag handle), the editor's new-action and OK buttons, the key capture's Confirm.
+// title (a drag handle), the editor's new-group, new-action and OK buttons, the key capture's
+// Confirm.
 constexpr int kEditorX = 8 + 64, kEditorY = 80 + 12, kAboutX = 200 + 8, kAboutY = 40 + 8;
-constexpr int kTitleX = 60, kTitleY = 16;
+constexpr int kTitleX = 60, kTitleY = 16, kNewGroupX = 152 + 36, kNewGroupY = 32 + 12;
 constexpr int kNewActionX = 8 + 68, kNewActionY = 264 + 8, kEditorOkX = 264 + 36,
               kEditorOkY = 296 + 12, kConfirmX = 104 + 56, kConfirmY = 168 + 16;
 constexpr const char* kEditorTitle = "Assegna azioni";
@@ -247,6 +254,39 @@ class WindowManager : public Program {
         QThread::msleep(200); // the dialog takes the focus and paints
         return w;
     }
+    // In the open editor: adds the action "coda", key B, clicking 1000, 800, and leaves with OK.
+    // The click point capture minimises the editor until the point is clicked.
+    void addActionAndSave(Window editor) {
+        const XRectangle e = *display.where(editor);
+        display.click(e.x + kNewActionX, e.y + kNewActionY);
+        const Window description = expectModalDialog("description box", {main, editor});
+        for (KeySym k : {XK_c, XK_o, XK_d, XK_a, XK_Return})
+            display.key(k);
+        const Window capture = expectModalDialog("key capture", {main, editor, description});
+        display.key(XK_b);
+        QThread::msleep(200);
+        const XRectangle c = *display.where(capture);
+        display.click(c.x + kConfirmX, c.y + kConfirmY);
+        expectModalDialog("click point message", {main, editor, description, capture});
+        display.key(XK_Return);
+        const auto minimised = [&] {
+            const std::vector<long> state = property(editor, "WM_STATE");
+            return !state.empty() && state[0] == IconicState && !display.findClient(kEditorTitle);
+        };
+        ASSERT_TRUE(waitFor(minimised, 5000)) << "the editor was not minimised";
+        EXPECT_TRUE(hasState(editor, "_NET_WM_STATE_HIDDEN"));
+        display.click(1000, 800, 300);
+        ASSERT_TRUE(waitFor([&] { return display.findClient(kEditorTitle) == editor; }, 5000))
+            << "the editor did not come back";
+        EXPECT_EQ(property(editor, "WM_STATE").at(0), NormalState);
+        EXPECT_TRUE(above(editor, main));
+        QThread::msleep(300);
+        const XRectangle back = *display.where(editor);
+        display.click(back.x + kEditorOkX, back.y + kEditorOkY);
+        EXPECT_TRUE(waitFor([&] { return !display.findClient(kEditorTitle); }, 5000));
+    }
+    static constexpr const char* kSavedAction =
+        "tasto=66\r\ntipo= 1\r\nxx= 1000\r\nyy= 800\r\nsequenza= 0\r\ndescrizione=coda\r\n";
     Window main = 0;
 };
 
@@ -313,40 +353,185 @@ TEST_F(WindowManager, MainWindowIsAboveOthersOnlyWhileStartedAndItsDialogsAreMod
     press(kEditorX, kEditorY);
     const Window editor = expectModalDialog("editor", {main, about});
     ASSERT_EQ(display.findClient(kEditorTitle), editor);
-    const XRectangle e = *display.where(editor);
-    display.click(e.x + kNewActionX, e.y + kNewActionY);
-    const Window description = expectModalDialog("description box", {main, editor});
-    for (KeySym k : {XK_c, XK_o, XK_d, XK_a, XK_Return})
-        display.key(k);
-    const Window capture = expectModalDialog("key capture", {main, editor, description});
-    display.key(XK_b);
-    QThread::msleep(200);
-    const XRectangle c = *display.where(capture);
-    display.click(c.x + kConfirmX, c.y + kConfirmY);
-    expectModalDialog("click point message", {main, editor, description, capture});
-    display.key(XK_Return);
-    const auto minimised = [&] {
-        const std::vector<long> state = property(editor, "WM_STATE");
-        return !state.empty() && state[0] == IconicState && !display.findClient(kEditorTitle);
-    };
-    ASSERT_TRUE(waitFor(minimised, 5000)) << "the editor was not minimised";
-    EXPECT_TRUE(hasState(editor, "_NET_WM_STATE_HIDDEN"));
-    display.click(1000, 800, 300);
-    ASSERT_TRUE(waitFor([&] { return display.findClient(kEditorTitle) == editor; }, 5000))
-        << "the editor did not come back";
-    EXPECT_EQ(property(editor, "WM_STATE").at(0), NormalState);
-    EXPECT_TRUE(above(editor, main));
-    QThread::msleep(300);
-    const XRectangle back = *display.where(editor);
-    display.click(back.x + kEditorOkX, back.y + kEditorOkY);
-    EXPECT_TRUE(waitFor([&] { return !display.findClient(kEditorTitle); }, 5000));
-    EXPECT_NE(program.read("gruppo.ini")
-                  .find("tasto=66\r\ntipo= 1\r\nxx= 1000\r\nyy= 800\r\n"
-                        "sequenza= 0\r\ndescrizione=coda\r\n"),
-              std::string::npos)
+    addActionAndSave(editor);
+    EXPECT_NE(program.read("gruppo.ini").find(kSavedAction), std::string::npos)
         << program.read("gruppo.ini");
     press(kStartX, kStartY); // Stop
     close();
+}
+
+// The Debian package CPack makes from this build: its files, menu entry and dependencies, and
+// the unpacked program run by an unprivileged user, as after installing it.
+class Package : public WindowManager {
+  protected:
+    // The command's output and error output; its exit code in code.
+    static QString run(const QString& command, const QStringList& args, int* code = nullptr) {
+        QProcess p;
+        p.setWorkingDirectory(QUINDEL_BINARY_DIR);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(command, args);
+        const bool ended = p.waitForFinished(600000);
+        if (code)
+            *code = ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        return QString::fromUtf8(p.readAll());
+    }
+    static QStringList listing(const QString& folder) {
+        QStringList names =
+            QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        names.sort();
+        return names;
+    }
+    static void SetUpTestSuite() {
+        made = std::make_unique<QTemporaryDir>();
+        run("cpack", {"-G", "DEB", "-B", made->path()});
+        deb = made->path() + "/quindel_" + quindel::kProgramVersion + '_' +
+              run("dpkg", {"--print-architecture"}).trimmed() + ".deb";
+    }
+    static void TearDownTestSuite() { made.reset(); }
+    static inline std::unique_ptr<QTemporaryDir> made;
+    static inline QString deb;
+};
+
+TEST_F(Package, HoldsTheProgramFolderMenuEntryIconsAndCopyrightNeedsOnlyWhatItLoadsNoLintError) {
+    ASSERT_TRUE(QFile::exists(deb)) << "CPack made no " << deb.toStdString();
+    const QString contents = run("dpkg-deb", {"--contents", deb});
+    for (const char* file :
+         {"opt/quindel/quindel", "opt/quindel/DigitaldreamFatNarrow.ttf",
+          "opt/quindel/digitaldreamnarrow.ttf", "opt/quindel/D3PipismW.ttf", "opt/quindel/uk2.jpg",
+          "opt/quindel/italia2.jpg", "opt/quindel/help/manual-it.html",
+          "opt/quindel/help/manual-en.html", "usr/bin/quindel -> /opt/quindel/quindel",
+          "usr/share/applications/quindel.desktop", "usr/share/doc/quindel/copyright",
+          "usr/share/icons/hicolor/scalable/apps/quindel.svg",
+          "usr/share/icons/hicolor/256x256/apps/quindel.png"})
+        EXPECT_TRUE(contents.contains(QString(" ./") + file + '\n')) << file;
+    // No maintainer script: installing, upgrading and removing never touch a home folder.
+    const QString info = run("dpkg-deb", {"--info", deb});
+    for (const char* script : {"preinst", "postinst", "prerm", "postrm"})
+        EXPECT_FALSE(info.contains(script)) << info.toStdString();
+
+    const QString root = made->path() + "/root";
+    run("dpkg-deb", {"-x", deb, root});
+    int invalid = 0;
+    const QString entry = root + "/usr/share/applications/quindel.desktop";
+    EXPECT_EQ(run("desktop-file-validate", {entry}, &invalid), "");
+    EXPECT_EQ(invalid, 0);
+    QFile entryFile(entry), copyright(root + "/usr/share/doc/quindel/copyright");
+    entryFile.open(QIODevice::ReadOnly), copyright.open(QIODevice::ReadOnly);
+    const QByteArray entryText = entryFile.readAll();
+    for (const char* line : {"\nExec=/opt/quindel/quindel\n", "\nIcon=quindel\n",
+                             "\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n"})
+        EXPECT_TRUE(entryText.contains(line)) << line << " not in\n" << entryText.toStdString();
+    EXPECT_TRUE(copyright.readAll().contains("License: OFL-1.1\n"));
+
+    // Each dependency holds a library the program names; the Qt widgets are among them.
+    const QString needed = run("objdump", {"-p", root + "/opt/quindel/quindel"});
+    const QString depends = run("dpkg-deb", {"--field", deb, "Depends"});
+    EXPECT_TRUE(depends.contains("libqt6widgets6")) << depends.toStdString();
+    for (const QString& dependency : depends.split(',')) {
+        const QString name = dependency.section('|', 0, 0).section('(', 0, 0).trimmed();
+        bool loaded = false;
+        for (const QString& file : run("dpkg", {"-L", name}).split('\n'))
+            loaded = loaded || needed.contains(" " + file.section('/', -1) + '\n');
+        EXPECT_TRUE(loaded) << name.toStdString() << " holds no library the program loads";
+    }
+    const QString lint = run("lintian", {deb});
+    EXPECT_FALSE(lint.contains(QRegularExpression("^E: ", QRegularExpression::MultilineOption)))
+        << lint.toStdString();
+}
+
+TEST_F(Package, UnpackedReadOnlyProgramKeepsTheUsersFilesInAPrivatePerUserFolder) {
+    ASSERT_TRUE(QFile::exists(deb));
+    // Root (as in CI) runs the program as the unprivileged quindeltest, made when missing.
+    QStringList asUser;
+    if (::geteuid() == 0) {
+        if (!::getpwnam("quindeltest"))
+            run("useradd", {"--system", "--create-home", "quindeltest"});
+        asUser = {"setpriv", "--reuid=quindeltest", "--regid=quindeltest", "--init-groups"};
+    }
+    const passwd* user = ::geteuid() == 0 ? ::getpwnam("quindeltest") : ::getpwuid(::geteuid());
+    ASSERT_TRUE(user);
+    const uid_t uid = user->pw_uid;
+    const gid_t gid = user->pw_gid;
+    struct Case {
+        const char* what;
+        bool programWritable, userWritable;
+    };
+    for (const Case& c : {Case{"read-only program folder", false, true},
+                          Case{"writable program folder", true, true},
+                          Case{"read-only program folder and per-user folder", false, false}}) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir tmp;
+        const QString folder = tmp.path() + "/opt/quindel", home = tmp.path() + "/home",
+                      config = home + "/config",
+                      files = c.programWritable ? folder : config + "/quindel";
+        run("dpkg-deb", {"-x", deb, tmp.path()});
+        QDir().mkpath(c.userWritable ? home : config);
+        run("chown", {"-R", QString::number(uid) + ':' + QString::number(gid), home});
+        run("chmod", {"-R", c.userWritable ? "u+w" : "a-w", home});
+        run("chmod", {"-R", c.programWritable ? "u+w" : "a-w", folder});
+        if (c.programWritable)
+            run("chown", {"-R", QString::number(uid), folder});
+        ::chmod(tmp.path().toUtf8(), 0755);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home), env.insert("XDG_CONFIG_HOME", config);
+        env.remove("XDG_RUNTIME_DIR");
+        const QStringList packaged = listing(folder);
+        program.useFolder(folder);
+
+        // Each run starts the program, does its part and ends it with X; the program folder
+        // gains the user's files only when the user may write to it.
+        const auto session = [&](const std::function<void()>& body, QStringList made) {
+            ASSERT_TRUE(bool(at = program.start(display, asUser, env))) << "no window";
+            main = display.findClient(kMainTitle);
+            body();
+            press(kCloseX, kCloseY);
+            EXPECT_TRUE(program.waitForExit(15000));
+            if (c.programWritable)
+                made << packaged, made.sort();
+            EXPECT_EQ(listing(folder), c.programWritable ? made : packaged);
+        };
+        session([] {}, {"quindel.ini"});
+        struct stat st {};
+        const bool perUser = ::stat(QString(config + "/quindel").toUtf8(), &st) == 0;
+        EXPECT_EQ(perUser, !c.programWritable && c.userWritable);
+        EXPECT_TRUE(!perUser || (st.st_mode & 07777) == 0700) << std::oct << st.st_mode;
+        if (!c.userWritable) {
+            run("chmod", {"-R", "u+w", tmp.path()}); // so the temporary folder can go
+            continue;
+        }
+        // The user chooses the PC keyboard, makes a group in the editor; the next run reads it
+        // back and its key clicks its point.
+        QFile settings(files + "/quindel.ini");
+        ASSERT_TRUE(settings.open(QIODevice::Append));
+        settings.write("[midi config]\r\nmidi input= 99\r\n"), settings.close();
+        session(
+            [&] {
+                press(kEditorX, kEditorY);
+                const Window editor = expectModalDialog("editor", {main});
+                display.click(display.where(editor)->x + kNewGroupX,
+                              display.where(editor)->y + kNewGroupY);
+                expectModalDialog("name box", {main, editor});
+                for (KeySym k : {XK_s, XK_h, XK_o, XK_w, XK_Return})
+                    display.key(k);
+                QThread::msleep(300);
+                addActionAndSave(editor);
+            },
+            {"quindel.ini", "gruppo-show.ini"});
+        QFile group(files + "/gruppo-show.ini");
+        EXPECT_TRUE(group.open(QIODevice::ReadOnly) && group.readAll().contains(kSavedAction));
+        ClickRecorder recorder{800, 500, 450, 450};
+        session(
+            [&] {
+                press(kStartX, kStartY);
+                QThread::msleep(500);
+                display.key(XK_b);
+                recorder.collect(1);
+            },
+            {"quindel.ini", "gruppo-show.ini"});
+        ASSERT_EQ(recorder.clicks.size(), 1u);
+        EXPECT_TRUE(recorder.clicks[0].x == 1000 && recorder.clicks[0].y == 800);
+        run("chmod", {"-R", "u+w", tmp.path()}); // so the temporary folder can go
+    }
 }
 
 TEST(DesktopEntry, InstallWritesTheMenuEntryWithTheProgramsAbsolutePathAndItsIcon) {
