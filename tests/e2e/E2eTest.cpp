@@ -445,7 +445,8 @@ TEST_F(Package, UnpackedReadOnlyProgramKeepsTheUsersFilesInAPrivatePerUserFolder
     QStringList asUser;
     if (::geteuid() == 0) {
         if (!::getpwnam("quindeltest"))
-            run("useradd", {"--system", "--create-home", "quindeltest"});
+            run("useradd",
+                {"--create-home", "--user-group", "--shell", "/usr/sbin/nologin", "quindeltest"});
         asUser = {"setpriv", "--reuid=quindeltest", "--regid=quindeltest", "--init-groups"};
     }
     const passwd* user = ::geteuid() == 0 ? ::getpwnam("quindeltest") : ::getpwuid(::geteuid());
