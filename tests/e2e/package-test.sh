@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build folder with CPack and inspects it: its files, its
-# menu entry, its dependencies, no maintainer scripts, no lintian error. Then runs the
-# end-to-end tests of the unpacked program (E2eTest's Package cases) on it.
+# menu entry, its dependencies, no maintainer scripts, no lintian error; checks the menu entry
+# of a program folder of its own (cmake --install). Then runs the end-to-end tests of the
+# unpacked program (E2eTest's Package cases) on it.
 #   package-test.sh BUILD_DIR E2E_TEST_EXECUTABLE
 set -u
 build=$1 e2e=$2
@@ -47,6 +48,17 @@ for package in $(tr ',' '\n' <<<"$depends" | sed 's/[|(].*//'); do
 done
 lintian "$deb" >"$work/lintian.log" 2>&1
 grep '^E: ' "$work/lintian.log" && fail "lintian errors"
+
+# A program folder of its own, installed from elsewhere to a relative prefix with characters the
+# entry must escape: its entry names the program by its absolute path, beside its icons.
+mkdir "$work/own"
+own="$work/own/my \$HOME \"apps\""
+(cd "$work/own" && cmake --install "$build" --prefix "${own##*/}" >/dev/null) || fail "install"
+exec_line="Exec=\"$(printf '%s/quindel' "$own" | sed 's/[$"]/\\\\&/g')\""
+for line in "$exec_line" "Icon=$own/quindel.png"; do
+    grep -qxF "$line" "$own/quindel.desktop" || fail "no $line in $own/quindel.desktop"
+done
+[ -s "$own/quindel.png" ] && [ -s "$own/quindel.svg" ] || fail "no icons in $own"
 
 QUINDEL_TEST_PACKAGE="$deb" "$e2e" --gtest_filter='Package.*' || failed=1
 exit $failed
