@@ -48,6 +48,7 @@ TEST(MidiIntake, BurstLeavesTheLatestCommandThatFiresAndNeverARelease) {
         {"assigned note-off", {{0x90, 64, 100}, {0x80, 64, 0}}, "4080"},
         {"the later of two that fire", {{0x90, 60, 100}, {0xB0, 64, 127}}, "40B0"},
         {"the later of two that fire nothing", {{0x90, 62, 100}, {0xB0, 1, 10}}, "01B0"},
+        {"one that fires nothing keeps one that fires", {{0x90, 60, 100}, {0xB1, 2, 9}}, "3C90"},
         {"unassigned tap shows its press", {{0x90, 62, 100}, {0x80, 62, 0}}, "3E90"},
         {"system, stray", {{0x91, 62, 1}, {0xF0, 62, 0}, {0xF8, 62, 0}, {0x3C, 62, 0}}, "3E91"},
         {"pressure, program, bend", {{0xA1, 10, 64}, {0xC4, 10, 0}, {0xD2, 10, 0}}, "0AD2"},
@@ -68,6 +69,29 @@ TEST(MidiIntake, BurstLeavesTheLatestCommandThatFiresAndNeverARelease) {
                   std::tuple(expected, 0u, long(messages.size())))
             << what;
     }
+}
+
+// A full queue drops its head whenever a message arrives, even between the reads of one
+// message: each message must be read as one, so every code shows a status with its own data.
+TEST(MidiIntake, AFullQueueThatDropsItsHeadBetweenReadsNeverMixesTwoMessages) {
+    RuntimeState state;
+    FakeMidiInput midi;
+    midi.fullQueue = true;
+    // Note n on channel n - 60: a code's data byte and status always go together.
+    for (int16_t n = 60; n < 76; ++n)
+        (n < 64 ? midi.queue : midi.arrivals).push_back({int16_t(0x90 + n - 60), n, 100});
+    std::vector<std::string> codes;
+    drainMidiInput(state, midi, [&] {
+        if (codes.empty() || codes.back() != state.lastMidiCommand)
+            codes.push_back(state.lastMidiCommand);
+    });
+    codes.erase(std::remove(codes.begin(), codes.end(), ""), codes.end());
+    ASSERT_FALSE(codes.empty());
+    for (const std::string& code : codes)
+        EXPECT_EQ(std::stoi(code.substr(0, 2), nullptr, 16) - 60,
+                  std::stoi(code.substr(3, 1), nullptr, 16))
+            << code;
+    EXPECT_EQ(midi.reads, long(codes.size())) << "each message is read once";
 }
 
 TEST(MidiIntake, NestedCallForTheSameControlReturnsAndOtherControlsStillDrain) {
