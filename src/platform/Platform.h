@@ -59,6 +59,8 @@ class Platform {
 
     // A file descriptor that becomes readable when key presses may have arrived, for the
     // caller's event loop to watch; -1 when this backend cannot report presses as they happen.
+    // It also becomes readable when any other call of this interface read presses that
+    // takeKeyPresses has not returned yet, so no press waits unseen.
     virtual int keyEventSource() const { return -1; }
 
     // Handles what has arrived without waiting and returns the virtual keys pressed since the

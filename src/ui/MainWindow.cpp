@@ -401,6 +401,7 @@ void MainWindow::startStopClicked() {
         // A command left from before (keyboard ticks never take it, a capture may leave one as
         // it closes) must not fire as the first trigger of the run.
         state_.lastMidiCommand.clear();
+        forgetKeyPressesOfStop();
         scheduler.setImmediate(immediateResponse_);
         armTickTimer(scheduler.start());
         blinkTimer->start();
@@ -431,6 +432,16 @@ void MainWindow::tickTimerFired() {
     // Without key events the keyboard can only be polled: the ticks go on as for a held key.
     const bool keyboardPolled = state_.inputMode == kKeyboardMode && keyEvents_ == nullptr;
     armTickTimer(scheduler.tickEnded(dispatch.keyHeld || keyboardPolled));
+}
+
+void MainWindow::forgetKeyPressesOfStop() {
+    // The platform keeps a key pressed while stopped as pressed until a poll answers for it,
+    // and the first tick of the run would fire it. A tick while not running polls without
+    // firing; a key still held is down at the next poll and fires there, as it should.
+    if (state_.inputMode != kKeyboardMode || state_.isRunning)
+        return;
+    DispatchView unshown;
+    dispatchTick(state_, platform_, unshown);
 }
 
 void MainWindow::armTickTimer(ResponseScheduler::Wait wait) {

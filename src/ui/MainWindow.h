@@ -113,6 +113,8 @@ class MainWindow : public QWidget {
     void blinkTimerFired();
     void drainMidi();
     void keyEventsArrived();
+    // At Start: keys pressed while stopped are taken without firing.
+    void forgetKeyPressesOfStop();
     // A trigger arrived: the next tick as soon as the scheduler allows.
     void wakeDispatch();
     // tickTimer runs until the next tick the scheduler wants, or rests when none is due.

@@ -122,7 +122,14 @@ void MidiCaptureDialog::closePort() {
 }
 
 void MidiCaptureDialog::showMessage(const QString& text) {
-    QMessageBox::information(this, windowTitle(), text, QMessageBox::Ok);
+    // Errors arrive as posted events, which also run in the pauses of a MIDI drain (the main
+    // window's, while it is started). A box with an event loop of its own would hold that drain,
+    // and every MIDI trigger with it, until the user closed the box; this one returns at once
+    // and still keeps the dialog itself until OK.
+    auto* box =
+        new QMessageBox(QMessageBox::Information, windowTitle(), text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 } // namespace quindel

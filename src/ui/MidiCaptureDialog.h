@@ -45,7 +45,7 @@ class MidiCaptureDialog : public QDialog {
     void done(int result) override;
 
   protected:
-    // A message box with an OK button; tests replace it.
+    // A message box with an OK button, in front of the dialog; it returns at once.
     virtual void showMessage(const QString& text);
 
   private:

@@ -191,6 +191,10 @@ TEST_F(X11Test, KeyHeldIsDownOnEveryPollTapsCountOnceAndStalePressesDoNot) {
     EXPECT_EQ(poll(66), 0);
     EXPECT_EQ(platform.asyncKeyState(67), 1);
     EXPECT_TRUE(platform.takeKeyPresses().empty());
+    // A press that another call reads off the connection still makes the source readable.
+    tap(XK_d);
+    platform.cursorPos(); // its round trip reads the press
+    EXPECT_EQ(taken({68}), std::set<int>{68});
 }
 
 // Each table key on the keyboard is seen under its own code alone, in one request per poll.

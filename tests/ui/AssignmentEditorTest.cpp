@@ -322,7 +322,8 @@ TEST_F(RealSession, KeysOfEveryLayoutAreCapturedAsPolledAndFireTheirActions) {
 }
 
 // The editor with its real captures: each MIDI capture gets the next command from the sender (a
-// note as a quick tap: its press is taken), each point capture the real button at the next point.
+// note as a pad taps it: its press is taken), each point capture the real button at the next
+// point.
 struct JackEditor : AssignmentEditor {
     JackEditor(RuntimeState& s, Platform& p, Display* d, RtMidiOut& out)
         : AssignmentEditor(s, p, [] { return std::make_unique<RtMidiInput>(); }), d(d), out(out) {}
@@ -336,8 +337,9 @@ struct JackEditor : AssignmentEditor {
                 return QApplication::closeAllWindows(); // no dialog: the capture fails
             EXPECT_TRUE(QTest::qWaitFor([&] { return w->midiControl->openState() != 0; }));
             send({c.first, c.second, 100});
-            if (c.first == 0x90)
-                send({0x80, c.second, 0});
+            if (c.first == 0x90) // pressure, pitch bend and the release follow at once
+                send({0xA0, c.second, 75}), send({0xD0, 75}), send({0xE0, 0, 64}),
+                    send({0x80, c.second, 0});
             EXPECT_TRUE(QTest::qWaitFor([&] { return w->confirmButton->isVisible(); }));
             w->confirmButton->click();
         });

@@ -1,5 +1,6 @@
 // Main window tests: offscreen, fake platform and MIDI, a fresh program folder each.
 #include "ui/MainWindow.h"
+#include "ui/MidiCaptureDialog.h"
 #include "core/engine/RuntimeState.h"
 #include "support/FakeMidiInput.h"
 #include "support/FakePlatform.h"
@@ -75,8 +76,9 @@ TEST(MainWindowStart, ABadStoredLanguageIsTakenAsItalianAndStartNeedsAnInput) {
         EXPECT_EQ(p.state.languageIndex, language);
         EXPECT_EQ(p.midi->language, language);
         EXPECT_TRUE(p.settings().contains(language == kItalian ? "lingua= 1" : "lingua= 2"));
-        if (stored.isEmpty()) // the first run writes exactly these, in this order
+        if (stored.isEmpty()) { // the first run writes exactly these, in this order
             EXPECT_EQ(p.settings().toStdString(), "[generale]\r\nfont=1\r\nlingua= 1\r\n");
+        }
         EXPECT_EQ(clickStart(w), p.state.texts.selectDeviceMessage);
         EXPECT_TRUE(!p.state.isRunning && !w.tickTimer->isActive() && p.midi->writes.empty());
     }
@@ -84,7 +86,8 @@ TEST(MainWindowStart, ABadStoredLanguageIsTakenAsItalianAndStartNeedsAnInput) {
 
 // A used key or a MIDI command ticks at once and the timer then rests; other keys wake nothing.
 // With "risposta immediata= 0" the timer keeps its 100 ms pace instead. The setting is never
-// written. Start empties the MIDI slot, so a code a capture left there never fires.
+// written. Start empties the MIDI slot and forgets keys pressed while stopped, so neither a
+// code a capture left there nor such a key fires.
 TEST(MainWindowDispatch, TriggersTickAtOnceAndTheTimerRestsUnlessTheSettingSaysPolling) {
     for (const bool immediate : {true, false}) {
         SCOPED_TRACE(immediate ? "immediate" : "polling");
@@ -94,13 +97,15 @@ TEST(MainWindowDispatch, TriggersTickAtOnceAndTheTimerRestsUnlessTheSettingSaysP
         ASSERT_TRUE(keyboard.reportKeyPresses());
         MainWindow& k = keys.start(general + "[midi config]\r\nmidi input= 99\r\n");
         keys.state.actionTable = {{"", "A", 1, "65", 1, 10, 20, 0}};
+        keyboard.tap(65); // while stopped: it must not fire when the run starts
         clickStart(k);
         // The check one interval after Start: nothing is held.
         QMetaObject::invokeMethod(k.tickTimer, "timeout", Qt::DirectConnection);
-        EXPECT_EQ(k.tickTimer->isActive(), !immediate);
+        EXPECT_EQ(std::pair(k.tickTimer->isActive(), keyboard.events.size()),
+                  std::pair(!immediate, std::size_t(0)));
         keyboard.announce(66); // not in the group
         EXPECT_TRUE(QTest::qWaitFor([&] { return keyboard.announced.empty(); }));
-        EXPECT_EQ(std::pair(k.tickTimer->isActive(), keyboard.keyPolls), std::pair(!immediate, 1));
+        EXPECT_EQ(std::pair(k.tickTimer->isActive(), keyboard.keyPolls), std::pair(!immediate, 2));
         keyboard.tap(65);
         keyboard.announce(65);
         EXPECT_TRUE(QTest::qWaitFor([&] { return keyboard.events.size() == 2; }));
@@ -117,6 +122,28 @@ TEST(MainWindowDispatch, TriggersTickAtOnceAndTheTimerRestsUnlessTheSettingSaysP
         EXPECT_TRUE(QTest::qWaitFor([&] { return m.triggerDisplay->text() == "3C90"; }));
         EXPECT_EQ(m.tickTimer->isActive(), !immediate);
     }
+}
+
+// A capture dialog's error comes as a posted event and may run in a pause of the main window's
+// drain: its box leaves that drain, and so MIDI dispatch, running while it is up.
+TEST(MainWindowDispatch, AnErrorBoxInADrainLeavesDispatchRunning) {
+    Program p;
+    clickStart(p.start("[midi config]\r\nmidi input= 1\r\n"));
+    MidiCaptureDialog dialog(
+        p.state, [] { return std::make_unique<FakeMidiInput>(); }, p.window.get());
+    std::size_t pending = 99;
+    QMessageBox* box = nullptr;
+    QMetaObject::invokeMethod(
+        qApp, [&] { dialog.midiControl->errorReported(3, "lost"); }, Qt::QueuedConnection);
+    QTimer::singleShot(50, [&] {
+        p.midi->receive(0x90, 60, 100);
+        pending = p.midi->queue.size();
+        if ((box = dialog.findChild<QMessageBox*>()))
+            box->done(0);
+    });
+    p.midi->receive(0xB0, 1, 10); // its drain runs the error
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pending != 99; }));
+    EXPECT_TRUE(box && pending == 0) << pending << " messages waited while the box was up";
 }
 
 int main(int argc, char** argv) {

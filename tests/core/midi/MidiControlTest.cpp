@@ -51,7 +51,10 @@ TEST(MidiIntake, BurstLeavesTheLatestCommandThatFiresAndNeverARelease) {
         {"one that fires nothing keeps one that fires", {{0x90, 60, 100}, {0xB1, 2, 9}}, "3C90"},
         {"unassigned tap shows its press", {{0x90, 62, 100}, {0x80, 62, 0}}, "3E90"},
         {"system, stray", {{0x91, 62, 1}, {0xF0, 62, 0}, {0xF8, 62, 0}, {0x3C, 62, 0}}, "3E91"},
-        {"pressure, program, bend", {{0xA1, 10, 64}, {0xC4, 10, 0}, {0xD2, 10, 0}}, "0AD2"},
+        {"pressure, program, bend", {{0xA1, 10, 64}, {0xC4, 10, 0}, {0xD2, 10, 0}}, "0AC4"},
+        {"pad with pressure and bend", {{0x90, 62, 100}, {0xD0, 75, 0}, {0xE0, 0, 64}}, "3E90"},
+        {"lone button release", {{0xB0, 64, 0}}, ""},
+        {"button release after a press", {{0x90, 60, 100}, {0xB0, 64, 0}}, "3C90"},
     };
     for (const auto& [what, messages, expected] : cases) {
         RuntimeState state;
