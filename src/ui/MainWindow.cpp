@@ -2,6 +2,8 @@
 
 #include "ui/ProgramFolder.h"
 #include "ui/AboutWindow.h"
+#include "ui/AssignmentEditor.h"
+#include "ui/DialogSupport.h"
 #include "core/midi/MidiIntake.h"
 #include "core/engine/RuntimeState.h"
 #include "core/ProgramVersion.h"
@@ -199,6 +201,7 @@ void MainWindow::buildControls() {
     connect(editorButton, &QPushButton::clicked, this, [this] {
         if (hooks.openEditor)
             hooks.openEditor();
+        showLoadedGroup(); // the editor may have chosen another
     });
     connect(pointerTestButton, &QPushButton::clicked, this, [this] {
         if (hooks.openPointerTest)
@@ -289,6 +292,7 @@ void MainWindow::loadForm() {
         writeSetting(state_, kGeneralSection, kLanguageKey, numberForm(state_.languageIndex));
     }
     loadLanguageTexts(state_.texts, state_.languageIndex);
+    useQtTranslations(state_.languageIndex);
     // The control was made before the language was read, and the language may have switched.
     midiControl->setLanguage(state_.languageIndex);
     showFlag();
@@ -314,6 +318,7 @@ void MainWindow::loadForm() {
     tickTimer->stop();
     tickTimer->setInterval(100);
     state_.isRunning = false;
+    showLoadedGroup();
 }
 
 void MainWindow::showFlag() {
@@ -394,6 +399,7 @@ void MainWindow::startStopClicked() {
         keepOnTop(false);
         startButton->setText(qs(state_.texts.startCaption));
         stopRunning();
+        showLoadedGroup();
     } else if (state_.midiInputDevice != kNoInputDevice) {
         startButton->setText(qs(state_.texts.stopCaption));
         keepOnTop(true);
@@ -409,10 +415,31 @@ void MainWindow::startStopClicked() {
         if (state_.inputMode == kMidiMode)
             openMidiInput(state_, *midiControl);
     } else {
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Quindel"),
-                        qs(state_.texts.selectDeviceMessage), QMessageBox::Ok, this);
-        box.exec();
+        refuseStart();
     }
+}
+
+void MainWindow::refuseStart() {
+    QMessageBox box(QMessageBox::NoIcon, kMessageTitle, qs(state_.texts.noInputChosenMessage),
+                    QMessageBox::Ok, this);
+    QPushButton* chooseButton =
+        box.addButton(qs(state_.texts.midiConfigCaption), QMessageBox::ActionRole);
+    chooseButton->setObjectName(QStringLiteral("cmdMidiConf"));
+    // Return and Escape only close it, as a message with one button would.
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Ok);
+    box.exec();
+    if (box.clickedButton() == chooseButton && hooks.openDeviceDialog)
+        hooks.openDeviceDialog();
+}
+
+void MainWindow::showLoadedGroup() {
+    if (state_.isRunning)
+        return;
+    const std::optional<std::string> name = groupNameOfFile(state_.groupFile);
+    const bool loaded = name && !state_.groupFileUnread &&
+                        fileExists(state_.programFolder + "/" + state_.groupFile);
+    triggerDisplay->setText(qs(loaded ? *name : state_.texts.sequenceLabel));
 }
 
 void MainWindow::flagClicked() {

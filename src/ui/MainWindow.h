@@ -93,6 +93,10 @@ class MainWindow : public QWidget {
     void setIndicatorLit();
     void setIndicatorDark();
 
+    // While stopped, the upper display names the loaded group, the one Start will run; the
+    // caption stays when no group is loaded. While started it shows the triggers instead.
+    void showLoadedGroup();
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -108,6 +112,8 @@ class MainWindow : public QWidget {
     void stopRunning();
 
     void startStopClicked();
+    // Start without an input source: says how to choose one and offers the device dialog.
+    void refuseStart();
     void flagClicked();
     void tickTimerFired();
     void blinkTimerFired();

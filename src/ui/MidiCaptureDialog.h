@@ -30,6 +30,8 @@ class MidiCaptureDialog : public QDialog {
     QLabel* promptLabel;
     QPushButton* repeatButton;
     QPushButton* confirmButton;
+    QLabel* instructionLabel;
+    QPushButton* cancelButton;
     QTimer* pollTimer;
     std::unique_ptr<MidiInputControl> midiControl;
     // The code taken and shown, handed over on confirmation.

@@ -1,11 +1,14 @@
 // Main window tests: offscreen, fake platform and MIDI, a fresh program folder each.
 #include "ui/MainWindow.h"
 #include "ui/MidiCaptureDialog.h"
+#include "ui/AboutWindow.h"
 #include "core/engine/RuntimeState.h"
 #include "support/FakeMidiInput.h"
 #include "support/FakePlatform.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
@@ -79,7 +82,7 @@ TEST(MainWindowStart, ABadStoredLanguageIsTakenAsItalianAndStartNeedsAnInput) {
         if (stored.isEmpty()) { // the first run writes exactly these, in this order
             EXPECT_EQ(p.settings().toStdString(), "[generale]\r\nfont=1\r\nlingua= 1\r\n");
         }
-        EXPECT_EQ(clickStart(w), p.state.texts.selectDeviceMessage);
+        EXPECT_EQ(clickStart(w), p.state.texts.noInputChosenMessage);
         EXPECT_TRUE(!p.state.isRunning && !w.tickTimer->isActive() && p.midi->writes.empty());
     }
 }
@@ -146,8 +149,68 @@ TEST(MainWindowDispatch, AnErrorBoxInADrainLeavesDispatchRunning) {
     EXPECT_TRUE(box && pending == 0) << pending << " messages waited while the box was up";
 }
 
+// Stands in for the system's handler of local files.
+struct PageOpener : QObject {
+    Q_OBJECT
+  public:
+    Q_INVOKABLE void open(const QUrl& url) { opened = url; }
+    QUrl opened;
+};
+
+// Stopped, the upper display names the loaded group. Start without an input says how to choose
+// one, titled "Quindel"; its second button opens the device dialog, Return and Escape only
+// close it. Qt's own buttons follow the language. A page that cannot be opened is named by its
+// path; one that opens shows nothing more.
+TEST(MainWindowFirstUse, TheGroupIsNamedAndARefusedStartLeadsToTheDeviceDialog) {
+    Program p;
+    ASSERT_TRUE(QFile(p.dir.path() + "/gruppo-Zeta.ini").open(QIODevice::WriteOnly));
+    MainWindow& w = p.start("[file tasti]\r\nnomefile=gruppo-Zeta.ini\r\n");
+    EXPECT_EQ(w.triggerDisplay->text(), "Zeta");
+    int opened = 0;
+    w.hooks.openDeviceDialog = [&] { ++opened; };
+    for (const int answer : {int(Qt::Key_Return), int(Qt::Key_Escape), 0}) {
+        QTimer::singleShot(50, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_TRUE(box);
+            EXPECT_EQ(box->windowTitle() + box->text(),
+                      "Quindel" + QString::fromStdString(p.state.texts.noInputChosenMessage));
+            auto* choose = box->findChild<QPushButton*>("cmdMidiConf");
+            answer ? QTest::keyClick(box, Qt::Key(answer)) : choose->click();
+            if (box->isVisible()) // the key did not close it
+                ADD_FAILURE() << answer, box->button(QMessageBox::Ok)->click();
+        });
+        w.startButton->click();
+        EXPECT_EQ(opened, answer ? 0 : 1) << answer;
+    }
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Annulla");
+    AboutWindow about(p.state);
+    EXPECT_EQ(about.windowTitle(), "Informazioni su Quindel");
+    QString seen;
+    QTimer poll;
+    poll.callOnTimeout([&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            seen = box->text(), box->button(QMessageBox::Ok)->click();
+    });
+    poll.start(10);
+    const QString manual = p.dir.path() + "/help/manual-it.html";
+    EXPECT_FALSE(about.openPage(p.state.texts.helpPageUrl));
+    EXPECT_TRUE(seen.endsWith("\n" + manual)) << seen.toStdString();
+    PageOpener browser;
+    QDesktopServices::setUrlHandler("file", &browser, "open");
+    QDir(p.dir.path()).mkpath("help"), QFile(manual).open(QIODevice::WriteOnly), seen.clear();
+    EXPECT_TRUE(about.openPage(p.state.texts.helpPageUrl) && seen.isEmpty());
+    EXPECT_EQ(browser.opened.toLocalFile(), manual);
+    QDesktopServices::unsetUrlHandler("file");
+
+    QTest::mouseClick(w.flagImage, Qt::LeftButton);
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
+    EXPECT_EQ(w.triggerDisplay->text(), "Zeta");
+}
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+#include "MainWindowTest.moc"

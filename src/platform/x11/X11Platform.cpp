@@ -3,6 +3,7 @@
 #include "platform/x11/KeyTable.h"
 
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
@@ -71,6 +72,8 @@ struct X11Platform::Impl {
     // The codes each X keycode stands for, and the keycodes of each code.
     std::array<std::vector<int>, kKeys> keycodeCodes;
     std::array<std::vector<int>, kKeys> codeKeycodes;
+    // The unshifted keysym of the first key of each code, for the code's name.
+    std::array<uint32_t, kKeys> codeKeysyms{};
     // Keys pressed since their last query, by code, and when they were drained.
     std::array<bool, kKeys> latched{};
     std::array<std::chrono::steady_clock::time_point, kKeys> latchedAt{};
@@ -199,6 +202,7 @@ void X11Platform::Impl::loadKeyboardMapping() {
         codes.clear();
     for (auto& keycodes : codeKeycodes)
         keycodes.clear();
+    codeKeysyms.fill(0);
     int minKeycode = 0;
     int maxKeycode = 0;
     XDisplayKeycodes(display, &minKeycode, &maxKeycode);
@@ -265,6 +269,8 @@ void X11Platform::Impl::loadKeyboardMapping() {
             continue;
         const int keycode = minKeycode + static_cast<int>(i);
         auto& codes = keycodeCodes[static_cast<std::size_t>(keycode)];
+        if (codeKeysyms[static_cast<std::size_t>(code)] == 0)
+            codeKeysyms[static_cast<std::size_t>(code)] = keys[i].unshifted;
         codes.push_back(code);
         if (int generic = genericVirtualKey(code))
             codes.push_back(generic);
@@ -508,6 +514,43 @@ int X11Platform::virtualKeyFromNative(uint32_t keycode) {
         return 0;
     const int generic = genericVirtualKey(codes.front());
     return generic != 0 ? generic : codes.front();
+}
+
+std::string X11Platform::keyName(int virtualKey) {
+    Impl& d = *impl_;
+    if (d.display == nullptr || virtualKey <= 0 || virtualKey >= static_cast<int>(kKeys))
+        return {};
+    d.drainEvents(); // a keymap change that arrived since the last poll
+    // Punctuation and accented keys are named by what they carry on this keymap (no name when
+    // no key has the code here); the other keys are named by their code alone.
+    return keyNameOf(virtualKey, d.codeKeysyms[static_cast<std::size_t>(virtualKey)]);
+}
+
+bool X11Platform::windowManagerRunning() {
+    Impl& d = *impl_;
+    if (d.display == nullptr)
+        return false;
+    // An EWMH window manager keeps a check window on the root that names itself; a stale
+    // property left by one that ended names a window that is gone or does not name itself.
+    const auto checkWindow = [&](Window w) -> Window {
+        const Atom check = XInternAtom(d.display, "_NET_SUPPORTING_WM_CHECK", False);
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char* data = nullptr;
+        ++d.roundTrips;
+        Window found = 0;
+        if (XGetWindowProperty(d.display, w, check, 0, 1, False, XA_WINDOW, &type, &format, &count,
+                               &after, &data) == Success &&
+            type == XA_WINDOW && format == 32 && count == 1)
+            found = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
+        if (data != nullptr)
+            XFree(data);
+        return found;
+    };
+    const Window child = checkWindow(d.root);
+    return child != 0 && checkWindow(child) == child;
 }
 
 } // namespace quindel

@@ -1,7 +1,9 @@
 #include "core/midi/MidiIntake.h"
 #include "core/engine/RuntimeState.h"
 #include "core/midi/PortControl.h"
+#include "core/text/TriggerNames.h"
 #include "support/FakeMidiInput.h"
+#include "support/FakePlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -136,6 +138,26 @@ TEST(MidiIntake, QueueEmptiedDuringAPauseStopsWithoutRemovingOrDecoding) {
                   std::tuple(reads, dropped, std::string(code)))
             << "emptied at pause " << emptyAt;
     }
+}
+
+// Every channel status names its kind, data byte and channel; anything else has no name. A
+// trigger shows code and name, the name of a key coming from the platform, "0" reading "none".
+TEST(TriggerNames, MidiStatusesAndTriggersAreNamedWhatTheyAre) {
+    std::string names, shown;
+    for (const char* code : {"3C80", "3C90", "3DA1", "40B0", "05C0", "64DF", "00E0", "0090", "7F9F",
+                             "3cb0", "80B0", "00F0", "007F", "3C9", "3C900", "3G90"})
+        names += midiCommandName(code) + ";";
+    EXPECT_EQ(names, "Note C4 off, ch 1;Note C4 on, ch 1;Key pressure C#4, ch 2;CC 64, ch 1;"
+                     "Program 6, ch 1;Channel pressure 100, ch 16;Pitch bend LSB 0, ch 1;"
+                     "Note C-1 on, ch 1;Note G9 on, ch 16;CC 60, ch 1;;;;;;;");
+    test::FakePlatform keys;
+    LanguageTexts texts;
+    loadLanguageTexts(texts, kEnglish);
+    for (const char* code : {"116", "27", "0", "200", "0116", "1x", "", "3C90"})
+        shown += triggerWithName(code, keys, texts) + ";";
+    EXPECT_EQ(shown, "116 F5;27 Esc;none;200;0116;1x;;3C90 Note C4 on, ch 1;");
+    loadLanguageTexts(texts, kItalian);
+    EXPECT_EQ(triggerWithName("0", keys, texts), "nessuno");
 }
 
 } // namespace
