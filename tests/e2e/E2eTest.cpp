@@ -31,7 +31,7 @@ constexpr int kIntroX = 900, kIntroY = 600, kVerseX = 1100, kVerseY = 600, kSolo
 // title (a drag handle), the editor's new-group, new-action and OK buttons, the key capture's
 // Confirm.
 constexpr int kEditorX = 8 + 64, kEditorY = 80 + 12, kAboutX = 200 + 8, kAboutY = 40 + 8;
-constexpr int kTitleX = 60, kTitleY = 16, kNewGroupX = 152 + 36, kNewGroupY = 32 + 12;
+constexpr int kTitleX = 60, kTitleY = 16, kNewGroupX = 272 + 36, kNewGroupY = 32 + 12;
 constexpr int kNewActionX = 8 + 68, kNewActionY = 264 + 8, kEditorOkX = 504 + 36,
               kEditorOkY = 296 + 12, kConfirmX = 104 + 56, kConfirmY = 168 + 16;
 constexpr const char* kEditorTitle = "Assegna azioni";
