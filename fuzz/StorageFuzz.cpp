@@ -55,10 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     readWholeNumber(std::string(bytes), 0, 255);
 
     RuntimeState state;
-    state.programFolder = scratchFolder();
+    state.userFilesFolder = scratchFolder();
     state.groupFile = "gruppo-fuzz.ini";
-    std::ofstream(state.programFolder + "/gruppo-fuzz.ini", std::ios::binary) << bytes;
-    std::ofstream(state.programFolder + "/quindel.ini", std::ios::binary) << bytes;
+    std::ofstream(state.userFilesFolder + "/gruppo-fuzz.ini", std::ios::binary) << bytes;
+    std::ofstream(state.userFilesFolder + "/quindel.ini", std::ios::binary) << bytes;
 
     loadGroupFile(state);
     loadNextPrevTriggers(state);

@@ -5,6 +5,7 @@
 #include "ui/RtMidiInput.h"
 #include "ui/DeviceDialog.h"
 #include "platform/Platform.h"
+#include "core/storage/UserFilesFolder.h"
 
 #include <QApplication>
 
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     quindel::RuntimeState state;
     state.programFolder = quindel::programFolder();
+    state.userFilesFolder = quindel::chooseUserFilesFolder(state.programFolder);
 
     // Each window that takes MIDI gets its own control; its error texts follow the language
     // that is current when it is made.

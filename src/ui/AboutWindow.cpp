@@ -30,7 +30,12 @@ AboutWindow::AboutWindow(const RuntimeState& state, QWidget* parent)
     // lines only at a line feed.
     QString about = QString::fromStdString(t.aboutText);
     about.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    // Where the settings and the groups are kept, so the user can find them to copy them.
+    about += QStringLiteral("\n\n") + QString::fromStdString(t.userFilesCaption) +
+             QLatin1Char('\n') + QString::fromStdString(state.userFilesFolder);
     aboutLabel = new QLabel(about, this);
+    aboutLabel->setTextFormat(Qt::PlainText);
+    aboutLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     aboutLabel->setGeometry(twips(120, 120, 4455, 1935));
     aboutLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     aboutLabel->setWordWrap(true);

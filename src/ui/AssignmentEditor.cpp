@@ -233,7 +233,7 @@ AssignmentEditor::~AssignmentEditor() = default;
 
 void AssignmentEditor::refreshGroupList() {
     groupCombo->clear();
-    for (const std::string& name : listGroupNames(state_.programFolder))
+    for (const std::string& name : listGroupNames(state_.userFilesFolder))
         groupCombo->addItem(qs(name), QByteArray::fromStdString(name));
     if (groupCombo->count() == 0)
         return;
@@ -335,7 +335,7 @@ void AssignmentEditor::newGroupClicked() {
         return;
     }
     const std::string file = kGroupPrefix + name + kGroupExtension;
-    if (fileExists(state_.programFolder + "/" + file)) {
+    if (fileExists(state_.userFilesFolder + "/" + file)) {
         showMessage(qs(state_.texts.configurationExistsMessage));
         return;
     }

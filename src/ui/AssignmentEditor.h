@@ -32,7 +32,7 @@ class Platform;
 std::optional<std::string> groupNameOfFile(const std::string& fileName);
 // The group names of the group files in folder, sorted by name ignoring letter case.
 std::vector<std::string> listGroupNames(const std::string& folder);
-// True when a group name can be part of a file name in the program folder: no folder
+// True when a group name can be part of a file name in the user's files folder: no folder
 // separators and no control characters.
 bool isValidGroupName(const std::string& name);
 

@@ -6,11 +6,13 @@
 #include "ui/DialogSupport.h"
 #include "core/midi/MidiIntake.h"
 #include "core/engine/RuntimeState.h"
+#include "core/ProgramVersion.h"
 #include "core/midi/PortControl.h"
 #include "platform/Platform.h"
 #include "core/storage/GroupFiles.h"
 #include "core/storage/Settings.h"
 #include "core/storage/SettingsAccess.h"
+#include "core/storage/UserFilesFolder.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -116,7 +118,7 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::buildControls() {
-    setWindowTitle(QStringLiteral("Quindel 0.5 Beta"));
+    setWindowTitle(QStringLiteral("Quindel %1 Beta").arg(QLatin1String(kProgramVersion)));
     setFixedSize(3345 / 15, 3795 / 15);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(128, 128, 255));
@@ -128,7 +130,8 @@ void MainWindow::buildControls() {
     dragSurface->setGeometry(twips(0, 0, 3375, 3855));
     dragSurface->installEventFilter(this);
 
-    titleLabel = new QLabel(QStringLiteral("Quindel 0.5B"), this);
+    titleLabel =
+        new QLabel(QStringLiteral("Quindel %1B").arg(QLatin1String(kProgramVersion)), this);
     titleLabel->setGeometry(twips(120, 120, 2775, 375));
     titleLabel->setStyleSheet(QStringLiteral("color: black;"));
     // Clicks on the title drag the window too: it is part of the background for the user.
@@ -225,6 +228,8 @@ void MainWindow::buildControls() {
 void MainWindow::initialiseForm() {
     if (state_.programFolder.empty())
         state_.programFolder = programFolder();
+    if (state_.userFilesFolder.empty())
+        state_.userFilesFolder = chooseUserFilesFolder(state_.programFolder);
     bindSettingsIni(state_);
     state_.languageIndex = static_cast<uint8_t>(
         readLeadingNumber(readSetting(state_, kGeneralSection, kLanguageKey), 0, 255));

@@ -4,8 +4,8 @@
 
 namespace quindel {
 
-// The folder of the running executable, where the settings, the groups and the data files
-// lie. Falls back to the working directory when the system cannot tell.
+// The folder of the running executable, where its data files lie (fonts, flag pictures,
+// manuals). Falls back to the working directory when the system cannot tell.
 std::string programFolder();
 
 } // namespace quindel

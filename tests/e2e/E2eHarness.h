@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "core/ProgramVersion.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -25,6 +27,9 @@
 namespace quindel::e2e {
 
 using Clock = std::chrono::steady_clock;
+
+// The main window's title, which names the version.
+inline const std::string kMainTitle = std::string("Quindel ") + kProgramVersion + " Beta";
 
 inline double ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -167,7 +172,11 @@ class InstalledProgram {
                QFile::exists(path("quindel"));
     }
 
-    QString path(const QString& name) const { return dir_.path() + '/' + name; }
+    // The program folder: a fresh temporary folder, or the one given (an unpacked package's).
+    void useFolder(const QString& folder) { folder_ = folder; }
+    QString path(const QString& name) const {
+        return (folder_.isEmpty() ? dir_.path() : folder_) + '/' + name;
+    }
     void write(const QString& name, const QByteArray& text) const {
         QFile f(path(name));
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -179,16 +188,20 @@ class InstalledProgram {
     }
 
     // Starts the program from another working directory, as a launcher would, and waits until
-    // its main window is on the screen; gives where.
-    std::optional<XRectangle> start(Desktop& display) {
+    // its main window is on the screen; gives where. A launcher command (setpriv ...) may run
+    // it, in the environment given.
+    std::optional<XRectangle>
+    start(Desktop& display, QStringList launcher = {},
+          const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+        launcher << path("quindel");
         proc_.setWorkingDirectory("/");
         proc_.setProcessChannelMode(QProcess::ForwardedChannels);
-        proc_.start(path("quindel"), {});
+        proc_.setProcessEnvironment(environment);
+        proc_.start(launcher.takeFirst(), launcher);
         std::optional<XRectangle> where;
         if (proc_.waitForStarted(10000))
-            waitFor(
-                [&] { return bool(where = display.where(display.findClient("Quindel 0.5 Beta"))); },
-                20000);
+            waitFor([&] { return bool(where = display.where(display.findClient(kMainTitle))); },
+                    20000);
         return where;
     }
     // Waits for the program to end; true when it did, normally and with code 0.
@@ -204,6 +217,7 @@ class InstalledProgram {
 
   private:
     QTemporaryDir dir_;
+    QString folder_;
     QProcess proc_;
 };
 

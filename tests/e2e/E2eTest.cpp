@@ -12,6 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <thread>
@@ -24,16 +28,16 @@ namespace {
 constexpr int kIntroX = 900, kIntroY = 600, kVerseX = 1100, kVerseY = 600, kSoloX = 1000,
               kSoloY = 850;
 // Centres of controls, in window pixels: the main window's editor and About buttons and its
-// title (a drag handle), the editor's new-action and OK buttons, the key capture's Confirm.
+// title (a drag handle), the editor's new-group, new-action and OK buttons, the key capture's
+// Confirm.
 constexpr int kEditorX = 8 + 64, kEditorY = 80 + 12, kAboutX = 200 + 8, kAboutY = 40 + 8;
-constexpr int kTitleX = 60, kTitleY = 16;
+constexpr int kTitleX = 60, kTitleY = 16, kNewGroupX = 272 + 36, kNewGroupY = 32 + 12;
 constexpr int kNewActionX = 8 + 68, kNewActionY = 264 + 8, kEditorOkX = 504 + 36,
               kEditorOkY = 296 + 12, kConfirmX = 104 + 56, kConfirmY = 168 + 16;
 // The editor's first action row; the edit dialog's button that captures the point again.
 constexpr int kFirstRowX = 8 + 40, kFirstRowY = 80 + 10, kCapturePointX = 296 + 58,
               kCapturePointY = 80 + 12;
 constexpr const char* kGroupFile = "gruppo-Zeta.ini"; // the running group
-constexpr const char* kMainTitle = "Quindel 0.5 Beta";
 constexpr const char* kEditorTitle = "Assegna azioni";
 constexpr int kKeyboard = 99; // the device number of the PC keyboard
 
@@ -252,6 +256,39 @@ class WindowManager : public Program {
         QThread::msleep(200); // the dialog takes the focus and paints
         return w;
     }
+    // In the open editor: adds the action "coda", key B, clicking 1000, 800, and leaves with OK.
+    // The click point capture minimises the editor until the point is clicked.
+    void addActionAndSave(Window editor) {
+        const XRectangle e = *display.where(editor);
+        display.click(e.x + kNewActionX, e.y + kNewActionY);
+        const Window description = expectModalDialog("description box", {main, editor});
+        for (KeySym k : {XK_c, XK_o, XK_d, XK_a, XK_Return})
+            display.key(k);
+        const Window capture = expectModalDialog("key capture", {main, editor, description});
+        display.key(XK_b);
+        QThread::msleep(200);
+        const XRectangle c = *display.where(capture);
+        display.click(c.x + kConfirmX, c.y + kConfirmY);
+        expectModalDialog("click point message", {main, editor, description, capture});
+        display.key(XK_Return);
+        const auto minimised = [&] {
+            const std::vector<long> state = property(editor, "WM_STATE");
+            return !state.empty() && state[0] == IconicState && !display.findClient(kEditorTitle);
+        };
+        ASSERT_TRUE(waitFor(minimised, 5000)) << "the editor was not minimised";
+        EXPECT_TRUE(hasState(editor, "_NET_WM_STATE_HIDDEN"));
+        display.click(1000, 800, 300);
+        ASSERT_TRUE(waitFor([&] { return display.findClient(kEditorTitle) == editor; }, 5000))
+            << "the editor did not come back";
+        EXPECT_EQ(property(editor, "WM_STATE").at(0), NormalState);
+        EXPECT_TRUE(above(editor, main));
+        QThread::msleep(300);
+        const XRectangle back = *display.where(editor);
+        display.click(back.x + kEditorOkX, back.y + kEditorOkY);
+        EXPECT_TRUE(waitFor([&] { return !display.findClient(kEditorTitle); }, 5000));
+    }
+    static constexpr const char* kSavedAction =
+        "tasto=66\r\ntipo= 1\r\nxx= 1000\r\nyy= 800\r\nsequenza= 0\r\ndescrizione=coda\r\n";
     Window main = 0;
 };
 
@@ -355,62 +392,116 @@ TEST_F(WindowManager, MainWindowIsAboveOthersOnlyWhileStartedAndItsDialogsAreMod
     press(kEditorX, kEditorY);
     const Window editor = expectModalDialog("editor", {main, about, first, editing});
     ASSERT_EQ(display.findClient(kEditorTitle), editor);
-    const XRectangle e = *display.where(editor);
-    display.click(e.x + kNewActionX, e.y + kNewActionY);
-    const Window description = expectModalDialog("description box", {main, editor});
-    for (KeySym k : {XK_c, XK_o, XK_d, XK_a, XK_Return})
-        display.key(k);
-    const Window capture = expectModalDialog("key capture", {main, editor, description});
-    display.key(XK_b);
-    QThread::msleep(200);
-    const XRectangle c = *display.where(capture);
-    display.click(c.x + kConfirmX, c.y + kConfirmY);
-    expectModalDialog("click point message", {main, editor, description, capture});
-    display.key(XK_Return);
-    const auto minimised = [&] {
-        const std::vector<long> state = property(editor, "WM_STATE");
-        return !state.empty() && state[0] == IconicState && !display.findClient(kEditorTitle);
-    };
-    ASSERT_TRUE(waitFor(minimised, 5000)) << "the editor was not minimised";
-    EXPECT_TRUE(hasState(editor, "_NET_WM_STATE_HIDDEN"));
-    display.click(1000, 800, 300);
-    ASSERT_TRUE(waitFor([&] { return display.findClient(kEditorTitle) == editor; }, 5000))
-        << "the editor did not come back";
-    EXPECT_EQ(property(editor, "WM_STATE").at(0), NormalState);
-    EXPECT_TRUE(above(editor, main));
-    QThread::msleep(300);
-    const XRectangle back = *display.where(editor);
-    display.click(back.x + kEditorOkX, back.y + kEditorOkY);
-    EXPECT_TRUE(waitFor([&] { return !display.findClient(kEditorTitle); }, 5000));
-    EXPECT_NE(program.read(kGroupFile)
-                  .find("tasto=66\r\ntipo= 1\r\nxx= 1000\r\nyy= 800\r\n"
-                        "sequenza= 0\r\ndescrizione=coda\r\n"),
-              std::string::npos)
+    addActionAndSave(editor);
+    EXPECT_NE(program.read(kGroupFile).find(kSavedAction), std::string::npos)
         << program.read(kGroupFile);
     press(kStartX, kStartY); // Stop
     close();
 }
 
-TEST(DesktopEntry, InstallWritesTheMenuEntryWithTheProgramsAbsolutePathAndItsIcon) {
-    // Installed from a folder of its own to a relative prefix with characters the entry must
-    // escape: the entry still names the program by its absolute path.
-    QTemporaryDir dir;
-    const QString prefix = "my $HOME \"apps\"";
-    QProcess install;
-    install.setWorkingDirectory(dir.path());
-    install.start("cmake", {"--install", QUINDEL_BINARY_DIR, "--prefix", prefix});
-    ASSERT_TRUE(install.waitForFinished(60000) && install.exitCode() == 0);
-    const QString folder = dir.path() + '/' + prefix;
-    QFile entry(folder + "/quindel.desktop");
-    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(entry.readAll());
-    QString quoted = folder + "/quindel";
-    quoted.replace('$', "\\\\$").replace('"', "\\\\\"");
-    for (const QString& line :
-         {"\nExec=\"" + quoted + "\"\n", "\nIcon=" + folder + "/quindel.png\n"})
-        EXPECT_TRUE(text.contains(line)) << line.toStdString() << " not in\n" << text.toStdString();
-    for (const char* icon : {"/quindel.png", "/quindel.svg"})
-        EXPECT_GT(QFile(folder + icon).size(), 0) << icon;
+// The Debian package that package-test.sh made (QUINDEL_TEST_PACKAGE), unpacked and run by an
+// unprivileged user, as after installing it.
+class Package : public WindowManager {};
+
+TEST_F(Package, UnpackedReadOnlyProgramKeepsTheUsersFilesInAPrivatePerUserFolder) {
+    const QString deb = qEnvironmentVariable("QUINDEL_TEST_PACKAGE");
+    ASSERT_TRUE(QFile::exists(deb)) << "run by package-test.sh, which makes the package";
+    const auto listing = [](const QString& folder) {
+        QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden);
+        return names.sort(), names;
+    };
+    // Root (as in CI) runs the program as the unprivileged quindeltest, made when missing.
+    QStringList asUser;
+    if (::geteuid() == 0) {
+        if (!::getpwnam("quindeltest"))
+            QProcess::execute("useradd", {"--create-home", "--user-group", "--shell",
+                                          "/usr/sbin/nologin", "quindeltest"});
+        asUser = {"setpriv", "--reuid=quindeltest", "--regid=quindeltest", "--init-groups"};
+    }
+    const auto own = [&](const QString& path) {
+        if (!asUser.isEmpty())
+            QProcess::execute("chown", {"-R", "quindeltest:", path});
+    };
+    struct Case {
+        const char* what;
+        bool programWritable, userWritable;
+    };
+    for (const Case& c : {Case{"read-only program folder", false, true},
+                          Case{"writable program folder", true, true},
+                          Case{"read-only program folder and per-user folder", false, false}}) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir tmp;
+        const QString folder = tmp.path() + "/opt/quindel", home = tmp.path() + "/home",
+                      config = home + "/config",
+                      files = c.programWritable ? folder : config + "/quindel";
+        QProcess::execute("dpkg-deb", {"-x", deb, tmp.path()});
+        QDir().mkpath(c.userWritable ? home : config);
+        own(home);
+        QProcess::execute("chmod", {"-R", c.userWritable ? "u+w" : "a-w", home});
+        QProcess::execute("chmod", {"-R", c.programWritable ? "u+w" : "a-w", folder});
+        if (c.programWritable)
+            own(folder);
+        ::chmod(tmp.path().toUtf8(), 0755);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home), env.insert("XDG_CONFIG_HOME", config);
+        env.remove("XDG_RUNTIME_DIR");
+        const QStringList packaged = listing(folder);
+        program.useFolder(folder);
+
+        // Each run starts the program, does its part and ends it with X; the program folder
+        // gains the user's files only when the user may write to it.
+        const auto session = [&](const std::function<void()>& body, QStringList made) {
+            ASSERT_TRUE(bool(at = program.start(display, asUser, env))) << "no window";
+            main = display.findClient(kMainTitle);
+            body();
+            press(kCloseX, kCloseY);
+            EXPECT_TRUE(program.waitForExit(15000));
+            if (c.programWritable)
+                made << packaged, made.sort();
+            EXPECT_EQ(listing(folder), c.programWritable ? made : packaged);
+        };
+        session([] {}, {"quindel.ini"});
+        struct stat st {};
+        const bool perUser = ::stat(QString(config + "/quindel").toUtf8(), &st) == 0;
+        EXPECT_EQ(perUser, !c.programWritable && c.userWritable);
+        EXPECT_TRUE(!perUser || (st.st_mode & 07777) == 0700) << std::oct << st.st_mode;
+        if (!c.userWritable) {
+            QProcess::execute("chmod", {"-R", "u+w", tmp.path()}); // so the temporary folder can go
+            continue;
+        }
+        // The user chooses the PC keyboard, makes a group in the editor; the next run reads it
+        // back and its key clicks its point.
+        QFile settings(files + "/quindel.ini");
+        ASSERT_TRUE(settings.open(QIODevice::Append));
+        settings.write("[midi config]\r\nmidi input= 99\r\n"), settings.close();
+        session(
+            [&] {
+                press(kEditorX, kEditorY);
+                const Window editor = expectModalDialog("editor", {main});
+                display.click(display.where(editor)->x + kNewGroupX,
+                              display.where(editor)->y + kNewGroupY);
+                expectModalDialog("name box", {main, editor});
+                for (KeySym k : {XK_s, XK_h, XK_o, XK_w, XK_Return})
+                    display.key(k);
+                QThread::msleep(300);
+                addActionAndSave(editor);
+            },
+            {"quindel.ini", "gruppo-show.ini"});
+        QFile group(files + "/gruppo-show.ini");
+        EXPECT_TRUE(group.open(QIODevice::ReadOnly) && group.readAll().contains(kSavedAction));
+        ClickRecorder recorder{800, 500, 450, 450};
+        session(
+            [&] {
+                press(kStartX, kStartY);
+                QThread::msleep(500);
+                display.key(XK_b);
+                recorder.collect(1);
+            },
+            {"quindel.ini", "gruppo-show.ini"});
+        ASSERT_EQ(recorder.clicks.size(), 1u);
+        EXPECT_TRUE(recorder.clicks[0].x == 1000 && recorder.clicks[0].y == 800);
+        QProcess::execute("chmod", {"-R", "u+w", tmp.path()}); // so the temporary folder can go
+    }
 }
 
 } // namespace

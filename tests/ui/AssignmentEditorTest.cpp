@@ -40,16 +40,16 @@ namespace {
 
 using Rows = std::vector<std::string>;
 
-// A fresh runtime state, in Italian, whose program folder is a temporary folder.
+// A fresh runtime state, in Italian, whose user's files folder is a temporary folder.
 class EditorTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        state.programFolder = dir.path().toStdString();
+        state.userFilesFolder = dir.path().toStdString();
         bindSettingsIni(state);
         loadLanguageTexts(state.texts, kItalian);
     }
-    std::string path(const std::string& name) const { return state.programFolder + "/" + name; }
+    std::string path(const std::string& name) const { return state.userFilesFolder + "/" + name; }
     std::string readFile(const std::string& name) const {
         std::ifstream file(path(name), std::ios::binary);
         return {std::istreambuf_iterator<char>(file), {}};
@@ -290,7 +290,7 @@ TEST_F(EditorTest, WithoutGroupsOkClosesAndAClickPointCaptureEndsOnClose) {
     EXPECT_FALSE(editor.AssignmentEditor::captureClickPoint());
     editor.okClicked(); // no group: nothing to write
     EXPECT_EQ(editor.result(), QDialog::Accepted);
-    EXPECT_TRUE(std::filesystem::is_empty(state.programFolder));
+    EXPECT_TRUE(std::filesystem::is_empty(state.userFilesFolder));
 }
 
 // The real windows on the virtual display, driven with real X keys and the real mouse button.

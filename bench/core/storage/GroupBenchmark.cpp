@@ -23,7 +23,7 @@ struct Folder {
 };
 
 void fillGroup(RuntimeState& state, const std::string& folder) {
-    state.programFolder = folder;
+    state.userFilesFolder = folder;
     state.groupFile = "gruppo-bench.ini";
     state.nextTriggerCode = "3C90";
     state.prevTriggerCode = "3B90";

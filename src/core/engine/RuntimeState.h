@@ -58,8 +58,12 @@ struct RuntimeState {
 
     // The INI object bound to the settings file; created on first use.
     std::unique_ptr<IniFile> settingsIni;
-    // The folder that holds the program, its settings and its group files (no trailing "/").
+    // The folder of the executable, its fonts, flag pictures and manuals (no trailing "/").
     std::string programFolder;
+    // The folder of the settings file and the group files (no trailing "/"): the program
+    // folder, or the per-user folder when the program folder is read-only
+    // (chooseUserFilesFolder).
+    std::string userFilesFolder;
     // The localised text slots of the current language.
     LanguageTexts texts;
 

@@ -23,7 +23,7 @@ std::string actionSection(size_t number) {
 }
 
 std::string groupPath(const RuntimeState& state) {
-    return trimSpaces(state.programFolder + "/" + state.groupFile);
+    return trimSpaces(state.userFilesFolder + "/" + state.groupFile);
 }
 
 // The group file read once; every value is then looked up as a single read of it would
@@ -153,8 +153,8 @@ std::string readGroupFileSetting(RuntimeState& state) {
     // file when its name was turned into UTF-8 on the way from Windows; a name that kept its
     // Windows-1252 bytes is named by the bytes stored.
     std::string bytes;
-    if (!isRegularFile(state.programFolder + "/" + name) && utf8ToWindows1252(name, bytes) &&
-        isRegularFile(state.programFolder + "/" + bytes))
+    if (!isRegularFile(state.userFilesFolder + "/" + name) && utf8ToWindows1252(name, bytes) &&
+        isRegularFile(state.userFilesFolder + "/" + bytes))
         return bytes;
     return name;
 }

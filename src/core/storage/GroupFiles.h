@@ -17,8 +17,8 @@ void buildSequenceTable(RuntimeState& state);
 // read now or when it was last loaded.
 bool saveGroupFile(RuntimeState& state);
 
-// The group file named in the settings ("nomefile"), as the name of the file in the program
-// folder: a name stored as Windows-1252 bytes comes back as those bytes.
+// The group file named in the settings ("nomefile"), as the name of the file in the user's
+// files folder: a name stored as Windows-1252 bytes comes back as those bytes.
 std::string readGroupFileSetting(RuntimeState& state);
 
 // True when path names an ordinary file whose name matches fileNameOf(path), ignoring case.

@@ -7,7 +7,7 @@ namespace quindel {
 namespace {
 
 std::string settingsPath(const RuntimeState& state) {
-    return state.programFolder + "/" + kSettingsFileName;
+    return state.userFilesFolder + "/" + kSettingsFileName;
 }
 
 // Creates settingsIni on first use, already pointing at the settings file.
@@ -28,7 +28,7 @@ void bindSettingsIni(RuntimeState& state) {
 std::string readIniValue(RuntimeState& state, const std::string& file, const std::string& section,
                          const std::string& key) {
     IniFile& ini = ensureSettingsIni(state);
-    ini.setFileName(state.programFolder + "/" + file);
+    ini.setFileName(state.userFilesFolder + "/" + file);
     ini.setSection(section);
     std::string value = ini.value(key, "");
     ini.setFileName(settingsPath(state));
@@ -38,7 +38,7 @@ std::string readIniValue(RuntimeState& state, const std::string& file, const std
 bool writeIniValue(RuntimeState& state, const std::string& file, const std::string& section,
                    const std::string& key, const std::string& value) {
     IniFile& ini = ensureSettingsIni(state);
-    ini.setFileName(state.programFolder + "/" + file);
+    ini.setFileName(state.userFilesFolder + "/" + file);
     ini.setSection(section);
     bool written = ini.setValue(key, value);
     ini.setFileName(settingsPath(state));

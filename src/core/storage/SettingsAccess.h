@@ -6,13 +6,14 @@ namespace quindel {
 
 struct RuntimeState;
 
-// The settings file's name, in the program folder.
+// The settings file's name, in the user's files folder.
 inline constexpr const char* kSettingsFileName = "quindel.ini";
 
-// Creates state.settingsIni if needed and binds it to the settings file in the program folder.
+// Creates state.settingsIni if needed and binds it to the settings file in the user's files
+// folder.
 void bindSettingsIni(RuntimeState& state);
 
-// Reads / writes one key of a bare-named file in the program folder. settingsIni points at
+// Reads / writes one key of a bare-named file in the user's files folder. settingsIni points at
 // that file for the call only and is pointed back at the settings file before returning.
 std::string readIniValue(RuntimeState& state, const std::string& file, const std::string& section,
                          const std::string& key);

@@ -1,5 +1,7 @@
 #include "core/text/LanguageTexts.h"
 
+#include "core/ProgramVersion.h"
+
 namespace quindel {
 
 void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
@@ -34,7 +36,8 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.actionDescriptionPrompt = "Descrizione dell'azione";
         t.clickPointMessage =
             "Muovi il mouse sul punto da cliccare e premi il tasto sinistro per confermare";
-        t.aboutText = "Quindel 0.4 Beta\r"
+        t.aboutText = std::string("Quindel ") + kProgramVersion +
+                      " Beta\r"
                       "Comandi MIDI e tasti che diventano clic, per chi suona dal vivo.";
         t.homePageCaption = "Pagina informativa";
         t.homePageUrl = "help/about-it.html";
@@ -58,6 +61,7 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.editPointLabel = "Punto da cliccare";
         t.captureAgainCaption = "Cattura di nuovo";
         t.saveChangesQuestion = "La configurazione è stata modificata. Salvare le modifiche?";
+        t.userFilesCaption = "Impostazioni e configurazioni in:";
     } else if (languageIndex == kEnglish) {
         t.startCaption = "Start";
         t.stopCaption = "Stop";
@@ -88,7 +92,8 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.configurationExistsMessage = "A configuration with this name already exists!";
         t.actionDescriptionPrompt = "Action's description";
         t.clickPointMessage = "Move mouse and select the point to click with the left button";
-        t.aboutText = "Quindel 0.4 Beta\r"
+        t.aboutText = std::string("Quindel ") + kProgramVersion +
+                      " Beta\r"
                       "MIDI commands and keys turned into clicks, for performers on stage.";
         t.homePageCaption = "About page";
         t.homePageUrl = "help/about-en.html";
@@ -112,6 +117,7 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.editPointLabel = "Point to click";
         t.captureAgainCaption = "Capture again";
         t.saveChangesQuestion = "The configuration has been changed. Save the changes?";
+        t.userFilesCaption = "Settings and configurations in:";
     }
 }
 

@@ -63,6 +63,7 @@ struct LanguageTexts {
     std::string editPointLabel;
     std::string captureAgainCaption;
     std::string saveChangesQuestion;
+    std::string userFilesCaption; // the About window's line before the user's files folder
 };
 
 inline constexpr uint8_t kItalian = 1;

@@ -6,6 +6,7 @@
 #include "core/storage/IniDocument.h"
 #include "core/storage/Settings.h"
 #include "core/storage/SettingsAccess.h"
+#include "core/storage/UserFilesFolder.h"
 
 #include <sys/resource.h>
 #include <grp.h>
@@ -86,7 +87,7 @@ struct Storage : ::testing::Test {
     }
     void reset() {
         state = RuntimeState{};
-        state.programFolder = folder;
+        state.userFilesFolder = folder;
         state.groupFile = "gruppo-prova.ini";
     }
     void load() {
@@ -314,6 +315,24 @@ TEST_F(Storage, SaveKeepsTheOldFileWhenItFailsMayNotWriteOrCouldNotRead) {
     state.groupFile = ""; // no group chosen
     EXPECT_FALSE(saveGroupFile(state));
     EXPECT_EQ(listing(), std::set<std::string>{"gruppo-prova.ini"});
+}
+
+// Settings and groups stay beside a program the user may write to; beside a read-only one
+// (for root too) they go to the per-user folder, made private with its missing parents.
+TEST_F(Storage, UserFilesFolderIsTheProgramFolderWhenWritableElseAPrivatePerUserFolder) {
+    for (const char* xdg : {static_cast<const char*>(nullptr), "", "x"})
+        EXPECT_EQ(perUserFolder(xdg, "/h"), "/h/.config/quindel") << (xdg ? xdg : "unset");
+    EXPECT_EQ(perUserFolder(nullptr, "h"), "");
+    EXPECT_EQ(chooseUserFilesFolder(folder), folder);
+    const std::string program = file("program"), config = file("a/b");
+    std::filesystem::create_directory(program);
+    ::chmod(program.c_str(), 0555);
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    EXPECT_EQ(chooseUserFilesFolder(program), config + "/quindel");
+    ::unsetenv("XDG_CONFIG_HOME");
+    struct stat st {};
+    for (const std::string& made : {file("a"), config, config + "/quindel"})
+        EXPECT_TRUE(::stat(made.c_str(), &st) == 0 && (st.st_mode & 07777) == 0700) << made;
 }
 
 TEST_F(Storage, AGroupFileNameThatIsNotUtf8IsStoredAsItsBytesAndLoadsAtTheNextStart) {
