@@ -140,7 +140,7 @@ TEST_F(EditorTest, TheWheelChoosesAGroupOnlyWithFocusAndNewNamesMustBeNewAndSafe
     EXPECT_EQ(editor.messages, (Rows{state.texts.configurationExistsMessage, invalid, invalid,
                                      invalid, state.texts.saveFailedMessage}));
     EXPECT_EQ(rows(editor.groupCombo->model()), "Beta;live;Studio");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(state.programFolder), {}), 4);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(state.userFilesFolder), {}), 4);
     EXPECT_EQ(editor.groupCombo->currentText().toStdString() + state.groupFile +
                   readGroupFileSetting(state),
               "Betagruppo-Beta.inigruppo-Beta.ini");
