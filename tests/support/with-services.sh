@@ -4,19 +4,46 @@
 # stopped by process id when the command ends, so tests can run side by side without sharing a
 # display, a window manager or a server.
 #
-#   with-services.sh [--xvfb WIDTHxHEIGHT [--wm openbox]] [--jack] -- command args...
+#   with-services.sh [--xvfb WIDTHxHEIGHT [--wm openbox]] [--jack]
+#                    [--mutter WIDTHxHEIGHT[,WIDTHxHEIGHT...]] -- command args...
 #
 # Exports DISPLAY for the X server, QUINDEL_TEST_WM with the window manager's name when one
-# runs, and JACK_DEFAULT_SERVER for the JACK server.
+# runs, and JACK_DEFAULT_SERVER for the JACK server. A Wayland compositor gets its own
+# XDG_RUNTIME_DIR, session bus (DBUS_SESSION_BUS_ADDRESS) and WAYLAND_DISPLAY.
 set -u
+
+# Wayland compositors run as an unprivileged user when this script runs as root (as CI does):
+# some refuse root, and a session bus answers only its own user. The user is made here when
+# missing, and the command then runs as that user too.
+test_user=quindeltest
+is_root() { [ "$(id -u)" = 0 ]; }
+ensure_test_user() {
+    is_root || return 0
+    id -u "$test_user" >/dev/null 2>&1 && return 0
+    useradd --create-home --user-group --shell /usr/sbin/nologin "$test_user" ||
+        { echo "with-services: cannot create the user $test_user" >&2; exit 1; }
+}
+# The prefix that runs a command as the test user (none when not root). setpriv replaces
+# itself with the command, so a background start leaves the command's process id in $!.
+as_test_user=()
+is_root && as_test_user=(setpriv --reuid="$test_user" --regid="$test_user" --init-groups)
+# A private runtime directory (mode 0700) and home for the test user's session, in $workdir.
+make_user_session_dirs() {
+    chmod 711 "$workdir"
+    mkdir -p -m 0700 "$workdir/runtime" "$workdir/home"
+    is_root && chown "$test_user:" "$workdir/runtime" "$workdir/home"
+    export XDG_RUNTIME_DIR="$workdir/runtime" HOME="$workdir/home"
+}
 geometry=""
 want_jack=0
 wm=""
+mutter_monitors=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --xvfb) geometry="$2"; shift 2 ;;
     --wm) wm="$2"; shift 2 ;;
     --jack) want_jack=1; shift ;;
+    --mutter) mutter_monitors="$2"; shift 2 ;;
     --) shift; break ;;
     *) break ;;
     esac
@@ -102,5 +129,57 @@ if [ "$want_jack" = 1 ]; then
     export QUINDEL_TEST_JACK_PID="${pids[-1]}"
 fi
 
-"$@"
+if [ -n "$mutter_monitors" ]; then
+    for c in mutter dbus-daemon pipewire; do
+        command -v "$c" >/dev/null || { echo "with-services: $c is not installed" >&2; exit 1; }
+    done
+    ensure_test_user
+    make_user_session_dirs
+    # Mutter's remote desktop and screen cast interfaces live on the session bus, and a screen
+    # cast stream, which absolute pointer motion needs, lives in PipeWire. No session manager
+    # is needed: nothing consumes the streams.
+    "${as_test_user[@]}" dbus-daemon --session --nofork --address="unix:path=$XDG_RUNTIME_DIR/bus" \
+        >"$workdir/dbus.log" 2>&1 &
+    pids+=($!)
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
+    # Mutter needs the bus when it starts.
+    for _ in $(seq 1 200); do
+        [ -S "$XDG_RUNTIME_DIR/bus" ] && break
+        kill -0 "${pids[-1]}" 2>/dev/null || break
+        sleep 0.05
+    done
+    "${as_test_user[@]}" pipewire >"$workdir/pipewire.log" 2>&1 &
+    pids+=($!)
+    export WAYLAND_DISPLAY="quindel-mutter-$$"
+    monitors=()
+    for m in ${mutter_monitors//,/ }; do monitors+=(--virtual-monitor "$m"); done
+    "${as_test_user[@]}" mutter --headless --wayland --no-x11 --wayland-display="$WAYLAND_DISPLAY" \
+        "${monitors[@]}" >"$workdir/mutter.log" 2>&1 &
+    pids+=($!)
+    ready=0
+    for _ in $(seq 1 300); do
+        if [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] &&
+            "${as_test_user[@]}" dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+                org.freedesktop.DBus.NameHasOwner string:org.gnome.Mutter.RemoteDesktop \
+                2>/dev/null | grep -q "boolean true"; then
+            ready=1; break
+        fi
+        kill -0 "${pids[-1]}" 2>/dev/null || break
+        sleep 0.05
+    done
+    [ "$ready" = 1 ] || {
+        echo "with-services: mutter did not start" >&2
+        cat "$workdir/dbus.log" "$workdir/pipewire.log" "$workdir/mutter.log" >&2
+        exit 1
+    }
+    # Tests that take PipeWire away on purpose find its process id here.
+    export QUINDEL_TEST_PIPEWIRE_PID="${pids[-2]}"
+    run_as_test_user=1
+fi
+
+if [ "${run_as_test_user:-0}" = 1 ]; then
+    "${as_test_user[@]}" "$@"
+else
+    "$@"
+fi
 exit $?

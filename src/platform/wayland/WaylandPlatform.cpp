@@ -1,9 +1,7 @@
 #include "platform/wayland/WaylandPlatform.h"
 
-#include "platform/wayland/PointerInjector.h"
-#if defined(QUINDEL_MUTTER_REMOTE_DESKTOP)
 #include "platform/wayland/MutterRemoteDesktop.h"
-#endif
+#include "platform/wayland/PointerInjector.h"
 
 #include "fake-input-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
@@ -295,19 +293,16 @@ void WaylandPlatform::Impl::chooseClickWay() {
         fakeInput = nullptr; // the injector owns it now
         way = WaylandClickWay::KWinFakeInput;
     } else {
-#if defined(QUINDEL_MUTTER_REMOTE_DESKTOP)
         std::string whyNot;
         injector = openMutterRemoteDesktop(&whyNot);
         if (injector != nullptr)
             way = WaylandClickWay::MutterRemoteDesktop;
         else if (!whyNot.empty())
             std::fprintf(stderr, "quindel: GNOME remote desktop: %s\n", whyNot.c_str());
-#endif
     }
 }
 
 void WaylandPlatform::Impl::reopenInjector() {
-#if defined(QUINDEL_MUTTER_REMOTE_DESKTOP)
     // A session that Mutter closed is opened again for the next click.
     if (way == WaylandClickWay::MutterRemoteDesktop && injector == nullptr) {
         std::string whyNot;
@@ -315,7 +310,6 @@ void WaylandPlatform::Impl::reopenInjector() {
         if (injector == nullptr)
             std::fprintf(stderr, "quindel: GNOME remote desktop: %s\n", whyNot.c_str());
     }
-#endif
 }
 
 bool WaylandPlatform::Impl::lose() {
