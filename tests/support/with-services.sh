@@ -128,6 +128,8 @@ if [ "$want_jack" = 1 ] && [ -n "$mutter_monitors$sway_outputs$kwin_size$weston_
     as_jack_user=("${as_test_user[@]}")
     jack_sync=(--sync)
 fi
+# Benchmarks comparing sessions ask for the same JACK everywhere.
+[ "${QUINDEL_JACK_SYNC:-0}" = 1 ] && jack_sync=(--sync)
 
 if [ "$want_jack" = 1 ]; then
     command -v jackd >/dev/null || { echo "with-services: jackd is not installed" >&2; exit 1; }
