@@ -17,6 +17,7 @@
 
 namespace quindel::e2e {
 
+// The probe: one window per output, which reports each press with where and when it landed.
 class WaylandProbe {
   public:
     struct Press {
@@ -24,8 +25,7 @@ class WaylandProbe {
         unsigned button = 0;
         Clock::time_point at;
     };
-
-    // Starts the probe; true once it shows a window on every output.
+    // Starts it; true once it shows a window on every output.
     bool start() {
         proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         proc_.start(QUINDEL_WAYLAND_PROBE, {});
@@ -35,15 +35,21 @@ class WaylandProbe {
                     return true;
         return false;
     }
-    // Reads presses until least have arrived (waitMs at most), then for settleMs more.
-    void collect(size_t least, int waitMs = 3000, int settleMs = 0) {
+    // Takes presses until least have arrived in all, waitMs at most.
+    void collect(size_t least, int waitMs) {
         const auto end = Clock::now() + std::chrono::milliseconds(waitMs);
-        while ((read(), presses.size() < least) && Clock::now() < end)
+        for (;;) {
+            Press p;
+            long long micros = 0; // of CLOCK_MONOTONIC, the steady clock's own
+            while (proc_.canReadLine())
+                if (std::sscanf(proc_.readLine().constData(), "press %d %d %u %lld", &p.x, &p.y,
+                                &p.button, &micros) == 4)
+                    p.at = Clock::time_point(std::chrono::microseconds(micros)),
+                    presses.push_back(p);
+            if (presses.size() >= least || Clock::now() >= end)
+                return;
             proc_.waitForReadyRead(5);
-        const auto settled = Clock::now() + std::chrono::milliseconds(settleMs);
-        while (Clock::now() < settled)
-            proc_.waitForReadyRead(5), read();
-        read();
+        }
     }
     ~WaylandProbe() {
         proc_.kill();
@@ -53,19 +59,6 @@ class WaylandProbe {
     std::vector<Press> presses;
 
   private:
-    void read() {
-        while (proc_.canReadLine()) {
-            Press p;
-            long long micros = 0;
-            const QByteArray line = proc_.readLine();
-            if (std::sscanf(line.constData(), "press %d %d %u %lld", &p.x, &p.y, &p.button,
-                            &micros) == 4) {
-                // The probe reads CLOCK_MONOTONIC, the steady clock's own.
-                p.at = Clock::time_point(std::chrono::microseconds(micros));
-                presses.push_back(p);
-            }
-        }
-    }
     QProcess proc_;
 };
 

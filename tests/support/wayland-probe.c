@@ -2,7 +2,7 @@
 // every pointer press as "press X Y BUTTON MICROSECONDS" on stdout, with X, Y the press's
 // position in compositor-global logical pixels (the position of the output the window is on
 // plus the position on the window) and the CLOCK_MONOTONIC time it arrived. "ready N" says that
-// windows on N outputs are shown; "output X Y W H" lines list the layout before it.
+// windows on N outputs are shown.
 //
 //   wayland-probe        (WAYLAND_DISPLAY names the compositor)
 #define _GNU_SOURCE
@@ -212,9 +212,6 @@ int main(void) {
             shown += windows[i].shown;
     }
     wl_display_roundtrip(display);
-    for (int i = 0; i < output_count; ++i)
-        printf("output %d %d %d %d\n", outputs[i].x, outputs[i].y, outputs[i].width,
-               outputs[i].height);
     printf("ready %d\n", output_count);
     fflush(stdout);
     while (wl_display_dispatch(display) >= 0) {

@@ -96,18 +96,17 @@ TEST(MainWindowStart, StartRefusesWhatTheDesktopCannotDoAndALostDesktopEndsThePr
         SCOPED_TRACE(c.input);
         Program p;
         p.platform.clicks = c.clicks, p.platform.keysWatched = c.keys;
+        ASSERT_TRUE(p.platform.watchDesktop());
         MainWindow& w = p.start(QByteArray("[midi config]\r\nmidi input= ") + c.input);
         EXPECT_EQ(clickStart(w), c.message ? p.state.texts.*c.message : "");
         EXPECT_EQ(p.state.isRunning, c.message == nullptr);
+        if (c.message == nullptr) { // the last case, running
+            QTimer::singleShot(0, [&] { p.platform.loseDesktop(); });
+            QTimer::singleShot(20000, [] { QCoreApplication::exit(-1); }); // never hangs
+            EXPECT_EQ(QCoreApplication::exec(), 1);
+            EXPECT_TRUE(w.isUnloaded() && !p.state.isRunning);
+        }
     }
-    Program p;
-    ASSERT_TRUE(p.platform.watchDesktop());
-    MainWindow& w = p.start("[midi config]\r\nmidi input= 1\r\n");
-    clickStart(w);
-    QTimer::singleShot(0, [&] { p.platform.loseDesktop(); });
-    QTimer::singleShot(20000, [] { QCoreApplication::exit(-1); }); // never hangs the suite
-    EXPECT_EQ(QCoreApplication::exec(), 1);
-    EXPECT_TRUE(w.isUnloaded() && !p.state.isRunning);
 }
 
 // A used key or a MIDI command ticks at once and the timer then rests; other keys wake nothing.
