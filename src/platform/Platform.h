@@ -47,6 +47,10 @@ class Platform {
     // do nothing, so the program must not start one.
     virtual bool canClick() const { return available(); }
 
+    // True once after a click that the desktop did not take (its input service went away and
+    // could not be had again); false again until the next such click.
+    virtual bool takeClickFailure() { return false; }
+
     // True when the key poll and takeKeyPresses see the performer's keys on this desktop.
     virtual bool canWatchKeys() const { return available(); }
 

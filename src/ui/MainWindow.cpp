@@ -450,6 +450,9 @@ void MainWindow::tickTimerFired() {
     dispatchTick(state_, platform_, dispatch);
     triggerDisplay->setText(qs(dispatch.shownTrigger));
     descriptionDisplay->setText(qs(dispatch.shownDescription));
+    // A click that never happened must not pass for one: the performer sees it at once.
+    if (platform_.takeClickFailure())
+        descriptionDisplay->setText(qs(state_.texts.clickFailedMessage));
     // Without key events the keyboard can only be polled: the ticks go on as for a held key.
     const bool keyboardPolled = state_.inputMode == kKeyboardMode && keyEvents_ == nullptr;
     armTickTimer(scheduler.tickEnded(dispatch.keyHeld || keyboardPolled));

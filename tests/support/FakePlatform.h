@@ -59,7 +59,7 @@ class FakePlatform : public Platform {
 
     // What the desktop allows, and its connection: watchDesktop makes the pipe that the window
     // watches, loseDesktop makes it readable with the connection gone.
-    bool clicks = true, keysWatched = true, desktopLost = false;
+    bool clicks = true, keysWatched = true, desktopLost = false, clickFailure = false;
     int desktopEnds[2] = {-1, -1};
     bool watchDesktop() { return pipe2(desktopEnds, O_NONBLOCK | O_CLOEXEC) == 0; }
     void loseDesktop() {
@@ -68,6 +68,7 @@ class FakePlatform : public Platform {
     }
     bool canClick() const override { return clicks; }
     bool canWatchKeys() const override { return keysWatched; }
+    bool takeClickFailure() override { return std::exchange(clickFailure, false); }
     int desktopEventSource() const override { return desktopEnds[0]; }
     bool handleDesktopEvents() override { return !desktopLost; }
 

@@ -81,8 +81,9 @@ TEST(MainWindowStart, ABadStoredLanguageIsTakenAsItalianAndStartNeedsAnInput) {
 }
 
 // Start refuses what the desktop cannot do, whatever the input where it offers no way to click,
-// the PC keyboard where keys cannot be watched (MIDI still starts). A lost desktop connection
-// unloads the window and ends the program's event loop with code 1.
+// the PC keyboard where keys cannot be watched (MIDI still starts). A click the desktop did not
+// take shows in the lower display. A lost desktop connection unloads the window and ends the
+// program's event loop with code 1.
 TEST(MainWindowStart, StartRefusesWhatTheDesktopCannotDoAndALostDesktopEndsTheProgram) {
     const struct {
         bool clicks, keys;
@@ -100,7 +101,10 @@ TEST(MainWindowStart, StartRefusesWhatTheDesktopCannotDoAndALostDesktopEndsThePr
         MainWindow& w = p.start(QByteArray("[midi config]\r\nmidi input= ") + c.input);
         EXPECT_EQ(clickStart(w), c.message ? p.state.texts.*c.message : "");
         EXPECT_EQ(p.state.isRunning, c.message == nullptr);
-        if (c.message == nullptr) { // the last case, running
+        if (c.message == nullptr) {         // the last case, running
+            p.platform.clickFailure = true; // a tick's click that the desktop did not take
+            QMetaObject::invokeMethod(w.tickTimer, "timeout", Qt::DirectConnection);
+            EXPECT_EQ(w.descriptionDisplay->text().toStdString(), p.state.texts.clickFailedMessage);
             QTimer::singleShot(0, [&] { p.platform.loseDesktop(); });
             QTimer::singleShot(20000, [] { QCoreApplication::exit(-1); }); // never hangs
             EXPECT_EQ(QCoreApplication::exec(), 1);

@@ -49,6 +49,7 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
             "riavviare Quindel.";
         t.keysNotWatchedMessage = "Su questo desktop Quindel non può osservare i tasti del PC. "
                                   "Scegliere un ingresso MIDI: quello funziona.";
+        t.clickFailedMessage = "Clic non riuscito: il desktop non lo accetta";
     } else if (languageIndex == kEnglish) {
         t.startCaption = "Start";
         t.stopCaption = "Stop";
@@ -93,6 +94,7 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
                            "~/.local/share/applications and start Quindel again.";
         t.keysNotWatchedMessage = "Quindel cannot watch the PC keys on this desktop. Choose a "
                                   "MIDI input: that works.";
+        t.clickFailedMessage = "Click failed: the desktop does not take it";
     }
 }
 

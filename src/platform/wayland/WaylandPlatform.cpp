@@ -130,6 +130,7 @@ struct WaylandPlatform::Impl {
     std::unique_ptr<PointerInjector> injector;
     WaylandClickWay way = WaylandClickWay::None;
     bool lost = false;
+    bool clickFailed = false;
     std::string error;
 
     void open();
@@ -385,6 +386,10 @@ WaylandClickWay WaylandPlatform::clickWay() const {
     return impl_->way;
 }
 
+bool WaylandPlatform::takeClickFailure() {
+    return std::exchange(impl_->clickFailed, false);
+}
+
 int WaylandPlatform::desktopEventSource() const {
     return impl_->display != nullptr ? wl_display_get_fd(impl_->display) : -1;
 }
@@ -410,8 +415,10 @@ void WaylandPlatform::mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_
     if (!d.dispatch())
         return;
     d.reopenInjector();
-    if (d.injector == nullptr)
+    if (d.injector == nullptr) {
+        d.clickFailed = d.way != WaylandClickWay::None;
         return;
+    }
     bool sent = true;
     bool queued = false;
     // Each event goes in a frame of its own: the move, each press, each release.
@@ -450,6 +457,7 @@ void WaylandPlatform::mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_
             return; // the compositor went away: the event source reports it
         // The way behind the injector closed (a remote desktop session): reopened next time.
         d.injector.reset();
+        d.clickFailed = true;
     }
 }
 

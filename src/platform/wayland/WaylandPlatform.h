@@ -28,6 +28,7 @@ class WaylandPlatform : public Platform {
     std::string errorText() const override;
     bool canClick() const override;
     bool canWatchKeys() const override { return false; }
+    bool takeClickFailure() override;
     int desktopEventSource() const override;
     bool handleDesktopEvents() override;
     void mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_t data,
