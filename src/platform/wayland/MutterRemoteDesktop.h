@@ -18,9 +18,10 @@ namespace quindel {
 // opens a new one; only when that fails do the calls return false, with the reason in
 // errorText().
 //
-// Calls do not wait for Mutter: each request is queued and flush() writes them. Replies and
-// signals are handled by processEvents(), which flush() and moveTo() call, or the owner's event
-// loop when eventSource() becomes readable.
+// Calls do not wait for Mutter: each event is sent without a reply; flush() writes what the
+// socket did not take at once. Mutter's signals (a closed session) are handled by
+// processEvents(), which flush() and moveTo() call, or the owner's event loop when eventSource()
+// becomes readable.
 class MutterRemoteDesktop : public PointerInjector {
   public:
     ~MutterRemoteDesktop() override;
@@ -47,6 +48,8 @@ class MutterRemoteDesktop : public PointerInjector {
         double streamScale = 1.0; // stream pixels per logical pixel
     };
     const std::vector<Monitor>& monitors() const { return monitors_; }
+    // False once Mutter ended the session (seen by processEvents) until it is opened again.
+    bool sessionOpen() const { return !sessionClosed_; }
     // Sessions opened so far; a reopened session counts again (for tests).
     int sessionsOpened() const { return sessionsOpened_; }
     // Asks Mutter to close the current session, as it does when it ends one itself (for tests).
@@ -59,10 +62,12 @@ class MutterRemoteDesktop : public PointerInjector {
     bool open(std::string* whyNot);
     void close();
     bool sessionReady();
+    template <typename... Args> bool notify(const char* member, const char* types, Args... args);
     friend struct BusCallbacks;
 
     sd_bus* bus_ = nullptr;
     sd_bus_slot* closedSlot_ = nullptr;
+    sd_bus_slot* ownerSlot_ = nullptr;
     std::string remoteSession_;
     std::string screenCastSession_;
     std::vector<Monitor> monitors_;
