@@ -27,6 +27,7 @@
 #include <QWindow>
 
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <utility>
 
@@ -206,6 +207,11 @@ void MainWindow::buildControls() {
     if (const int source = platform_.keyEventSource(); source >= 0) {
         keyEvents_ = new QSocketNotifier(source, QSocketNotifier::Read, this);
         connect(keyEvents_, &QSocketNotifier::activated, this, &MainWindow::keyEventsArrived);
+    }
+    if (const int source = platform_.desktopEventSource(); source >= 0) {
+        desktopEvents_ = new QSocketNotifier(source, QSocketNotifier::Read, this);
+        connect(desktopEvents_, &QSocketNotifier::activated, this,
+                &MainWindow::desktopEventsArrived);
     }
     connect(blinkTimer, &QTimer::timeout, this, &MainWindow::blinkTimerFired);
 }
@@ -389,6 +395,12 @@ void MainWindow::startStopClicked() {
         keepOnTop(false);
         startButton->setText(qs(state_.texts.startCaption));
         stopRunning();
+    } else if (!platform_.canClick()) {
+        // A run that cannot click would look busy while doing nothing.
+        showMessage(state_.texts.noClickMessage);
+    } else if (state_.midiInputDevice != kNoInputDevice && state_.inputMode == kKeyboardMode &&
+               !platform_.canWatchKeys()) {
+        showMessage(state_.texts.keysNotWatchedMessage);
     } else if (state_.midiInputDevice != kNoInputDevice) {
         startButton->setText(qs(state_.texts.stopCaption));
         keepOnTop(true);
@@ -403,10 +415,25 @@ void MainWindow::startStopClicked() {
         if (state_.inputMode == kMidiMode)
             openMidiInput(state_, *midiControl);
     } else {
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Quindel"),
-                        qs(state_.texts.selectDeviceMessage), QMessageBox::Ok, this);
-        box.exec();
+        showMessage(state_.texts.selectDeviceMessage);
     }
+}
+
+void MainWindow::showMessage(const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Quindel"), qs(text), QMessageBox::Ok,
+                    this);
+    box.exec();
+}
+
+void MainWindow::desktopEventsArrived() {
+    if (platform_.handleDesktopEvents())
+        return;
+    // The compositor went away: nothing can be clicked or shown any more. End as a lost X
+    // display ends the program, after the unload has stored what it keeps.
+    desktopEvents_->setEnabled(false);
+    std::fprintf(stderr, "Quindel: %s\n", platform_.errorText().c_str());
+    unloadForm();
+    QCoreApplication::exit(1);
 }
 
 void MainWindow::flagClicked() {

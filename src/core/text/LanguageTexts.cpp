@@ -43,6 +43,12 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.invalidNameMessage = "Il nome contiene caratteri non ammessi";
         t.saveFailedMessage = "Impossibile salvare la configurazione";
         t.tooManyActionsMessage = "Una configurazione può contenere al massimo 100 azioni";
+        t.noClickMessage =
+            "Questo desktop non offre a Quindel alcun modo di cliccare, perciò Quindel resta "
+            "fermo. Su KDE Plasma copiare quindel.desktop in ~/.local/share/applications e "
+            "riavviare Quindel.";
+        t.keysNotWatchedMessage = "Su questo desktop Quindel non può osservare i tasti del PC. "
+                                  "Scegliere un ingresso MIDI: quello funziona.";
     } else if (languageIndex == kEnglish) {
         t.startCaption = "Start";
         t.stopCaption = "Stop";
@@ -82,6 +88,11 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.invalidNameMessage = "The name contains characters that are not allowed";
         t.saveFailedMessage = "The configuration could not be saved";
         t.tooManyActionsMessage = "A configuration can hold at most 100 actions";
+        t.noClickMessage = "This desktop offers Quindel no way to click, so Quindel stays "
+                           "stopped. On KDE Plasma, copy quindel.desktop to "
+                           "~/.local/share/applications and start Quindel again.";
+        t.keysNotWatchedMessage = "Quindel cannot watch the PC keys on this desktop. Choose a "
+                                  "MIDI input: that works.";
     }
 }
 

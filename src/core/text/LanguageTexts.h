@@ -45,6 +45,8 @@ struct LanguageTexts {
     std::string invalidNameMessage;
     std::string saveFailedMessage;
     std::string tooManyActionsMessage;
+    std::string noClickMessage;        // Start where the desktop offers no way to click
+    std::string keysNotWatchedMessage; // Start on the PC keyboard where keys cannot be watched
 };
 
 inline constexpr uint8_t kItalian = 1;
