@@ -2,7 +2,8 @@
 // every pointer press as "press X Y BUTTON MICROSECONDS" on stdout, with X, Y the press's
 // position in compositor-global logical pixels (the position of the output the window is on
 // plus the position on the window) and the CLOCK_MONOTONIC time it arrived. "ready N" says that
-// windows on N outputs are shown; "output X Y W H" lines list the layout before it.
+// windows on N outputs are shown; "output X Y W H" lines list the layout before it. "pointer"
+// says that the pointer entered a window (again, after the seat lost and regained it).
 //
 //   wayland-probe        (WAYLAND_DISPLAY names the compositor)
 #define _GNU_SOURCE
@@ -29,6 +30,7 @@ struct output {
 };
 
 struct window {
+    int fullscreen; // the compositor has made it fullscreen: it covers its output
     struct wl_surface* surface;
     struct xdg_surface* xdg_surface;
     struct xdg_toplevel* toplevel;
@@ -114,7 +116,7 @@ static void paint(struct window* w) {
 static void surface_configure(void* data, struct xdg_surface* xdg_surface, uint32_t serial) {
     struct window* w = data;
     xdg_surface_ack_configure(xdg_surface, serial);
-    if (w->width > 0 && w->height > 0)
+    if (w->width > 0 && w->height > 0 && w->fullscreen)
         paint(w);
 }
 static const struct xdg_surface_listener surface_listener = {.configure = surface_configure};
@@ -122,8 +124,11 @@ static const struct xdg_surface_listener surface_listener = {.configure = surfac
 static void toplevel_configure(void* data, struct xdg_toplevel* toplevel, int32_t width,
                                int32_t height, struct wl_array* states) {
     (void)toplevel;
-    (void)states;
     struct window* w = data;
+    // A window shown before it is fullscreen may stand elsewhere, where no press reaches it.
+    const uint32_t* state;
+    w->fullscreen = 0;
+    wl_array_for_each(state, states) if (*state == XDG_TOPLEVEL_STATE_FULLSCREEN) w->fullscreen = 1;
     if (width > 0 && height > 0) {
         w->width = width;
         w->height = height;
@@ -161,6 +166,8 @@ static void pointer_enter(void* data, struct wl_pointer* pointer, uint32_t seria
             pointer_window = &windows[i];
     pointer_x = wl_fixed_to_double(x);
     pointer_y = wl_fixed_to_double(y);
+    printf("pointer\n"); // the seat's pointer is over a window: presses are seen from now on
+    fflush(stdout);
 }
 static void pointer_leave(void* data, struct wl_pointer* pointer, uint32_t serial,
                           struct wl_surface* surface) {

@@ -1,0 +1,140 @@
+// Pointer input through Mutter's remote desktop interface, on a headless Mutter with two
+// monitors side by side (1280x1024 at 0,0 and 800x600 at 1280,0), checked by the Wayland probe
+// client, which covers each monitor with a window and prints every press at its global point.
+#include <gtest/gtest.h>
+
+#include "platform/wayland/MutterRemoteDesktop.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <string>
+
+extern char** environ;
+
+namespace quindel {
+namespace {
+
+// The probe as a child process whose output is read line by line.
+class Probe {
+  public:
+    Probe() {
+        int out[2];
+        if (pipe(out) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        char* argv[] = {const_cast<char*>(QUINDEL_WAYLAND_PROBE), nullptr};
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        fd_ = out[0];
+    }
+    ~Probe() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        ::close(fd_);
+    }
+    // The next line that starts with `word`; empty when none came within 5 s (a lost event).
+    std::string next(const std::string& word) {
+        for (;;) {
+            size_t end;
+            while ((end = buffer_.find('\n')) != std::string::npos) {
+                std::string line = buffer_.substr(0, end);
+                buffer_.erase(0, end + 1);
+                if (line.rfind(word, 0) == 0)
+                    return line;
+            }
+            pollfd p{fd_, POLLIN, 0};
+            char chunk[512];
+            ssize_t n;
+            if (::poll(&p, 1, 5000) <= 0 || (n = read(fd_, chunk, sizeof chunk)) <= 0)
+                return {};
+            buffer_.append(chunk, static_cast<size_t>(n));
+        }
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    std::string buffer_;
+};
+
+std::string click(PointerInjector& injector, Probe& probe, int x, int y) {
+    if (!injector.moveTo(x, y) || !injector.button(272, true) || !injector.button(272, false) ||
+        !injector.flush())
+        return "refused";
+    std::string press = probe.next("press");
+    // "press X Y ...": the point alone.
+    size_t end = press.find(' ', press.find(' ', 6) + 1);
+    return press.substr(0, end);
+}
+
+std::string pressAt(int x, int y) {
+    return "press " + std::to_string(x) + " " + std::to_string(y);
+}
+
+// Handles what Mutter sends until the session is seen closed, or 5 s passed.
+bool waitForSessionEnd(MutterRemoteDesktop& mutter) {
+    for (int i = 0; i < 50 && mutter.sessionOpen(); ++i) {
+        pollfd p{mutter.eventSource(), POLLIN, 0};
+        ::poll(&p, 1, 100);
+        mutter.processEvents();
+    }
+    return !mutter.sessionOpen();
+}
+
+TEST(MutterRemoteDesktop, ClicksLandOnTheExactPixelOfEachMonitorAndSurviveTheSessionEnd) {
+    Probe probe;
+    ASSERT_FALSE(probe.next("ready").empty());
+    std::string whyNot;
+    auto injector = openMutterRemoteDesktop(&whyNot);
+    ASSERT_TRUE(injector) << whyNot;
+    auto& mutter = static_cast<MutterRemoteDesktop&>(*injector);
+    ASSERT_EQ(mutter.monitors().size(), 2u);
+    const auto& second = mutter.monitors()[1];
+    EXPECT_EQ((std::array{second.x, second.y, second.width, second.height}),
+              (std::array{1280, 0, 800, 600}));
+    // Without a real mouse the seat has a pointer only while a session exists, and the events
+    // before the probe took it reach nobody: the first motion, once taken, lets it in.
+    ASSERT_TRUE(injector->moveTo(640, 512) && injector->flush());
+    ASSERT_FALSE(probe.next("pointer").empty());
+    // An inner pixel of the first monitor, then the bottom right pixel of the second.
+    for (auto [x, y] : {std::pair{123, 457}, std::pair{2079, 599}}) {
+        int landed = 0;
+        for (int i = 0; i < 100; ++i)
+            landed += click(*injector, probe, x, y) == pressAt(x, y);
+        EXPECT_EQ(landed, 100) << "at " << x << "," << y;
+    }
+
+    // Mutter ends the session: the next flush opens a new one, whose clicks land.
+    mutter.stopSessionForTest();
+    ASSERT_TRUE(waitForSessionEnd(mutter));
+    EXPECT_TRUE(injector->flush()) << mutter.errorText();
+    EXPECT_EQ(mutter.sessionsOpened(), 2);
+    ASSERT_TRUE(injector->moveTo(640, 512) && injector->flush());
+    ASSERT_FALSE(probe.next("pointer").empty());
+    EXPECT_EQ(click(*injector, probe, 700, 300), pressAt(700, 300));
+
+    // Without PipeWire Mutter ends the session and no new one can start: that is reported.
+    const char* pipewire = std::getenv("QUINDEL_TEST_PIPEWIRE_PID");
+    ASSERT_TRUE(pipewire);
+    kill(std::atoi(pipewire), SIGKILL);
+    ASSERT_TRUE(waitForSessionEnd(mutter));
+    EXPECT_FALSE(injector->moveTo(10, 10));
+    EXPECT_FALSE(injector->flush());
+    EXPECT_NE(mutter.errorText().find("PipeWire"), std::string::npos) << mutter.errorText();
+}
+
+} // namespace
+} // namespace quindel
