@@ -4,73 +4,19 @@
 #include <gtest/gtest.h>
 
 #include "platform/wayland/MutterRemoteDesktop.h"
+#include "support/WaylandProbe.h"
 
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdlib>
 #include <string>
 
-extern char** environ;
-
 namespace quindel {
 namespace {
 
-// The probe as a child process whose output is read line by line.
-class Probe {
-  public:
-    Probe() {
-        int out[2];
-        if (pipe(out) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        char* argv[] = {const_cast<char*>(QUINDEL_WAYLAND_PROBE), nullptr};
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        fd_ = out[0];
-    }
-    ~Probe() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-        ::close(fd_);
-    }
-    // The next line that starts with `word`; empty when none came within 5 s (a lost event).
-    std::string next(const std::string& word) {
-        for (;;) {
-            size_t end;
-            while ((end = buffer_.find('\n')) != std::string::npos) {
-                std::string line = buffer_.substr(0, end);
-                buffer_.erase(0, end + 1);
-                if (line.rfind(word, 0) == 0)
-                    return line;
-            }
-            pollfd p{fd_, POLLIN, 0};
-            char chunk[512];
-            ssize_t n;
-            if (::poll(&p, 1, 5000) <= 0 || (n = read(fd_, chunk, sizeof chunk)) <= 0)
-                return {};
-            buffer_.append(chunk, static_cast<size_t>(n));
-        }
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int fd_ = -1;
-    std::string buffer_;
-};
-
-std::string click(PointerInjector& injector, Probe& probe, int x, int y) {
+std::string click(PointerInjector& injector, WaylandProbe& probe, int x, int y) {
     if (!injector.moveTo(x, y) || !injector.button(272, true) || !injector.button(272, false) ||
         !injector.flush())
         return "refused";
@@ -95,7 +41,7 @@ bool waitForSessionEnd(MutterRemoteDesktop& mutter) {
 }
 
 TEST(MutterRemoteDesktop, ClicksLandOnTheExactPixelOfEachMonitorAndSurviveTheSessionEnd) {
-    Probe probe;
+    WaylandProbe probe(QUINDEL_WAYLAND_PROBE);
     ASSERT_FALSE(probe.next("ready").empty());
     std::string whyNot;
     auto injector = openMutterRemoteDesktop(&whyNot);
