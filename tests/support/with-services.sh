@@ -12,9 +12,10 @@
 # Exports DISPLAY for the X server, QUINDEL_TEST_WM with the window manager's name when one
 # runs, and JACK_DEFAULT_SERVER for the JACK server. A Wayland compositor gets its own
 # XDG_RUNTIME_DIR, session bus (DBUS_SESSION_BUS_ADDRESS) and WAYLAND_DISPLAY.
-# sway, KWin and weston (headless, several sway outputs side by side from the left) set
-# QT_QPA_PLATFORM=wayland and QUINDEL_TEST_COMPOSITOR; sway also SWAYSOCK, and KWin
-# QUINDEL_TEST_APPLICATIONS, the applications folder of its desktop entries. Both place a window
+# Mutter, sway, KWin and weston (headless, several Mutter monitors and sway outputs side by side
+# from the left) set QT_QPA_PLATFORM=wayland and QUINDEL_TEST_COMPOSITOR; Mutter also
+# QUINDEL_TEST_PIPEWIRE_PID; sway also SWAYSOCK, and KWin
+# QUINDEL_TEST_APPLICATIONS, the applications folder of its desktop entries. sway and KWin place a window
 # whose app_id is quindel at the top left of the layout, so tests know where its controls are.
 set -u
 
@@ -196,6 +197,8 @@ if [ -n "$mutter_monitors" ]; then
     }
     # Tests that take PipeWire away on purpose find its process id here.
     export QUINDEL_TEST_PIPEWIRE_PID="${pids[-2]}"
+    [ -n "$geometry" ] || unset DISPLAY # nothing may fall back to some other X display
+    export QT_QPA_PLATFORM=wayland QUINDEL_TEST_COMPOSITOR=mutter
     run_as_test_user=1
 fi
 
