@@ -14,9 +14,9 @@
 # XDG_RUNTIME_DIR, session bus (DBUS_SESSION_BUS_ADDRESS) and WAYLAND_DISPLAY.
 # Mutter, sway, KWin and weston (headless, several Mutter monitors and sway outputs side by side
 # from the left) set QT_QPA_PLATFORM=wayland and QUINDEL_TEST_COMPOSITOR; Mutter also
-# QUINDEL_TEST_PIPEWIRE_PID; sway also SWAYSOCK, and KWin
-# QUINDEL_TEST_APPLICATIONS, the applications folder of its desktop entries. sway and KWin place a window
-# whose app_id is quindel at the top left of the layout, so tests know where its controls are.
+# QUINDEL_TEST_PIPEWIRE_PID; sway also SWAYSOCK, and KWin QUINDEL_TEST_APPLICATIONS, the
+# applications folder of its desktop entries. sway and KWin place a window whose app_id is
+# quindel at the top left of the layout, so tests know where its controls are.
 set -u
 
 # Wayland compositors run as an unprivileged user when this script runs as root (as CI does):
