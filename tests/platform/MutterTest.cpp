@@ -7,6 +7,7 @@
 #include "support/WaylandProbe.h"
 
 #include <poll.h>
+#include <systemd/sd-bus.h>
 #include <signal.h>
 
 #include <array>
@@ -40,7 +41,31 @@ bool waitForSessionEnd(MutterRemoteDesktop& mutter) {
     return !mutter.sessionOpen();
 }
 
-TEST(MutterRemoteDesktop, ClicksLandOnTheExactPixelOfEachMonitorAndSurviveTheSessionEnd) {
+// Puts the 800x600 monitor at the left, and the 1280x1024 one right of it, as the desktop's
+// display settings would.
+int swapMonitors() {
+    sd_bus* bus = nullptr;
+    sd_bus_message* state = nullptr;
+    uint32_t serial = 0;
+    const char* path = "/org/gnome/Mutter/DisplayConfig";
+    const char* name = "org.gnome.Mutter.DisplayConfig";
+    int r = sd_bus_open_user(&bus);
+    if (r >= 0)
+        r = sd_bus_call_method(bus, name, path, name, "GetCurrentState", nullptr, &state, "");
+    if (r >= 0)
+        r = sd_bus_message_read(state, "u", &serial);
+    if (r >= 0)
+        r = sd_bus_call_method(bus, name, path, name, "ApplyMonitorsConfig", nullptr, nullptr,
+                               "uua(iiduba(ssa{sv}))a{sv}", serial, 1u, 2, 0, 0, 1.0, 0u, 1, 1,
+                               "Meta-1", "800x600@60.000", 0, 800, 0, 1.0, 0u, 0, 1, "Meta-0",
+                               "1280x1024@60.000", 0, 0);
+    sd_bus_message_unref(state);
+    sd_bus_flush_close_unref(bus);
+    return r;
+}
+
+TEST(MutterRemoteDesktop,
+     ClicksLandOnTheExactPixelOfEachMonitorThroughSessionEndsAndLayoutChanges) {
     WaylandProbe probe(QUINDEL_WAYLAND_PROBE);
     ASSERT_FALSE(probe.next("ready").empty());
     std::string whyNot;
@@ -71,6 +96,14 @@ TEST(MutterRemoteDesktop, ClicksLandOnTheExactPixelOfEachMonitorAndSurviveTheSes
     ASSERT_TRUE(injector->moveTo(640, 512) && injector->flush());
     ASSERT_FALSE(probe.next("pointer").empty());
     EXPECT_EQ(click(*injector, probe, 700, 300), pressAt(700, 300));
+
+    // The monitors change places (the second now left of the first; Mutter moves both probe
+    // windows onto the first): the session is opened again with their new places.
+    ASSERT_GE(swapMonitors(), 0);
+    ASSERT_TRUE(waitForSessionEnd(mutter));
+    ASSERT_TRUE(injector->moveTo(1400, 500) && injector->flush()); // onto the probe's windows
+    ASSERT_FALSE(probe.next("pointer").empty());
+    EXPECT_EQ(click(*injector, probe, 923, 457), pressAt(923, 457));
 
     // Without PipeWire Mutter ends the session and no new one can start: that is reported.
     const char* pipewire = std::getenv("QUINDEL_TEST_PIPEWIRE_PID");

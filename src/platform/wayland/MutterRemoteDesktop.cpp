@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 
@@ -162,8 +163,9 @@ int readMonitors(sd_bus_message* m, std::vector<MutterRemoteDesktop::Monitor>* o
 
 // What Mutter sends back: sd-bus calls these from processEvents().
 struct BusCallbacks {
-    // Mutter ended the session, or left the bus (it then sends no Closed): the next motion
-    // opens a new session.
+    // Mutter ended the session, or left the bus (it then sends no Closed), or the monitors
+    // changed (the streams and places known no longer match them): the next motion opens a new
+    // session.
     static int closed(sd_bus_message*, void* self, sd_bus_error*) {
         static_cast<MutterRemoteDesktop*>(self)->sessionClosed_ = true;
         return 0;
@@ -177,6 +179,7 @@ MutterRemoteDesktop::~MutterRemoteDesktop() {
 void MutterRemoteDesktop::close() {
     closedSlot_ = sd_bus_slot_unref(closedSlot_);
     ownerSlot_ = sd_bus_slot_unref(ownerSlot_);
+    monitorsSlot_ = sd_bus_slot_unref(monitorsSlot_);
     // Mutter ends the sessions of a peer that leaves the bus; the replies still on their way
     // go with the connection, so none of them reaches a later session.
     if (bus_)
@@ -257,6 +260,10 @@ bool MutterRemoteDesktop::open(std::string* whyNot) {
                            kRemoteDesktop + "'";
         r = sd_bus_add_match(bus_, &ownerSlot_, rule.c_str(), &BusCallbacks::closed, this);
     }
+    if (r >= 0)
+        r = sd_bus_match_signal(bus_, &monitorsSlot_, kMutterDisplayConfig,
+                                "/org/gnome/Mutter/DisplayConfig", kMutterDisplayConfig,
+                                "MonitorsChanged", &BusCallbacks::closed, this);
     if (r < 0)
         return fail("Mutter's session end cannot be watched", r);
 

@@ -14,9 +14,9 @@ namespace quindel {
 // Pointer input on GNOME through Mutter's remote desktop interface on the session bus. A remote
 // desktop session is paired with a screen cast session that records every monitor: absolute
 // motion is given relative to one of those monitor streams, which is why a running PipeWire is
-// needed. The session is kept for the object's lifetime. When Mutter closes it, the next motion
-// opens a new one; only when that fails do the calls return false, with the reason in
-// errorText().
+// needed. The session is kept for the object's lifetime. When Mutter closes it, or the monitors
+// change, the next motion opens a new one; only when that fails do the calls return false, with the
+// reason in errorText().
 //
 // Calls do not wait for Mutter: each event is sent without a reply; flush() writes what the
 // socket did not take at once. Mutter's signals (a closed session) are handled by
@@ -32,7 +32,8 @@ class MutterRemoteDesktop : public PointerInjector {
     bool button(int evdevButton, bool pressed) override;
     bool flush() override;
 
-    // The bus connection's descriptor: readable when Mutter sent something. -1 without a bus.
+    // The bus connection's descriptor: readable when Mutter sent something. -1 without a bus;
+    // a new session comes with a new connection, so ask again after a motion.
     int eventSource() const;
     // Handles every reply and signal that has arrived, without waiting.
     void processEvents();
@@ -68,6 +69,7 @@ class MutterRemoteDesktop : public PointerInjector {
     sd_bus* bus_ = nullptr;
     sd_bus_slot* closedSlot_ = nullptr;
     sd_bus_slot* ownerSlot_ = nullptr;
+    sd_bus_slot* monitorsSlot_ = nullptr;
     std::string remoteSession_;
     std::string screenCastSession_;
     std::vector<Monitor> monitors_;
