@@ -1,6 +1,8 @@
 # Writes quindel.desktop, the application-menu entry, into the installed program folder. Run by
 # `cmake --install` with QUINDEL_INSTALL_DIR set; a relative prefix is taken from the folder
-# the install runs in, so Exec and Icon always hold absolute paths.
+# the install runs in, so Exec and Icon always hold absolute paths. KWin lets the program that
+# Exec names send clicks (fake input) because of the entry's last line, once the entry lies in
+# an applications folder KWin reads.
 get_filename_component(prefix "${CMAKE_INSTALL_PREFIX}" ABSOLUTE)
 cmake_path(ABSOLUTE_PATH QUINDEL_INSTALL_DIR BASE_DIRECTORY "${prefix}" NORMALIZE
            OUTPUT_VARIABLE folder)
@@ -27,5 +29,6 @@ Exec=${exec}
 Icon=${icon}
 Terminal=false
 Categories=AudioVideo;Audio;Midi;
+X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input
 ")
 list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${entry}")

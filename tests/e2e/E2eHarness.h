@@ -180,15 +180,19 @@ class InstalledProgram {
     // Starts the program from another working directory, as a launcher would, and waits until
     // its main window is on the screen; gives where.
     std::optional<XRectangle> start(Desktop& display) {
-        proc_.setWorkingDirectory("/");
-        proc_.setProcessChannelMode(QProcess::ForwardedChannels);
-        proc_.start(path("quindel"), {});
         std::optional<XRectangle> where;
-        if (proc_.waitForStarted(10000))
+        if (launch())
             waitFor(
                 [&] { return bool(where = display.where(display.findClient("Quindel 0.5 Beta"))); },
                 20000);
         return where;
+    }
+    // Starts the program from another working directory, as a launcher would.
+    bool launch() {
+        proc_.setWorkingDirectory("/");
+        proc_.setProcessChannelMode(QProcess::ForwardedChannels);
+        proc_.start(path("quindel"), {});
+        return proc_.waitForStarted(10000);
     }
     // Waits for the program to end; true when it did, normally and with code 0.
     bool waitForExit(int waitMs) {
@@ -196,6 +200,7 @@ class InstalledProgram {
                proc_.exitCode() == 0;
     }
     qint64 pid() const { return proc_.processId(); }
+    QProcess& process() { return proc_; }
     ~InstalledProgram() {
         proc_.kill();
         proc_.waitForFinished(5000);

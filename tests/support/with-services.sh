@@ -13,8 +13,9 @@
 # runs, and JACK_DEFAULT_SERVER for the JACK server. A Wayland compositor gets its own
 # XDG_RUNTIME_DIR, session bus (DBUS_SESSION_BUS_ADDRESS) and WAYLAND_DISPLAY.
 # Mutter, sway, KWin and weston (headless, several Mutter monitors and sway outputs side by side
-# from the left) set QT_QPA_PLATFORM=wayland and QUINDEL_TEST_COMPOSITOR; Mutter also
-# QUINDEL_TEST_PIPEWIRE_PID; sway also SWAYSOCK, and KWin QUINDEL_TEST_APPLICATIONS, the
+# from the left) set QT_QPA_PLATFORM=wayland, QUINDEL_TEST_COMPOSITOR and its process id
+# QUINDEL_TEST_COMPOSITOR_PID (tests that take it away on purpose); Mutter also
+# QUINDEL_TEST_PIPEWIRE_PID, sway SWAYSOCK, and KWin QUINDEL_TEST_APPLICATIONS, the
 # applications folder of its desktop entries. sway and KWin place a window whose app_id is
 # quindel at the top left of the layout, so tests know where its controls are.
 set -u
@@ -118,10 +119,15 @@ fi
 
 # JACK 2 keeps its sockets to the user who started the server: under a compositor, whose
 # clients run as the test user, the server does too.
+# It also runs synchronously there: a client that the loaded machine schedules late then
+# delays the cycle instead of losing or repeating that cycle's MIDI events, which the tests
+# under a compositor, each counting every one of a hundred notes, would see.
 as_jack_user=()
+jack_sync=()
 if [ "$want_jack" = 1 ] && [ -n "$mutter_monitors$sway_outputs$kwin_size$weston_size" ]; then
     ensure_test_user
     as_jack_user=("${as_test_user[@]}")
+    jack_sync=(--sync)
 fi
 
 if [ "$want_jack" = 1 ]; then
@@ -137,7 +143,7 @@ if [ "$want_jack" = 1 ]; then
     if ! pgrep -x jackd >/dev/null 2>&1 && ! pgrep -x jackdbus >/dev/null 2>&1; then
         rm -f /dev/shm/jack-shm-registry
     fi
-    "${as_jack_user[@]}" jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$workdir/jack.log" 2>&1 8>&- &
+    "${as_jack_user[@]}" jackd "${jack_sync[@]}" -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$workdir/jack.log" 2>&1 8>&- &
     pids+=($!)
     ready=0
     for _ in $(seq 1 200); do
@@ -198,7 +204,7 @@ if [ -n "$mutter_monitors" ]; then
     # Tests that take PipeWire away on purpose find its process id here.
     export QUINDEL_TEST_PIPEWIRE_PID="${pids[-2]}"
     [ -n "$geometry" ] || unset DISPLAY # nothing may fall back to some other X display
-    export QT_QPA_PLATFORM=wayland QUINDEL_TEST_COMPOSITOR=mutter
+    export QT_QPA_PLATFORM=wayland QUINDEL_TEST_COMPOSITOR=mutter QUINDEL_TEST_COMPOSITOR_PID="${pids[-1]}"
     run_as_test_user=1
 fi
 
@@ -257,7 +263,7 @@ CONFIG
         [ -n "${SWAYSOCK:-}" ] && break
         sleep 0.05
     done
-    export QUINDEL_TEST_COMPOSITOR=sway
+    export QUINDEL_TEST_COMPOSITOR=sway QUINDEL_TEST_COMPOSITOR_PID="${pids[-1]}"
 fi
 if [ -n "$kwin_size" ]; then
     command -v kwin_wayland >/dev/null || { echo "with-services: kwin_wayland is not installed" >&2; exit 1; }
@@ -289,7 +295,7 @@ RULES
         --socket "quindel-kwin-$$" --no-lockscreen >"$workdir/kwin.log" 2>&1 &
     pids+=($!)
     await_wayland_socket "quindel-kwin-$$" "$workdir/kwin.log"
-    export QUINDEL_TEST_COMPOSITOR=kwin
+    export QUINDEL_TEST_COMPOSITOR=kwin QUINDEL_TEST_COMPOSITOR_PID="${pids[-1]}"
 fi
 if [ -n "$weston_size" ]; then
     command -v weston >/dev/null || { echo "with-services: weston is not installed" >&2; exit 1; }
@@ -298,7 +304,7 @@ if [ -n "$weston_size" ]; then
         >"$workdir/weston.log" 2>&1 &
     pids+=($!)
     await_wayland_socket "quindel-weston-$$" "$workdir/weston.log"
-    export QUINDEL_TEST_COMPOSITOR=weston
+    export QUINDEL_TEST_COMPOSITOR=weston QUINDEL_TEST_COMPOSITOR_PID="${pids[-1]}"
 fi
 
 if [ "${run_as_test_user:-0}" = 1 ]; then

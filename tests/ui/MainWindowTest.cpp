@@ -80,6 +80,36 @@ TEST(MainWindowStart, ABadStoredLanguageIsTakenAsItalianAndStartNeedsAnInput) {
     }
 }
 
+// Start refuses what the desktop cannot do, whatever the input where it offers no way to click,
+// the PC keyboard where keys cannot be watched (MIDI still starts). A lost desktop connection
+// unloads the window and ends the program's event loop with code 1.
+TEST(MainWindowStart, StartRefusesWhatTheDesktopCannotDoAndALostDesktopEndsTheProgram) {
+    const struct {
+        bool clicks, keys;
+        const char* input;
+        std::string LanguageTexts::*message; // null: it starts
+    } cases[] = {{false, true, "1", &LanguageTexts::noClickMessage},
+                 {false, false, "99", &LanguageTexts::noClickMessage},
+                 {true, false, "99", &LanguageTexts::keysNotWatchedMessage},
+                 {true, false, "1", nullptr}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        Program p;
+        p.platform.clicks = c.clicks, p.platform.keysWatched = c.keys;
+        MainWindow& w = p.start(QByteArray("[midi config]\r\nmidi input= ") + c.input);
+        EXPECT_EQ(clickStart(w), c.message ? p.state.texts.*c.message : "");
+        EXPECT_EQ(p.state.isRunning, c.message == nullptr);
+    }
+    Program p;
+    ASSERT_TRUE(p.platform.watchDesktop());
+    MainWindow& w = p.start("[midi config]\r\nmidi input= 1\r\n");
+    clickStart(w);
+    QTimer::singleShot(0, [&] { p.platform.loseDesktop(); });
+    QTimer::singleShot(20000, [] { QCoreApplication::exit(-1); }); // never hangs the suite
+    EXPECT_EQ(QCoreApplication::exec(), 1);
+    EXPECT_TRUE(w.isUnloaded() && !p.state.isRunning);
+}
+
 // A used key or a MIDI command ticks at once and the timer then rests; other keys wake nothing.
 // With "risposta immediata= 0" the timer keeps its 100 ms pace instead. The setting is never
 // written. Start empties the MIDI slot, so a code a capture left there never fires.
