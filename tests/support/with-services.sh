@@ -182,8 +182,13 @@ if [ -n "$mutter_monitors" ]; then
     export WAYLAND_DISPLAY="quindel-mutter-$$"
     monitors=()
     for m in ${mutter_monitors//,/ }; do monitors+=(--virtual-monitor "$m"); done
-    "${as_test_user[@]}" mutter --headless --wayland --no-x11 --wayland-display="$WAYLAND_DISPLAY" \
-        "${monitors[@]}" >"$workdir/mutter.log" 2>&1 &
+    # Mutter has no window rules: new windows go to the middle of the first monitor, where
+    # tests find them (QUINDEL_TEST_CENTERED_IN), and Qt draws no title bar of its own.
+    mkdir -p "$HOME/.config/glib-2.0/settings"
+    printf '[org/gnome/mutter]\ncenter-new-windows=true\n' >"$HOME/.config/glib-2.0/settings/keyfile"
+    is_root && chown -R "$test_user:" "$HOME/.config"
+    GSETTINGS_BACKEND=keyfile "${as_test_user[@]}" mutter --headless --wayland --no-x11 \
+        --wayland-display="$WAYLAND_DISPLAY" "${monitors[@]}" >"$workdir/mutter.log" 2>&1 &
     pids+=($!)
     ready=0
     for _ in $(seq 1 300); do
@@ -205,6 +210,7 @@ if [ -n "$mutter_monitors" ]; then
     export QUINDEL_TEST_PIPEWIRE_PID="${pids[-2]}"
     [ -n "$geometry" ] || unset DISPLAY # nothing may fall back to some other X display
     export QT_QPA_PLATFORM=wayland QUINDEL_TEST_COMPOSITOR=mutter QUINDEL_TEST_COMPOSITOR_PID="${pids[-1]}"
+    export QUINDEL_TEST_CENTERED_IN="${mutter_monitors%%,*}" QT_WAYLAND_DISABLE_WINDOWDECORATION=1
     run_as_test_user=1
 fi
 
