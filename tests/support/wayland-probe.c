@@ -110,13 +110,14 @@ static void paint(struct window* w) {
     wl_surface_damage(w->surface, 0, 0, w->width, w->height);
     wl_surface_commit(w->surface);
     wl_buffer_destroy(buffer); // the surface keeps its contents
-    w->shown = 1;
+    // A window shown before it is fullscreen may stand elsewhere, where no press reaches it.
+    w->shown = w->fullscreen;
 }
 
 static void surface_configure(void* data, struct xdg_surface* xdg_surface, uint32_t serial) {
     struct window* w = data;
     xdg_surface_ack_configure(xdg_surface, serial);
-    if (w->width > 0 && w->height > 0 && w->fullscreen)
+    if (w->width > 0 && w->height > 0)
         paint(w);
 }
 static const struct xdg_surface_listener surface_listener = {.configure = surface_configure};
@@ -125,7 +126,6 @@ static void toplevel_configure(void* data, struct xdg_toplevel* toplevel, int32_
                                int32_t height, struct wl_array* states) {
     (void)toplevel;
     struct window* w = data;
-    // A window shown before it is fullscreen may stand elsewhere, where no press reaches it.
     const uint32_t* state;
     w->fullscreen = 0;
     wl_array_for_each(state, states) if (*state == XDG_TOPLEVEL_STATE_FULLSCREEN) w->fullscreen = 1;
