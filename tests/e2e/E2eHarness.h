@@ -213,6 +213,7 @@ class InstalledProgram {
 
 // Centres of the main window's controls, in window pixels.
 inline constexpr int kStartX = 8 + 60, kStartY = 208 + 16; // startButton
+inline constexpr int kWindowWidth = 223, kWindowHeight = 253;
 inline constexpr int kCloseX = 192 + 12, kCloseY = 8 + 12; // closeButton
 inline constexpr int kFlagX = 192 + 12, kFlagY = 64 + 8;   // flagImage
 

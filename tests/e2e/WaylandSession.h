@@ -76,14 +76,20 @@ inline void allowFakeInput(const QString& installedEntry) {
                    "\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n");
 }
 
-// Presses Start (the session places the window at the layout's top left) and shows the probe,
+// Presses Start (the session places the window at the layout's top left, or in the middle of
+// the area QUINDEL_TEST_CENTERED_IN names, WIDTHxHEIGHT from the top left) and shows the probe,
 // which then covers the window, until a tap of note makes a press. The probe, or null when the
 // program never started.
 inline std::unique_ptr<WaylandProbe> startRunning(Platform& pointer, JackController& midi,
                                                   unsigned char note) {
+    int x = kStartX, y = kStartY;
+    int areaWidth = 0, areaHeight = 0;
+    if (std::sscanf(qgetenv("QUINDEL_TEST_CENTERED_IN").constData(), "%dx%d", &areaWidth,
+                    &areaHeight) == 2)
+        x += (areaWidth - kWindowWidth) / 2, y += (areaHeight - kWindowHeight) / 2;
     for (int attempt = 0; attempt < 20; ++attempt) {
         QThread::msleep(500); // the window may not be shown yet
-        movePointerTo(pointer, kStartX, kStartY);
+        movePointerTo(pointer, x, y);
         clickPointer(pointer, 0);
         QThread::msleep(300);
         auto probe = std::make_unique<WaylandProbe>();

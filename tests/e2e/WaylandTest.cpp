@@ -13,18 +13,24 @@ namespace {
 
 // Kills the compositor: the program must end by itself, normally, as with a lost X display.
 void compositorGoesAway(InstalledProgram& program) {
-    ASSERT_EQ(::kill(qEnvironmentVariable("QUINDEL_TEST_COMPOSITOR_PID").toInt(), SIGTERM), 0);
+    // Mutter 43 does not end on SIGTERM while a remote desktop session is open (its shutdown
+    // spins): it is killed, as in a crash.
+    const bool mutter = qEnvironmentVariable("QUINDEL_TEST_COMPOSITOR") == "mutter";
+    ASSERT_EQ(::kill(qEnvironmentVariable("QUINDEL_TEST_COMPOSITOR_PID").toInt(),
+                     mutter ? SIGKILL : SIGTERM),
+              0);
     QProcess& p = program.process();
     EXPECT_TRUE(p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit)
         << "the program did not end after the compositor went away";
 }
 
 // 100 MIDI taps alternating between a point on the first output and one on the second where
-// the session has two (sway); else both on the one output. Each clicks its exact pixel once.
-// Halfway, sway's second output changes its mode, so the layout's extent grows under the
+// the session has two (sway, Mutter); else both on the one output. Each clicks its exact pixel
+// once. Halfway, sway's second output changes its mode, so the layout's extent grows under the
 // running program: the clicks that follow must still land on their pixels.
 TEST(WaylandClicks, MidiNotesClickTheExactPixelOnEveryOutputAsTheLayoutChanges) {
     const bool sway = qEnvironmentVariable("QUINDEL_TEST_COMPOSITOR") == "sway";
+    const bool twoOutputs = sway || qEnvironmentVariable("QUINDEL_TEST_COMPOSITOR") == "mutter";
     InstalledProgram program;
     ASSERT_TRUE(program.install());
     allowFakeInput(program.path("quindel.desktop"));
@@ -34,7 +40,7 @@ TEST(WaylandClicks, MidiNotesClickTheExactPixelOnEveryOutputAsTheLayoutChanges) 
     const int device = midi.deviceNumber();
     ASSERT_GT(device, 0) << "the test's JACK port is not among the program's devices";
 
-    const int points[2][2] = {{300, 200}, {sway ? 1280 + 300 : 1000, sway ? 400 : 900}};
+    const int points[2][2] = {{300, 200}, {twoOutputs ? 1280 + 300 : 1000, twoOutputs ? 400 : 900}};
     program.write("quindel.ini", QByteArray("[generale]\r\nlingua= 1\r\n[midi config]\r\n"
                                             "midi input= ") +
                                      QByteArray::number(device) +

@@ -2,7 +2,8 @@
 // every pointer press as "press X Y BUTTON MICROSECONDS" on stdout, with X, Y the press's
 // position in compositor-global logical pixels (the position of the output the window is on
 // plus the position on the window) and the CLOCK_MONOTONIC time it arrived. "ready N" says that
-// windows on N outputs are shown.
+// windows on N outputs are shown; "pointer", that the pointer entered a window (again, after
+// the seat lost and regained it).
 //
 //   wayland-probe        (WAYLAND_DISPLAY names the compositor)
 #define _GNU_SOURCE
@@ -28,6 +29,7 @@ struct output {
 };
 
 struct window {
+    int fullscreen; // the compositor has made it fullscreen: it covers its output
     struct wl_surface* surface;
     struct output* on; // the output the surface entered last
     int32_t width, height;
@@ -86,7 +88,8 @@ static void paint(struct window* w) {
     wl_surface_damage(w->surface, 0, 0, w->width, w->height);
     wl_surface_commit(w->surface);
     wl_buffer_destroy(buffer); // the surface keeps its contents
-    w->shown = 1;
+    // A window shown before it is fullscreen may stand elsewhere, where no press reaches it.
+    w->shown = w->fullscreen;
 }
 
 static void surface_configure(void* data, struct xdg_surface* xdg_surface, uint32_t serial) {
@@ -99,8 +102,12 @@ static const struct xdg_surface_listener surface_listener = {surface_configure};
 // The size to fill (on a change of the output's mode too); 0 leaves it to us.
 static void toplevel_configure(void* data, struct xdg_toplevel* toplevel, int32_t width,
                                int32_t height, struct wl_array* states) {
+    struct window* w = data;
+    const uint32_t* state;
+    w->fullscreen = 0;
+    wl_array_for_each(state, states) if (*state == XDG_TOPLEVEL_STATE_FULLSCREEN) w->fullscreen = 1;
     if (width > 0 && height > 0)
-        ((struct window*)data)->width = width, ((struct window*)data)->height = height;
+        w->width = width, w->height = height;
 }
 static const struct xdg_toplevel_listener toplevel_listener = {.configure = toplevel_configure,
                                                                .close = ignore};
@@ -123,6 +130,8 @@ static void pointer_enter(void* data, struct wl_pointer* p, uint32_t serial,
         if (windows[i].surface == surface)
             pointer_window = &windows[i];
     pointer_motion(data, p, 0, x, y);
+    printf("pointer\n"); // the seat's pointer is over a window: presses are seen from now on
+    fflush(stdout);
 }
 static void pointer_button(void* data, struct wl_pointer* p, uint32_t serial, uint32_t time,
                            uint32_t button, uint32_t state) {
@@ -193,8 +202,10 @@ int main(void) {
     wl_display_roundtrip(display);
     for (int i = 0; i < output_count; ++i) {
         struct window* w = &windows[i];
-        *w = (struct window){wl_compositor_create_surface(compositor), &outputs[i],
-                             outputs[i].width, outputs[i].height, 0};
+        *w = (struct window){.surface = wl_compositor_create_surface(compositor),
+                             .on = &outputs[i],
+                             .width = outputs[i].width,
+                             .height = outputs[i].height};
         wl_surface_add_listener(w->surface, &wl_surface_listener, w);
         struct xdg_surface* xdg_surface = xdg_wm_base_get_xdg_surface(wm_base, w->surface);
         xdg_surface_add_listener(xdg_surface, &surface_listener, w);

@@ -12,11 +12,12 @@
 # Exports DISPLAY for the X server, QUINDEL_TEST_WM with the window manager's name when one
 # runs, and JACK_DEFAULT_SERVER for the JACK server. A Wayland compositor gets its own
 # XDG_RUNTIME_DIR, session bus (DBUS_SESSION_BUS_ADDRESS) and WAYLAND_DISPLAY.
-# sway, KWin and weston (headless, several sway outputs side by side from the left) set
-# QT_QPA_PLATFORM=wayland, QUINDEL_TEST_COMPOSITOR and its process id QUINDEL_TEST_COMPOSITOR_PID
-# (tests that take it away on purpose); sway also SWAYSOCK, and KWin
-# QUINDEL_TEST_APPLICATIONS, the applications folder of its desktop entries. Both place a window
-# whose app_id is quindel at the top left of the layout, so tests know where its controls are.
+# Mutter, sway, KWin and weston (headless, several Mutter monitors and sway outputs side by side
+# from the left) set QT_QPA_PLATFORM=wayland, QUINDEL_TEST_COMPOSITOR and its process id
+# QUINDEL_TEST_COMPOSITOR_PID (tests that take it away on purpose); Mutter also
+# QUINDEL_TEST_PIPEWIRE_PID, sway SWAYSOCK, and KWin QUINDEL_TEST_APPLICATIONS, the
+# applications folder of its desktop entries. sway and KWin place a window whose app_id is
+# quindel at the top left of the layout, so tests know where its controls are.
 set -u
 
 # Wayland compositors run as an unprivileged user when this script runs as root (as CI does):
@@ -183,8 +184,15 @@ if [ -n "$mutter_monitors" ]; then
     export WAYLAND_DISPLAY="quindel-mutter-$$"
     monitors=()
     for m in ${mutter_monitors//,/ }; do monitors+=(--virtual-monitor "$m"); done
-    "${as_test_user[@]}" mutter --headless --wayland --no-x11 --wayland-display="$WAYLAND_DISPLAY" \
-        "${monitors[@]}" >"$workdir/mutter.log" 2>&1 &
+    # Mutter has no window rules: new windows go to the middle of the first monitor, where
+    # tests find them (QUINDEL_TEST_CENTERED_IN), and Qt draws no title bar of its own. Without
+    # animations a window is where it belongs as soon as it is shown (a press during the zoom
+    # of a new window lands off its point in it).
+    mkdir -p "$HOME/.config/glib-2.0/settings"
+    printf '[org/gnome/mutter]\ncenter-new-windows=true\n' >"$HOME/.config/glib-2.0/settings/keyfile"
+    is_root && chown -R "$test_user:" "$HOME/.config"
+    GSETTINGS_BACKEND=keyfile MUTTER_DEBUG_DISABLE_ANIMATIONS=1 "${as_test_user[@]}" mutter --headless --wayland --no-x11 \
+        --wayland-display="$WAYLAND_DISPLAY" "${monitors[@]}" >"$workdir/mutter.log" 2>&1 &
     pids+=($!)
     ready=0
     for _ in $(seq 1 300); do
@@ -204,6 +212,9 @@ if [ -n "$mutter_monitors" ]; then
     }
     # Tests that take PipeWire away on purpose find its process id here.
     export QUINDEL_TEST_PIPEWIRE_PID="${pids[-2]}"
+    [ -n "$geometry" ] || unset DISPLAY # nothing may fall back to some other X display
+    export QT_QPA_PLATFORM=wayland QUINDEL_TEST_COMPOSITOR=mutter QUINDEL_TEST_COMPOSITOR_PID="${pids[-1]}"
+    export QUINDEL_TEST_CENTERED_IN="${mutter_monitors%%,*}" QT_WAYLAND_DISABLE_WINDOWDECORATION=1
     run_as_test_user=1
 fi
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 
@@ -162,15 +163,11 @@ int readMonitors(sd_bus_message* m, std::vector<MutterRemoteDesktop::Monitor>* o
 
 // What Mutter sends back: sd-bus calls these from processEvents().
 struct BusCallbacks {
+    // Mutter ended the session, or left the bus (it then sends no Closed), or the monitors
+    // changed (the streams and places known no longer match them): the next motion opens a new
+    // session.
     static int closed(sd_bus_message*, void* self, sd_bus_error*) {
         static_cast<MutterRemoteDesktop*>(self)->sessionClosed_ = true;
-        return 0;
-    }
-    // A refused event means the session is gone (closed, or its stream with it): the next
-    // motion opens a new one.
-    static int reply(sd_bus_message* message, void* self, sd_bus_error*) {
-        if (sd_bus_message_is_method_error(message, nullptr))
-            static_cast<MutterRemoteDesktop*>(self)->sessionClosed_ = true;
         return 0;
     }
 };
@@ -181,6 +178,8 @@ MutterRemoteDesktop::~MutterRemoteDesktop() {
 
 void MutterRemoteDesktop::close() {
     closedSlot_ = sd_bus_slot_unref(closedSlot_);
+    ownerSlot_ = sd_bus_slot_unref(ownerSlot_);
+    monitorsSlot_ = sd_bus_slot_unref(monitorsSlot_);
     // Mutter ends the sessions of a peer that leaves the bus; the replies still on their way
     // go with the connection, so none of them reaches a later session.
     if (bus_)
@@ -255,6 +254,16 @@ bool MutterRemoteDesktop::open(std::string* whyNot) {
 
     r = sd_bus_match_signal(bus_, &closedSlot_, kRemoteDesktop, remoteSession_.c_str(),
                             kRemoteDesktopSession, "Closed", &BusCallbacks::closed, this);
+    if (r >= 0) {
+        std::string rule = std::string("type='signal',sender='org.freedesktop.DBus',"
+                                       "member='NameOwnerChanged',arg0='") +
+                           kRemoteDesktop + "'";
+        r = sd_bus_add_match(bus_, &ownerSlot_, rule.c_str(), &BusCallbacks::closed, this);
+    }
+    if (r >= 0)
+        r = sd_bus_match_signal(bus_, &monitorsSlot_, kMutterDisplayConfig,
+                                "/org/gnome/Mutter/DisplayConfig", kMutterDisplayConfig,
+                                "MonitorsChanged", &BusCallbacks::closed, this);
     if (r < 0)
         return fail("Mutter's session end cannot be watched", r);
 
@@ -268,12 +277,10 @@ bool MutterRemoteDesktop::open(std::string* whyNot) {
     ++sessionsOpened_;
     error_.clear();
 
-    // The first event of a new session can be lost: spend it on a motion to where the pointer
-    // would be anyway, the middle of the first monitor, and wait until Mutter has handled it.
-    const Monitor& first = monitors_.front();
+    // Mutter drops the first event of a new session: spend it on a motion by nothing, which
+    // leaves the pointer where it is, and wait until Mutter has handled it.
     r = call(kRemoteDesktop, remoteSession_.c_str(), kRemoteDesktopSession,
-             "NotifyPointerMotionAbsolute", "sdd", first.stream.c_str(),
-             first.width / 2 * first.streamScale, first.height / 2 * first.streamScale);
+             "NotifyPointerMotionRelative", "dd", 0.0, 0.0);
     if (r < 0)
         return fail("Mutter refused pointer motion", r);
     reply = sd_bus_message_unref(reply);
@@ -305,6 +312,25 @@ bool MutterRemoteDesktop::sessionReady() {
     return false;
 }
 
+// Sends one event without asking for a reply: Mutter's answer would only say "done", and a
+// session that went away is seen by its Closed signal instead.
+template <typename... Args>
+bool MutterRemoteDesktop::notify(const char* member, const char* types, Args... args) {
+    sd_bus_message* m = nullptr;
+    int r = sd_bus_message_new_method_call(bus_, &m, kRemoteDesktop, remoteSession_.c_str(),
+                                           kRemoteDesktopSession, member);
+    if (r >= 0)
+        r = sd_bus_message_append(m, types, args...);
+    if (r >= 0)
+        r = sd_bus_message_set_expect_reply(m, 0);
+    if (r >= 0)
+        r = sd_bus_send(bus_, m, nullptr);
+    sd_bus_message_unref(m);
+    if (r < 0)
+        sessionClosed_ = true;
+    return r >= 0;
+}
+
 bool MutterRemoteDesktop::moveTo(int x, int y) {
     if (!sessionReady())
         return false;
@@ -323,21 +349,13 @@ bool MutterRemoteDesktop::moveTo(int x, int y) {
     }
     double streamX = std::clamp(x - best->x, 0, best->width - 1) * best->streamScale;
     double streamY = std::clamp(y - best->y, 0, best->height - 1) * best->streamScale;
-    int r = sd_bus_call_method_async(bus_, nullptr, kRemoteDesktop, remoteSession_.c_str(),
-                                     kRemoteDesktopSession, "NotifyPointerMotionAbsolute",
-                                     &BusCallbacks::reply, this, "sdd", best->stream.c_str(),
-                                     streamX, streamY);
-    return r >= 0;
+    return notify("NotifyPointerMotionAbsolute", "sdd", best->stream.c_str(), streamX, streamY);
 }
 
 bool MutterRemoteDesktop::button(int evdevButton, bool pressed) {
     if (!bus_ || sessionClosed_)
         return false;
-    int r =
-        sd_bus_call_method_async(bus_, nullptr, kRemoteDesktop, remoteSession_.c_str(),
-                                 kRemoteDesktopSession, "NotifyPointerButton", &BusCallbacks::reply,
-                                 this, "ib", evdevButton, static_cast<int>(pressed));
-    return r >= 0;
+    return notify("NotifyPointerButton", "ib", evdevButton, static_cast<int>(pressed));
 }
 
 bool MutterRemoteDesktop::flush() {

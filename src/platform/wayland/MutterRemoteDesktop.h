@@ -14,13 +14,14 @@ namespace quindel {
 // Pointer input on GNOME through Mutter's remote desktop interface on the session bus. A remote
 // desktop session is paired with a screen cast session that records every monitor: absolute
 // motion is given relative to one of those monitor streams, which is why a running PipeWire is
-// needed. The session is kept for the object's lifetime. When Mutter closes it, the next motion
-// opens a new one; only when that fails do the calls return false, with the reason in
-// errorText().
+// needed. The session is kept for the object's lifetime. When Mutter closes it, or the monitors
+// change, the next motion opens a new one; only when that fails do the calls return false, with the
+// reason in errorText().
 //
-// Calls do not wait for Mutter: each request is queued and flush() writes them. Replies and
-// signals are handled by processEvents(), which flush() and moveTo() call, or the owner's event
-// loop when eventSource() becomes readable.
+// Calls do not wait for Mutter: each event is sent without a reply; flush() writes what the
+// socket did not take at once. Mutter's signals (a closed session) are handled by
+// processEvents(), which flush() and moveTo() call, or the owner's event loop when eventSource()
+// becomes readable.
 class MutterRemoteDesktop : public PointerInjector {
   public:
     ~MutterRemoteDesktop() override;
@@ -31,7 +32,8 @@ class MutterRemoteDesktop : public PointerInjector {
     bool button(int evdevButton, bool pressed) override;
     bool flush() override;
 
-    // The bus connection's descriptor: readable when Mutter sent something. -1 without a bus.
+    // The bus connection's descriptor: readable when Mutter sent something. -1 without a bus;
+    // a new session comes with a new connection, so ask again after a motion.
     int eventSource() const;
     // Handles every reply and signal that has arrived, without waiting.
     void processEvents();
@@ -47,6 +49,8 @@ class MutterRemoteDesktop : public PointerInjector {
         double streamScale = 1.0; // stream pixels per logical pixel
     };
     const std::vector<Monitor>& monitors() const { return monitors_; }
+    // False once Mutter ended the session (seen by processEvents) until it is opened again.
+    bool sessionOpen() const { return !sessionClosed_; }
     // Sessions opened so far; a reopened session counts again (for tests).
     int sessionsOpened() const { return sessionsOpened_; }
     // Asks Mutter to close the current session, as it does when it ends one itself (for tests).
@@ -59,10 +63,13 @@ class MutterRemoteDesktop : public PointerInjector {
     bool open(std::string* whyNot);
     void close();
     bool sessionReady();
+    template <typename... Args> bool notify(const char* member, const char* types, Args... args);
     friend struct BusCallbacks;
 
     sd_bus* bus_ = nullptr;
     sd_bus_slot* closedSlot_ = nullptr;
+    sd_bus_slot* ownerSlot_ = nullptr;
+    sd_bus_slot* monitorsSlot_ = nullptr;
     std::string remoteSession_;
     std::string screenCastSession_;
     std::vector<Monitor> monitors_;
