@@ -13,16 +13,26 @@
 #include <memory>
 
 int main(int argc, char** argv) {
-    // Pointer output needs the desktop's display. Without it the program can do nothing a
-    // performer wants, and Qt could not open a window either: say why and end cleanly.
-    std::unique_ptr<quindel::Platform> platform = quindel::createPlatform();
+    // Pointer output needs the desktop's display. Without one the program can do nothing a
+    // performer wants, and Qt could not open a window either (it would abort): say why and end
+    // cleanly.
+    if (const std::string reason = quindel::unreachableDesktopReason(); !reason.empty()) {
+        std::fprintf(stderr, "Quindel cannot start: %s\n", reason.c_str());
+        return 2;
+    }
+
+    QApplication app(argc, argv);
+    // The window's Wayland app_id, and the desktop entry a compositor looks up for it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("quindel"));
+    // The backend serves the display system Qt runs on: a Wayland session may offer X11 too
+    // (XWayland), but X11 clicks do not reach its native windows.
+    std::unique_ptr<quindel::Platform> platform = quindel::createPlatform(
+        quindel::platformKindFor(QGuiApplication::platformName().toStdString()));
     if (!platform || !platform->available()) {
         std::fprintf(stderr, "Quindel cannot start: %s\n",
                      platform ? platform->errorText().c_str() : "no desktop display");
         return 2;
     }
-
-    QApplication app(argc, argv);
     quindel::RuntimeState state;
     state.programFolder = quindel::programFolder();
     state.userFilesFolder = quindel::chooseUserFilesFolder(state.programFolder);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quindel {
@@ -41,6 +42,25 @@ class Platform {
     // True when the backend reached its display and can deliver input; errorText says why not.
     virtual bool available() const = 0;
     virtual std::string errorText() const = 0;
+
+    // True when the backend has a way to send clicks on this desktop; without one a run would
+    // do nothing, so the program must not start one.
+    virtual bool canClick() const { return available(); }
+
+    // True once after a click that the desktop did not take (its input service went away and
+    // could not be had again); false again until the next such click.
+    virtual bool takeClickFailure() { return false; }
+
+    // True when the key poll and takeKeyPresses see the performer's keys on this desktop.
+    virtual bool canWatchKeys() const { return available(); }
+
+    // A file descriptor of the desktop connection, other than keyEventSource, for the caller's
+    // event loop to watch; handleDesktopEvents must run when it becomes readable. -1 for none.
+    virtual int desktopEventSource() const { return -1; }
+
+    // Handles what has arrived on desktopEventSource without waiting; false once the connection
+    // to the desktop is lost for good, after which the program cannot go on.
+    virtual bool handleDesktopEvents() { return true; }
 
     // One pointer event with the flags above; with kMouseAbsolute dx, dy are 0..65535 across
     // the primary screen. Press and release flags in one event mean a press then a release.
@@ -87,7 +107,23 @@ class Platform {
     virtual bool windowManagerRunning() { return true; }
 };
 
-// The backend for this build's platform.
-std::unique_ptr<Platform> createPlatform();
+// The pixel that an absolute pointer value 0..65535 stands for on a screen `extent` pixels
+// wide (or high): round(absolute * extent / 65535), kept on the screen. It undoes the
+// pixel-to-absolute conversion exactly, so a stored point is clicked on its own pixel.
+int32_t pixelFromAbsolute(int32_t absolute, int32_t extent);
+
+// The desktop's display systems that a backend serves.
+enum class PlatformKind { X11, Wayland };
+
+// The backend for the display system the window toolkit runs on, given by its platform name
+// (Qt's "wayland" family means Wayland; "xcb" and anything else, X11).
+PlatformKind platformKindFor(std::string_view toolkitPlatformName);
+
+// Why no desktop display can be reached (neither a Wayland compositor nor an X display), in a
+// sentence for the user; empty when one answers.
+std::string unreachableDesktopReason();
+
+// The backend of that kind for this build's system.
+std::unique_ptr<Platform> createPlatform(PlatformKind kind);
 
 } // namespace quindel

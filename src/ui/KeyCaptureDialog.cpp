@@ -221,10 +221,12 @@ bool KeyCaptureDialog::event(QEvent* event) {
         auto* key = static_cast<QKeyEvent*>(event);
         // A key of the keyboard is named by its scan code, so the code taken is the one the
         // key poll fires on for that key on the current layout, whatever Shift or the typed
-        // character. Only events without one (made up by the program) go by the Qt key.
+        // character. Events without one (made up by the program), and keys of a desktop whose
+        // keys the platform cannot watch (Wayland, where Qt alone knows the keymap), go by the
+        // Qt key.
         const quint32 scanCode = key->nativeScanCode();
         const int code =
-            scanCode != 0 && platform_.available()
+            scanCode != 0 && platform_.available() && platform_.canWatchKeys()
                 ? foldSidedModifier(platform_.virtualKeyFromNative(scanCode))
                 : virtualKeyFromQtKey(key->key(), key->modifiers() & Qt::KeypadModifier);
         keyDown(code);

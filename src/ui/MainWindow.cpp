@@ -31,6 +31,8 @@
 #include <QWindow>
 
 #include <cstdint>
+#include <cstdio>
+#include <limits>
 #include <utility>
 
 namespace quindel {
@@ -221,6 +223,11 @@ void MainWindow::buildControls() {
         keyEvents_ = new QSocketNotifier(source, QSocketNotifier::Read, this);
         connect(keyEvents_, &QSocketNotifier::activated, this, &MainWindow::keyEventsArrived);
     }
+    if (const int source = platform_.desktopEventSource(); source >= 0) {
+        desktopEvents_ = new QSocketNotifier(source, QSocketNotifier::Read, this);
+        connect(desktopEvents_, &QSocketNotifier::activated, this,
+                &MainWindow::desktopEventsArrived);
+    }
     connect(blinkTimer, &QTimer::timeout, this, &MainWindow::blinkTimerFired);
     connect(deviceWatchTimer, &QTimer::timeout, this, &MainWindow::watchInputDevice);
 }
@@ -408,6 +415,12 @@ void MainWindow::startStopClicked() {
         startButton->setText(qs(state_.texts.startCaption));
         stopRunning();
         showLoadedGroup();
+    } else if (!platform_.canClick()) {
+        // A run that cannot click would look busy while doing nothing.
+        showMessage(state_.texts.noClickMessage);
+    } else if (state_.midiInputDevice != kNoInputDevice && state_.inputMode == kKeyboardMode &&
+               !platform_.canWatchKeys()) {
+        showMessage(state_.texts.keysNotWatchedMessage);
     } else if (state_.midiInputDevice != kNoInputDevice) {
         startButton->setText(qs(state_.texts.stopCaption));
         keepOnTop(true);
@@ -446,8 +459,24 @@ void MainWindow::showLoadedGroup() {
         return;
     const std::optional<std::string> name = groupNameOfFile(state_.groupFile);
     const bool loaded = name && !state_.groupFileUnread &&
-                        fileExists(state_.programFolder + "/" + state_.groupFile);
+                        fileExists(state_.userFilesFolder + "/" + state_.groupFile);
     triggerDisplay->setText(qs(loaded ? *name : state_.texts.sequenceLabel));
+}
+
+void MainWindow::showMessage(const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, kMessageTitle, qs(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+void MainWindow::desktopEventsArrived() {
+    if (platform_.handleDesktopEvents())
+        return;
+    // The compositor went away: nothing can be clicked or shown any more. End as a lost X
+    // display ends the program, after the unload has stored what it keeps.
+    desktopEvents_->setEnabled(false);
+    std::fprintf(stderr, "Quindel: %s\n", platform_.errorText().c_str());
+    unloadForm();
+    QCoreApplication::exit(1);
 }
 
 void MainWindow::flagClicked() {
@@ -466,6 +495,9 @@ void MainWindow::tickTimerFired() {
         triggerDisplay->setText(qs(dispatch.shownTrigger));
         descriptionDisplay->setText(qs(dispatch.shownDescription));
     }
+    // A click that never happened must not pass for one: the performer sees it at once.
+    if (platform_.takeClickFailure())
+        descriptionDisplay->setText(qs(state_.texts.clickFailedMessage));
     // Without key events the keyboard can only be polled: the ticks go on as for a held key.
     const bool keyboardPolled = state_.inputMode == kKeyboardMode && keyEvents_ == nullptr;
     armTickTimer(scheduler.tickEnded(dispatch.keyHeld || keyboardPolled));

@@ -129,6 +129,9 @@ class MainWindow : public QWidget {
     void keyEventsArrived();
     // At Start: keys pressed while stopped are taken without firing.
     void forgetKeyPressesOfStop();
+    // The desktop connection has events; a lost connection ends the program.
+    void desktopEventsArrived();
+    void showMessage(const std::string& text);
     // A trigger arrived: the next tick as soon as the scheduler allows.
     void wakeDispatch();
     // tickTimer runs until the next tick the scheduler wants, or rests when none is due.
@@ -145,6 +148,7 @@ class MainWindow : public QWidget {
     Platform& platform_;
     std::unique_ptr<MidiInputControl> midiControl;
     QSocketNotifier* keyEvents_ = nullptr; // key presses as they happen, when the platform has them
+    QSocketNotifier* desktopEvents_ = nullptr; // the desktop connection, when the platform has one
     bool immediateResponse_ = true;
     std::vector<DisplayFont> fonts_;
     bool unloaded_ = false;

@@ -193,16 +193,21 @@ class InstalledProgram {
     std::optional<XRectangle>
     start(Desktop& display, QStringList launcher = {},
           const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+        std::optional<XRectangle> where;
+        if (launch(std::move(launcher), environment))
+            waitFor([&] { return bool(where = display.where(display.findClient(kMainTitle))); },
+                    20000);
+        return where;
+    }
+    // Starts the program from another working directory, as a launcher would.
+    bool launch(QStringList launcher = {},
+                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
         launcher << path("quindel");
         proc_.setWorkingDirectory("/");
         proc_.setProcessChannelMode(QProcess::ForwardedChannels);
         proc_.setProcessEnvironment(environment);
         proc_.start(launcher.takeFirst(), launcher);
-        std::optional<XRectangle> where;
-        if (proc_.waitForStarted(10000))
-            waitFor([&] { return bool(where = display.where(display.findClient(kMainTitle))); },
-                    20000);
-        return where;
+        return proc_.waitForStarted(10000);
     }
     // Waits for the program to end; true when it did, normally and with code 0.
     bool waitForExit(int waitMs) {
@@ -210,6 +215,7 @@ class InstalledProgram {
                proc_.exitCode() == 0;
     }
     qint64 pid() const { return proc_.processId(); }
+    QProcess& process() { return proc_; }
     ~InstalledProgram() {
         proc_.kill();
         proc_.waitForFinished(5000);
@@ -223,6 +229,7 @@ class InstalledProgram {
 
 // Centres of the main window's controls, in window pixels.
 inline constexpr int kStartX = 8 + 60, kStartY = 208 + 16; // startButton
+inline constexpr int kWindowWidth = 223, kWindowHeight = 253;
 inline constexpr int kCloseX = 192 + 12, kCloseY = 8 + 12; // closeButton
 inline constexpr int kFlagX = 192 + 12, kFlagY = 64 + 8;   // flagImage
 

@@ -41,7 +41,7 @@ class FakePlatform : public Platform {
     FakePlatform(const FakePlatform&) = delete;
     FakePlatform& operator=(const FakePlatform&) = delete;
     ~FakePlatform() override {
-        for (int end : pipeEnds)
+        for (int end : {pipeEnds[0], pipeEnds[1], desktopEnds[0], desktopEnds[1]})
             if (end >= 0)
                 close(end);
     }
@@ -57,6 +57,21 @@ class FakePlatform : public Platform {
         }
         return std::exchange(announced, {});
     }
+
+    // What the desktop allows, and its connection: watchDesktop makes the pipe that the window
+    // watches, loseDesktop makes it readable with the connection gone.
+    bool clicks = true, keysWatched = true, desktopLost = false, clickFailure = false;
+    int desktopEnds[2] = {-1, -1};
+    bool watchDesktop() { return pipe2(desktopEnds, O_NONBLOCK | O_CLOEXEC) == 0; }
+    void loseDesktop() {
+        desktopLost = true;
+        [[maybe_unused]] const auto written = write(desktopEnds[1], "x", 1);
+    }
+    bool canClick() const override { return clicks; }
+    bool canWatchKeys() const override { return keysWatched; }
+    bool takeClickFailure() override { return std::exchange(clickFailure, false); }
+    int desktopEventSource() const override { return desktopEnds[0]; }
+    bool handleDesktopEvents() override { return !desktopLost; }
 
     bool available() const override { return true; }
     std::string errorText() const override { return {}; }

@@ -308,7 +308,7 @@ class RealSession : public EditorTest {
 
     const std::unique_ptr<Display, int (*)(Display*)> display{XOpenDisplay(nullptr), XCloseDisplay};
     Display* d = display.get();
-    const std::unique_ptr<Platform> x11 = createPlatform();
+    const std::unique_ptr<Platform> x11 = createPlatform(PlatformKind::X11);
     DispatchView view;
 };
 

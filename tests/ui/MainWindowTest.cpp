@@ -90,6 +90,39 @@ TEST(MainWindowStart, ABadStoredLanguageIsTakenAsItalianAndStartNeedsAnInput) {
     }
 }
 
+// Start refuses what the desktop cannot do, whatever the input where it offers no way to click,
+// the PC keyboard where keys cannot be watched (MIDI still starts). A click the desktop did not
+// take shows in the lower display. A lost desktop connection unloads the window and ends the
+// program's event loop with code 1.
+TEST(MainWindowStart, StartRefusesWhatTheDesktopCannotDoAndALostDesktopEndsTheProgram) {
+    const struct {
+        bool clicks, keys;
+        const char* input;
+        std::string LanguageTexts::*message; // null: it starts
+    } cases[] = {{false, true, "1", &LanguageTexts::noClickMessage},
+                 {false, false, "99", &LanguageTexts::noClickMessage},
+                 {true, false, "99", &LanguageTexts::keysNotWatchedMessage},
+                 {true, false, "1", nullptr}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        Program p;
+        p.platform.clicks = c.clicks, p.platform.keysWatched = c.keys;
+        ASSERT_TRUE(p.platform.watchDesktop());
+        MainWindow& w = p.start(QByteArray("[midi config]\r\nmidi input= ") + c.input);
+        EXPECT_EQ(clickStart(w), c.message ? p.state.texts.*c.message : "");
+        EXPECT_EQ(p.state.isRunning, c.message == nullptr);
+        if (c.message == nullptr) {         // the last case, running
+            p.platform.clickFailure = true; // a tick's click that the desktop did not take
+            QMetaObject::invokeMethod(w.tickTimer, "timeout", Qt::DirectConnection);
+            EXPECT_EQ(w.descriptionDisplay->text().toStdString(), p.state.texts.clickFailedMessage);
+            QTimer::singleShot(0, [&] { p.platform.loseDesktop(); });
+            QTimer::singleShot(20000, [] { QCoreApplication::exit(-1); }); // never hangs
+            EXPECT_EQ(QCoreApplication::exec(), 1);
+            EXPECT_TRUE(w.isUnloaded() && !p.state.isRunning);
+        }
+    }
+}
+
 // A used key or a MIDI command ticks at once and the timer then rests; other keys wake nothing.
 // With "risposta immediata= 0" the timer keeps its 100 ms pace instead. The setting is never
 // written. Start empties the MIDI slot and forgets keys pressed while stopped, so neither a

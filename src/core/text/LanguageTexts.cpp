@@ -62,6 +62,13 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.captureAgainCaption = "Cattura di nuovo";
         t.saveChangesQuestion = "La configurazione è stata modificata. Salvare le modifiche?";
         t.userFilesCaption = "Impostazioni e configurazioni in:";
+        t.noClickMessage =
+            "Questo desktop non offre a Quindel alcun modo di cliccare, perciò Quindel resta "
+            "fermo. Su KDE Plasma copiare quindel.desktop in ~/.local/share/applications e "
+            "riavviare Quindel.";
+        t.keysNotWatchedMessage = "Su questo desktop Quindel non può osservare i tasti del PC. "
+                                  "Scegliere un ingresso MIDI: quello funziona.";
+        t.clickFailedMessage = "Clic non riuscito: il desktop non lo accetta";
     } else if (languageIndex == kEnglish) {
         t.startCaption = "Start";
         t.stopCaption = "Stop";
@@ -118,6 +125,12 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.captureAgainCaption = "Capture again";
         t.saveChangesQuestion = "The configuration has been changed. Save the changes?";
         t.userFilesCaption = "Settings and configurations in:";
+        t.noClickMessage = "This desktop offers Quindel no way to click, so Quindel stays "
+                           "stopped. On KDE Plasma, copy quindel.desktop to "
+                           "~/.local/share/applications and start Quindel again.";
+        t.keysNotWatchedMessage = "Quindel cannot watch the PC keys on this desktop. Choose a "
+                                  "MIDI input: that works.";
+        t.clickFailedMessage = "Click failed: the desktop does not take it";
     }
 }
 

@@ -43,15 +43,6 @@ constexpr std::size_t kKeys = 256;
 
 } // namespace
 
-int32_t pixelFromAbsolute(int32_t absolute, int32_t extent) {
-    if (extent <= 0)
-        return 0;
-    const double pixel = std::round(static_cast<double>(absolute) * extent / 65535.0);
-    // Points beyond the screen go to its nearest edge, as the pointer cannot leave it anyway;
-    // XTest carries coordinates as 16-bit values, which far-away points would wrap around.
-    return static_cast<int32_t>(std::clamp(pixel, 0.0, static_cast<double>(extent - 1)));
-}
-
 struct X11Platform::Impl {
     Display* display = nullptr;
     int screen = 0;

@@ -6,11 +6,6 @@
 
 namespace quindel {
 
-// The pixel that an absolute pointer value 0..65535 stands for on a screen `extent` pixels
-// wide (or high): round(absolute * extent / 65535), kept on the screen. It undoes the
-// pixel-to-absolute conversion exactly, so a stored point is clicked on its own pixel.
-int32_t pixelFromAbsolute(int32_t absolute, int32_t extent);
-
 // The Platform on an X display: XTest for pointer output, XQueryKeymap plus XInput2 raw key
 // events for key state, XQueryPointer for the button and the pointer position.
 class X11Platform : public Platform {

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "platform/wayland/PointerInjector.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct sd_bus;
+struct sd_bus_slot;
+
+namespace quindel {
+
+// Pointer input on GNOME through Mutter's remote desktop interface on the session bus. A remote
+// desktop session is paired with a screen cast session that records every monitor: absolute
+// motion is given relative to one of those monitor streams, which is why a running PipeWire is
+// needed. The session is kept for the object's lifetime. When Mutter closes it, or the monitors
+// change, the next motion opens a new one; only when that fails do the calls return false, with the
+// reason in errorText().
+//
+// Calls do not wait for Mutter: each event is sent without a reply; flush() writes what the
+// socket did not take at once. Mutter's signals (a closed session) are handled by
+// processEvents(), which flush() and moveTo() call, or the owner's event loop when eventSource()
+// becomes readable.
+class MutterRemoteDesktop : public PointerInjector {
+  public:
+    ~MutterRemoteDesktop() override;
+    MutterRemoteDesktop(const MutterRemoteDesktop&) = delete;
+    MutterRemoteDesktop& operator=(const MutterRemoteDesktop&) = delete;
+
+    bool moveTo(int x, int y) override;
+    bool button(int evdevButton, bool pressed) override;
+    bool flush() override;
+
+    // The bus connection's descriptor: readable when Mutter sent something. -1 without a bus;
+    // a new session comes with a new connection, so ask again after a motion.
+    int eventSource() const;
+    // Handles every reply and signal that has arrived, without waiting.
+    void processEvents();
+
+    // Why the session is gone and could not be opened again; empty while it works.
+    const std::string& errorText() const { return error_; }
+
+    // Where each recorded monitor lies in compositor-global logical pixels (for tests).
+    struct Monitor {
+        std::string connector;
+        std::string stream; // the screen cast stream's object path
+        int x = 0, y = 0, width = 0, height = 0;
+        double streamScale = 1.0; // stream pixels per logical pixel
+    };
+    const std::vector<Monitor>& monitors() const { return monitors_; }
+    // False once Mutter ended the session (seen by processEvents) until it is opened again.
+    bool sessionOpen() const { return !sessionClosed_; }
+    // Sessions opened so far; a reopened session counts again (for tests).
+    int sessionsOpened() const { return sessionsOpened_; }
+    // Asks Mutter to close the current session, as it does when it ends one itself (for tests).
+    void stopSessionForTest();
+
+  private:
+    friend std::unique_ptr<PointerInjector> openMutterRemoteDesktop(std::string* whyNot);
+    MutterRemoteDesktop() = default;
+
+    bool open(std::string* whyNot);
+    void close();
+    bool sessionReady();
+    template <typename... Args> bool notify(const char* member, const char* types, Args... args);
+    friend struct BusCallbacks;
+
+    sd_bus* bus_ = nullptr;
+    sd_bus_slot* closedSlot_ = nullptr;
+    sd_bus_slot* ownerSlot_ = nullptr;
+    sd_bus_slot* monitorsSlot_ = nullptr;
+    std::string remoteSession_;
+    std::string screenCastSession_;
+    std::vector<Monitor> monitors_;
+    bool sessionClosed_ = true;
+    int sessionsOpened_ = 0;
+    std::string error_;
+};
+
+// Opens a remote desktop session on the session bus's Mutter. Null when none can be had, with
+// the reason in *whyNot (no session bus, no Mutter, no PipeWire for the streams, ...).
+std::unique_ptr<PointerInjector> openMutterRemoteDesktop(std::string* whyNot);
+
+} // namespace quindel

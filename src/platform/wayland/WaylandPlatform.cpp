@@ -1,0 +1,464 @@
+#include "platform/wayland/WaylandPlatform.h"
+
+#include "platform/wayland/MutterRemoteDesktop.h"
+#include "platform/wayland/PointerInjector.h"
+
+#include "fake-input-client-protocol.h"
+#include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
+#include "xdg-output-unstable-v1-client-protocol.h"
+
+#include <wayland-client.h>
+
+#include <linux/input-event-codes.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <list>
+#include <utility>
+
+namespace quindel {
+
+namespace {
+
+// One output of the layout. Its logical geometry comes from xdg-output where the compositor
+// offers it; else from wl_output's position and its mode divided by the scale.
+struct Output {
+    uint32_t name = 0;
+    wl_output* output = nullptr;
+    zxdg_output_v1* xdg = nullptr;
+    int32_t x = 0, y = 0, modeWidth = 0, modeHeight = 0, scale = 1;
+    bool logical = false;
+    int32_t logicalX = 0, logicalY = 0, logicalWidth = 0, logicalHeight = 0;
+};
+
+struct Box {
+    int32_t x = 0, y = 0, width = 0, height = 0;
+};
+
+uint32_t millisecondsNow() {
+    using namespace std::chrono;
+    return static_cast<uint32_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// wlroots: a virtual pointer device of the seat. Absolute motion is measured against the
+// layout's bounding box, which the compositor maps onto that same box, so each pixel is exact.
+class VirtualPointer : public PointerInjector {
+  public:
+    VirtualPointer(wl_display* display, zwlr_virtual_pointer_v1* pointer,
+                   std::function<Box()> layout)
+        : display_(display), pointer_(pointer), layout_(std::move(layout)) {}
+    ~VirtualPointer() override { zwlr_virtual_pointer_v1_destroy(pointer_); }
+    bool moveTo(int x, int y) override {
+        const Box box = layout_();
+        if (box.width <= 0 || box.height <= 0)
+            return false;
+        const auto along = [](int v, int32_t origin, int32_t extent) {
+            return static_cast<uint32_t>(std::clamp(v - origin, 0, extent - 1));
+        };
+        zwlr_virtual_pointer_v1_motion_absolute(
+            pointer_, millisecondsNow(), along(x, box.x, box.width), along(y, box.y, box.height),
+            static_cast<uint32_t>(box.width), static_cast<uint32_t>(box.height));
+        return true;
+    }
+    bool button(int evdevButton, bool pressed) override {
+        zwlr_virtual_pointer_v1_button(
+            pointer_, millisecondsNow(), static_cast<uint32_t>(evdevButton),
+            pressed ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED);
+        return true;
+    }
+    bool flush() override {
+        zwlr_virtual_pointer_v1_frame(pointer_);
+        return wl_display_flush(display_) >= 0 || errno == EAGAIN;
+    }
+
+  private:
+    wl_display* display_;
+    zwlr_virtual_pointer_v1* pointer_;
+    std::function<Box()> layout_;
+};
+
+// KWin: fake input in compositor coordinates. KWin ends each request's event by itself.
+class FakeInput : public PointerInjector {
+  public:
+    FakeInput(wl_display* display, org_kde_kwin_fake_input* input)
+        : display_(display), input_(input) {}
+    ~FakeInput() override { org_kde_kwin_fake_input_destroy(input_); }
+    bool moveTo(int x, int y) override {
+        org_kde_kwin_fake_input_pointer_motion_absolute(input_, wl_fixed_from_int(x),
+                                                        wl_fixed_from_int(y));
+        return true;
+    }
+    bool button(int evdevButton, bool pressed) override {
+        org_kde_kwin_fake_input_button(input_, static_cast<uint32_t>(evdevButton),
+                                       pressed ? WL_POINTER_BUTTON_STATE_PRESSED
+                                               : WL_POINTER_BUTTON_STATE_RELEASED);
+        return true;
+    }
+    bool flush() override { return wl_display_flush(display_) >= 0 || errno == EAGAIN; }
+
+  private:
+    wl_display* display_;
+    org_kde_kwin_fake_input* input_;
+};
+
+} // namespace
+
+bool waylandCompositorAnswers() {
+    wl_display* display = wl_display_connect(nullptr);
+    if (display == nullptr)
+        return false;
+    wl_display_disconnect(display);
+    return true;
+}
+
+struct WaylandPlatform::Impl {
+    wl_display* display = nullptr;
+    wl_registry* registry = nullptr;
+    wl_seat* seat = nullptr;
+    zxdg_output_manager_v1* outputManager = nullptr;
+    zwlr_virtual_pointer_manager_v1* virtualPointers = nullptr;
+    org_kde_kwin_fake_input* fakeInput = nullptr;
+    std::list<Output> outputs; // stable addresses: each is its listeners' data
+    std::unique_ptr<PointerInjector> injector;
+    WaylandClickWay way = WaylandClickWay::None;
+    bool lost = false;
+    bool clickFailed = false;
+    std::string error;
+
+    void open();
+    void chooseClickWay();
+    void reopenInjector();
+    void watchOutput(Output& output);
+    Box layout() const;
+    // Reads and handles what the compositor sent, without waiting; false when the connection
+    // is gone.
+    bool dispatch();
+    bool lose();
+
+    static void registryGlobal(void* data, wl_registry* registry, uint32_t name,
+                               const char* interface, uint32_t version);
+    static void registryGlobalRemove(void* data, wl_registry*, uint32_t name);
+    static const wl_registry_listener registryListener;
+};
+
+namespace {
+
+const wl_output_listener kOutputListener = {
+    .geometry =
+        [](void* data, wl_output*, int32_t x, int32_t y, int32_t, int32_t, int32_t, const char*,
+           const char*,
+           int32_t) { static_cast<Output*>(data)->x = x, static_cast<Output*>(data)->y = y; },
+    .mode =
+        [](void* data, wl_output*, uint32_t flags, int32_t width, int32_t height, int32_t) {
+            if (flags & WL_OUTPUT_MODE_CURRENT) {
+                static_cast<Output*>(data)->modeWidth = width;
+                static_cast<Output*>(data)->modeHeight = height;
+            }
+        },
+    .done = [](void*, wl_output*) {},
+    .scale = [](void* data, wl_output*,
+                int32_t factor) { static_cast<Output*>(data)->scale = std::max(factor, 1); },
+    .name = [](void*, wl_output*, const char*) {},
+    .description = [](void*, wl_output*, const char*) {},
+};
+
+const zxdg_output_v1_listener kXdgOutputListener = {
+    .logical_position =
+        [](void* data, zxdg_output_v1*, int32_t x, int32_t y) {
+            auto* o = static_cast<Output*>(data);
+            o->logicalX = x, o->logicalY = y;
+        },
+    .logical_size =
+        [](void* data, zxdg_output_v1*, int32_t width, int32_t height) {
+            auto* o = static_cast<Output*>(data);
+            o->logicalWidth = width, o->logicalHeight = height, o->logical = true;
+        },
+    .done = [](void*, zxdg_output_v1*) {},
+    .name = [](void*, zxdg_output_v1*, const char*) {},
+    .description = [](void*, zxdg_output_v1*, const char*) {},
+};
+
+} // namespace
+
+void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, uint32_t name,
+                                           const char* interface, uint32_t version) {
+    auto& d = *static_cast<WaylandPlatform::Impl*>(data);
+    const auto is = [&](const wl_interface& i) { return std::strcmp(interface, i.name) == 0; };
+    const auto bind = [&](const wl_interface& i, uint32_t highest) {
+        return wl_registry_bind(registry, name, &i, std::min(version, highest));
+    };
+    if (is(wl_output_interface)) {
+        Output& o = d.outputs.emplace_back();
+        o.name = name;
+        o.output = static_cast<wl_output*>(bind(wl_output_interface, 2));
+        wl_output_add_listener(o.output, &kOutputListener, &o);
+        d.watchOutput(o);
+    } else if (is(zxdg_output_manager_v1_interface)) {
+        d.outputManager =
+            static_cast<zxdg_output_manager_v1*>(bind(zxdg_output_manager_v1_interface, 2));
+        for (Output& o : d.outputs)
+            d.watchOutput(o);
+    } else if (is(wl_seat_interface) && d.seat == nullptr) {
+        d.seat = static_cast<wl_seat*>(bind(wl_seat_interface, 1));
+    } else if (is(zwlr_virtual_pointer_manager_v1_interface)) {
+        d.virtualPointers = static_cast<zwlr_virtual_pointer_manager_v1*>(
+            bind(zwlr_virtual_pointer_manager_v1_interface, 1));
+    } else if (is(org_kde_kwin_fake_input_interface) && version >= 3) {
+        // Absolute motion came with version 3.
+        d.fakeInput =
+            static_cast<org_kde_kwin_fake_input*>(bind(org_kde_kwin_fake_input_interface, 4));
+    }
+}
+
+void WaylandPlatform::Impl::registryGlobalRemove(void* data, wl_registry*, uint32_t name) {
+    auto& d = *static_cast<WaylandPlatform::Impl*>(data);
+    d.outputs.remove_if([name](Output& o) {
+        if (o.name != name)
+            return false;
+        if (o.xdg != nullptr)
+            zxdg_output_v1_destroy(o.xdg);
+        wl_output_destroy(o.output);
+        return true;
+    });
+}
+
+const wl_registry_listener WaylandPlatform::Impl::registryListener = {
+    .global = registryGlobal, .global_remove = registryGlobalRemove};
+
+void WaylandPlatform::Impl::watchOutput(Output& o) {
+    if (outputManager == nullptr || o.xdg != nullptr)
+        return;
+    o.xdg = zxdg_output_manager_v1_get_xdg_output(outputManager, o.output);
+    zxdg_output_v1_add_listener(o.xdg, &kXdgOutputListener, &o);
+}
+
+Box WaylandPlatform::Impl::layout() const {
+    int32_t left = std::numeric_limits<int32_t>::max(), top = left;
+    int32_t right = std::numeric_limits<int32_t>::min(), bottom = right;
+    for (const Output& o : outputs) {
+        const Box b = o.logical ? Box{o.logicalX, o.logicalY, o.logicalWidth, o.logicalHeight}
+                                : Box{o.x, o.y, o.modeWidth / o.scale, o.modeHeight / o.scale};
+        if (b.width <= 0 || b.height <= 0)
+            continue;
+        left = std::min(left, b.x), top = std::min(top, b.y);
+        right = std::max(right, b.x + b.width), bottom = std::max(bottom, b.y + b.height);
+    }
+    if (right <= left || bottom <= top)
+        return {};
+    return {left, top, right - left, bottom - top};
+}
+
+void WaylandPlatform::Impl::open() {
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    display = wl_display_connect(nullptr);
+    if (display == nullptr) {
+        error = std::string("The Wayland compositor \"") + (name ? name : "wayland-0") +
+                "\" cannot be reached: the program cannot click.";
+        return;
+    }
+    registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &registryListener, this);
+    // The globals, then the outputs' geometry that binding them asked for.
+    if (wl_display_roundtrip(display) < 0 || wl_display_roundtrip(display) < 0) {
+        error = "The Wayland compositor closed the connection while it was being set up.";
+        wl_display_disconnect(display);
+        display = nullptr;
+        return;
+    }
+    chooseClickWay();
+    // The compositor has the new device before the first click.
+    if (wl_display_roundtrip(display) < 0)
+        lose();
+}
+
+void WaylandPlatform::Impl::chooseClickWay() {
+    if (virtualPointers != nullptr) {
+        // One device for the program's lifetime: without other input devices, removing it
+        // would take the seat's pointer away, and a fresh device's first click can be lost.
+        injector = std::make_unique<VirtualPointer>(
+            display, zwlr_virtual_pointer_manager_v1_create_virtual_pointer(virtualPointers, seat),
+            [this] { return layout(); });
+        way = WaylandClickWay::VirtualPointer;
+    } else if (fakeInput != nullptr) {
+        org_kde_kwin_fake_input_authenticate(fakeInput, "Quindel",
+                                             "Clicks at stored points on MIDI and key triggers");
+        injector = std::make_unique<FakeInput>(display, fakeInput);
+        fakeInput = nullptr; // the injector owns it now
+        way = WaylandClickWay::KWinFakeInput;
+    } else {
+        std::string whyNot;
+        injector = openMutterRemoteDesktop(&whyNot);
+        if (injector != nullptr)
+            way = WaylandClickWay::MutterRemoteDesktop;
+        else if (!whyNot.empty())
+            std::fprintf(stderr, "quindel: GNOME remote desktop: %s\n", whyNot.c_str());
+    }
+}
+
+void WaylandPlatform::Impl::reopenInjector() {
+    // A session that Mutter closed is opened again for the next click.
+    if (way == WaylandClickWay::MutterRemoteDesktop && injector == nullptr) {
+        std::string whyNot;
+        injector = openMutterRemoteDesktop(&whyNot);
+        if (injector == nullptr)
+            std::fprintf(stderr, "quindel: GNOME remote desktop: %s\n", whyNot.c_str());
+    }
+}
+
+bool WaylandPlatform::Impl::lose() {
+    if (!lost) {
+        const int code = display != nullptr ? wl_display_get_error(display) : 0;
+        error = std::string("The connection to the Wayland compositor was lost") +
+                (code != 0 ? std::string(" (") + std::strerror(code) + ")" : std::string()) + ".";
+    }
+    lost = true;
+    return false;
+}
+
+bool WaylandPlatform::Impl::dispatch() {
+    if (lost || display == nullptr)
+        return false;
+    while (wl_display_prepare_read(display) != 0)
+        if (wl_display_dispatch_pending(display) < 0)
+            return lose();
+    if (wl_display_flush(display) < 0 && errno != EAGAIN) {
+        wl_display_cancel_read(display);
+        return lose();
+    }
+    pollfd ready{wl_display_get_fd(display), POLLIN, 0};
+    if (poll(&ready, 1, 0) > 0) {
+        if (wl_display_read_events(display) < 0)
+            return lose();
+    } else {
+        wl_display_cancel_read(display);
+    }
+    return wl_display_dispatch_pending(display) >= 0 || lose();
+}
+
+WaylandPlatform::WaylandPlatform() : impl_(std::make_unique<Impl>()) {
+    impl_->open();
+}
+
+WaylandPlatform::~WaylandPlatform() {
+    Impl& d = *impl_;
+    if (d.display == nullptr)
+        return;
+    d.injector.reset();
+    for (Output& o : d.outputs) {
+        if (o.xdg != nullptr)
+            zxdg_output_v1_destroy(o.xdg);
+        wl_output_destroy(o.output);
+    }
+    if (d.fakeInput != nullptr)
+        org_kde_kwin_fake_input_destroy(d.fakeInput);
+    if (d.virtualPointers != nullptr)
+        zwlr_virtual_pointer_manager_v1_destroy(d.virtualPointers);
+    if (d.outputManager != nullptr)
+        zxdg_output_manager_v1_destroy(d.outputManager);
+    if (d.seat != nullptr)
+        wl_seat_destroy(d.seat);
+    wl_registry_destroy(d.registry);
+    wl_display_flush(d.display);
+    wl_display_disconnect(d.display);
+}
+
+bool WaylandPlatform::available() const {
+    return impl_->display != nullptr && !impl_->lost;
+}
+
+std::string WaylandPlatform::errorText() const {
+    return impl_->error;
+}
+
+bool WaylandPlatform::canClick() const {
+    return available() && impl_->way != WaylandClickWay::None;
+}
+
+WaylandClickWay WaylandPlatform::clickWay() const {
+    return impl_->way;
+}
+
+bool WaylandPlatform::takeClickFailure() {
+    return std::exchange(impl_->clickFailed, false);
+}
+
+int WaylandPlatform::desktopEventSource() const {
+    return impl_->display != nullptr ? wl_display_get_fd(impl_->display) : -1;
+}
+
+bool WaylandPlatform::handleDesktopEvents() {
+    return impl_->dispatch();
+}
+
+ScreenSize WaylandPlatform::screenSize() {
+    impl_->dispatch(); // outputs that changed since the last events were handled
+    const Box box = impl_->layout();
+    return {box.width, box.height};
+}
+
+ScreenPoint WaylandPlatform::layoutOrigin() {
+    impl_->dispatch();
+    const Box box = impl_->layout();
+    return {box.x, box.y};
+}
+
+void WaylandPlatform::mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_t, uintptr_t) {
+    Impl& d = *impl_;
+    if (!d.dispatch())
+        return;
+    d.reopenInjector();
+    if (d.injector == nullptr) {
+        d.clickFailed = d.way != WaylandClickWay::None;
+        return;
+    }
+    bool sent = true;
+    bool queued = false;
+    // Each event goes in a frame of its own: the move, each press, each release.
+    const auto endFrame = [&] {
+        if (std::exchange(queued, false))
+            sent = sent && d.injector->flush();
+    };
+    // Relative motion has no use here: the engine always places the pointer absolutely.
+    if ((flags & kMouseMove) && (flags & kMouseAbsolute)) {
+        const Box box = d.layout();
+        sent = d.injector->moveTo(box.x + pixelFromAbsolute(dx, box.width),
+                                  box.y + pixelFromAbsolute(dy, box.height));
+        queued = true;
+    }
+    // Press before release for each button, in the order left, right, middle.
+    struct ButtonFlags {
+        uint32_t down;
+        uint32_t up;
+        int button;
+    };
+    constexpr ButtonFlags buttons[] = {{kMouseLeftDown, kMouseLeftUp, BTN_LEFT},
+                                       {kMouseRightDown, kMouseRightUp, BTN_RIGHT},
+                                       {kMouseMiddleDown, kMouseMiddleUp, BTN_MIDDLE}};
+    for (const ButtonFlags& b : buttons) {
+        for (const bool pressed : {true, false}) {
+            if (flags & (pressed ? b.down : b.up)) {
+                endFrame();
+                sent = sent && d.injector->button(b.button, pressed);
+                queued = true;
+            }
+        }
+    }
+    endFrame();
+    if (!sent) {
+        if (!d.dispatch())
+            return; // the compositor went away: the event source reports it
+        // The way behind the injector closed (a remote desktop session): reopened next time.
+        d.injector.reset();
+        d.clickFailed = true;
+    }
+}
+
+} // namespace quindel

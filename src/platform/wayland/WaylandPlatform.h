@@ -1,0 +1,54 @@
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <memory>
+
+namespace quindel {
+
+// True when a Wayland compositor accepts a connection (WAYLAND_DISPLAY, or its default name).
+bool waylandCompositorAnswers();
+
+// Where a backend's clicks can go on Wayland, as the compositor offers them.
+enum class WaylandClickWay { None, VirtualPointer, KWinFakeInput, MutterRemoteDesktop };
+
+// The Platform in a Wayland session, on a connection of its own to the compositor. It clicks
+// through the first way the compositor offers: the wlroots virtual pointer, KWin's fake input,
+// or Mutter's remote desktop. The screen is the bounding box of the output layout in logical
+// pixels, kept current as outputs come, go and change. No Wayland client may watch the keyboard
+// or read the global pointer: the key poll reports no keys and the pointer position is unknown.
+class WaylandPlatform : public Platform {
+  public:
+    WaylandPlatform();
+    ~WaylandPlatform() override;
+    WaylandPlatform(const WaylandPlatform&) = delete;
+    WaylandPlatform& operator=(const WaylandPlatform&) = delete;
+
+    bool available() const override;
+    std::string errorText() const override;
+    bool canClick() const override;
+    bool canWatchKeys() const override { return false; }
+    bool takeClickFailure() override;
+    int desktopEventSource() const override;
+    bool handleDesktopEvents() override;
+    void mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_t data,
+                    uintptr_t extraInfo) override;
+    ScreenSize screenSize() override;
+    void beginKeyPoll() override {}
+    int16_t asyncKeyState(int) override { return 0; }
+    std::optional<ScreenPoint> cursorPos() override { return std::nullopt; }
+    // The compositor's keymap is not read yet, so no native key has a code here.
+    int virtualKeyFromNative(uint32_t) override { return 0; }
+
+    // The way clicks go, chosen when the connection was made.
+    WaylandClickWay clickWay() const;
+
+    // The top left corner of the output layout's bounding box, in compositor coordinates.
+    ScreenPoint layoutOrigin();
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace quindel

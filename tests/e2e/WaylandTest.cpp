@@ -1,0 +1,107 @@
+// The installed program in headless Wayland sessions (see CMakeLists.txt): real MIDI notes over
+// JACK make it click through the compositor's own input protocol, and a probe client sees where
+// each press lands. Under weston, which offers no way to click, the backend says so.
+#include "e2e/WaylandSession.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace quindel::e2e;
+
+namespace {
+
+// Kills the compositor: the program must end by itself, normally, as with a lost X display.
+void compositorGoesAway(InstalledProgram& program) {
+    // Mutter 43 does not end on SIGTERM while a remote desktop session is open (its shutdown
+    // spins): it is killed, as in a crash.
+    const bool mutter = qEnvironmentVariable("QUINDEL_TEST_COMPOSITOR") == "mutter";
+    ASSERT_EQ(::kill(qEnvironmentVariable("QUINDEL_TEST_COMPOSITOR_PID").toInt(),
+                     mutter ? SIGKILL : SIGTERM),
+              0);
+    QProcess& p = program.process();
+    EXPECT_TRUE(p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit)
+        << "the program did not end after the compositor went away";
+}
+
+// 100 MIDI taps alternating between a point on the first output and one on the second where
+// the session has two (sway, Mutter); else both on the one output. Each clicks its exact pixel
+// once. Halfway, sway's second output changes its mode, so the layout's extent grows under the
+// running program: the clicks that follow must still land on their pixels.
+TEST(WaylandClicks, MidiNotesClickTheExactPixelOnEveryOutputAsTheLayoutChanges) {
+    const bool sway = qEnvironmentVariable("QUINDEL_TEST_COMPOSITOR") == "sway";
+    const bool twoOutputs = sway || qEnvironmentVariable("QUINDEL_TEST_COMPOSITOR") == "mutter";
+    InstalledProgram program;
+    ASSERT_TRUE(program.install());
+    allowFakeInput(program.path("quindel.desktop"));
+    quindel::WaylandPlatform pointer;
+    ASSERT_TRUE(pointer.canClick()) << "this test cannot click: " << pointer.errorText();
+    JackController midi;
+    const int device = midi.deviceNumber();
+    ASSERT_GT(device, 0) << "the test's JACK port is not among the program's devices";
+
+    const int points[2][2] = {{300, 200}, {twoOutputs ? 1280 + 300 : 1000, twoOutputs ? 400 : 900}};
+    program.write("quindel.ini", QByteArray("[generale]\r\nlingua= 1\r\n[midi config]\r\n"
+                                            "midi input= ") +
+                                     QByteArray::number(device) +
+                                     "\r\n[file tasti]\r\nnomefile=gruppo.ini\r\n");
+    program.write("gruppo.ini",
+                  "[main]\r\nnome=show\r\n" +
+                      actionSection(1, "3C90", 2, points[0][0], points[0][1], 0, "first") +
+                      actionSection(2, "3E90", 2, points[1][0], points[1][1], 0, "second"));
+    ASSERT_TRUE(program.launch());
+    std::unique_ptr<WaylandProbe> probe = startRunning(pointer, midi, 60);
+    ASSERT_TRUE(probe) << "Start did not start the program, or its clicks reach nobody";
+
+    int hits = 0;
+    for (int i = 0; i < 100; ++i) {
+        if (i == 50 && sway) {
+            ASSERT_EQ(QProcess::execute("swaymsg", {"output HEADLESS-2 mode 1024x768"}), 0);
+            QThread::msleep(500);
+        }
+        const int which = i % 2;
+        const auto note = static_cast<unsigned char>(which == 0 ? 60 : 62);
+        probe->presses.clear();
+        midi.send({0x90, note, 100}), midi.send({0x80, note, 0});
+        probe->collect(1, 3000);
+        probe->collect(2, 120); // a second press would come now
+        const bool hit = probe->presses.size() == 1 && probe->presses[0].button == 272 &&
+                         probe->presses[0].x == points[which][0] &&
+                         probe->presses[0].y == points[which][1];
+        hits += hit;
+        for (const auto& p : probe->presses)
+            EXPECT_TRUE(hit) << "trigger " << i << " pressed " << p.button << " at " << p.x << ","
+                             << p.y;
+        EXPECT_FALSE(probe->presses.empty()) << "trigger " << i << " clicked nothing";
+    }
+    EXPECT_EQ(hits, 100);
+    compositorGoesAway(program);
+}
+
+// weston offers neither the virtual pointer, fake input nor a remote desktop: the backend
+// reaches the compositor and its outputs but has no way to click, so Start refuses (the main
+// window tests show its message); the program still runs until the compositor goes away.
+TEST(NoClickWay, TheBackendReportsNoWayToClickAndTheProgramEndsWithTheCompositor) {
+    quindel::WaylandPlatform platform;
+    EXPECT_TRUE(platform.available()) << platform.errorText();
+    EXPECT_FALSE(platform.canClick());
+    EXPECT_FALSE(platform.canWatchKeys());
+    EXPECT_EQ(platform.screenSize().width, 1024);
+    EXPECT_EQ(platform.screenSize().height, 768);
+
+    InstalledProgram program;
+    ASSERT_TRUE(program.install());
+    ASSERT_TRUE(program.launch());
+    // It wrote its settings once its window was made.
+    ASSERT_TRUE(waitFor(
+        [&] { return program.read("quindel.ini").find("font=1") != std::string::npos; }, 20000));
+    compositorGoesAway(program);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
