@@ -4,14 +4,22 @@
 #include "core/engine/RuntimeState.h"
 #include "ui/RtMidiInput.h"
 #include "ui/DeviceDialog.h"
+#include "ui/TriggerChannel.h"
+#include "ui/TriggerCommand.h"
 #include "platform/Platform.h"
 
 #include <QApplication>
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 int main(int argc, char** argv) {
+    // `--trigger CODE` and a second start end here, before any window or display is needed.
+    quindel::InstanceStart instance = quindel::startInstance(argc, argv);
+    if (instance.exitCode)
+        return *instance.exitCode;
+
     // Pointer output needs the desktop's display. Without it the program can do nothing a
     // performer wants, and Qt could not open a window either: say why and end cleanly.
     std::unique_ptr<quindel::Platform> platform = quindel::createPlatform();
@@ -41,5 +49,6 @@ int main(int argc, char** argv) {
         editor.exec();
     };
     window.show();
+    quindel::TriggerChannel triggerChannel(std::move(instance.listener), window);
     return app.exec();
 }

@@ -4,6 +4,7 @@
 #include "core/midi/MidiInputControl.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace quindel {
@@ -101,6 +102,11 @@ std::string midiCommandCode(int16_t status, int16_t data1) {
     return code;
 }
 
+void offerMidiCommand(RuntimeState& state, std::string code, MidiIntakeFor purpose) {
+    if (!keepsWaiting(state, state.lastMidiCommand, code, purpose))
+        state.lastMidiCommand = std::move(code);
+}
+
 void drainMidiInput(RuntimeState& state, MidiInputControl& control,
                     const std::function<void()>& pumpEvents, MidiIntakeFor purpose) {
     DrainGuard guard(control);
@@ -132,11 +138,9 @@ void drainMidiInput(RuntimeState& state, MidiInputControl& control,
         pump();
         pump();
         // A byte below 0x80 is no status byte: such a message is removed but makes no code.
-        if (message.status >= kFirstChannelStatus) {
-            std::string code = midiCommandCode(meaningStatus(message), message.data1);
-            if (!keepsWaiting(state, state.lastMidiCommand, code, purpose))
-                state.lastMidiCommand = std::move(code);
-        }
+        if (message.status >= kFirstChannelStatus)
+            offerMidiCommand(state, midiCommandCode(meaningStatus(message), message.data1),
+                             purpose);
         pump();
         pump();
     }
