@@ -9,14 +9,18 @@
 
 #include "e2e/E2eHarness.h"
 #include "e2e/MidiController.h"
+#include "ui/TriggerSocket.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
 #include <cstdio>
 #include <thread>
 
 using namespace quindel::e2e;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -194,6 +198,112 @@ TEST_F(Clicks, MidiTapsClickOnceAndGoOnWhileTheEditorIsOpenedDuringAStream) {
     session(device, "risposta immediata= 0\r\n", false, send({0x90, 60, 100}),
             [&] { polling = eachOnce("MIDI tap to click, polling", 20, tap); });
     EXPECT_LT(immediate, polling / 2);
+}
+
+// `quindel --trigger CODE` as a desktop's key binding runs it: exit status and message, clicks
+// at the group's points 100 ms apart however fast codes come, and a second start that raises
+// the running program instead of running beside it. The session checks the files stay as they
+// were.
+TEST_F(Clicks, TriggerCommandClicksStepsRefusesWhatItMustAndASecondStartRaisesTheFirst) {
+    ASSERT_TRUE(installed = program.install());
+    QFile::setPermissions(program.path(""), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                QFile::ReadOther |
+                                                QFile::ExeOther); // for the other user
+    const QString runtime =
+        qEnvironmentVariable("XDG_RUNTIME_DIR", QStringLiteral("/tmp/quindel-%1").arg(geteuid()));
+    // Exit status and message of the command, run by nobody when asOther.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LANG", "C"), env.insert("XDG_RUNTIME_DIR", runtime);
+    const auto command = [&](const QString& code, bool asOther = false) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        const QStringList args = {program.path("quindel"), "--trigger", code};
+        p.start(asOther ? "setpriv" : args[0],
+                asOther ? QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + args
+                        : args.mid(1));
+        p.waitForFinished(10000);
+        return std::to_string(p.exitCode()) + " " +
+               p.readAllStandardError().trimmed().toStdString();
+    };
+    const auto expect = [&](const QString& code, std::string result, bool asOther = false) {
+        return [=] { EXPECT_EQ(command(code, asOther), result) << code.toStdString(); };
+    };
+    expect("65", "1 Quindel is not running: the trigger was not sent")();
+    session(
+        kKeyboard, "", false,
+        expect("65", "1 Quindel is stopped (press Start): the trigger was dropped"), [&] {
+            run({{"--trigger 65", expect("65", "0 "), 1, 1, kIntroX, kIntroY},
+                 {"--trigger next: step 1", expect("next", "0 "), 1, 1, kIntroX, kIntroY},
+                 {"--trigger next: step 2", expect("next", "0 "), 1, 1, kVerseX, kVerseY},
+                 {"a MIDI code", expect("3E90", "0 "), 1, 1, kVerseX, kVerseY},
+                 {"malformed",
+                  expect("6x5", "1 Not a trigger code, give a key's code (116), a MIDI "
+                                "command (3C90), next or prev: 6x5"),
+                  0, 0},
+                 {"another user", expect("65", "1 Cannot reach Quindel: Permission denied", true),
+                  0, 0}});
+
+            // 1000 codes from four senders at once, straight into the channel.
+            const auto openFiles = [&] {
+                return QDir(QStringLiteral("/proc/%1/fd").arg(program.pid())).count();
+            };
+            const auto filesBefore = openFiles();
+            const std::string socket =
+                quindel::channelLocation(std::filesystem::canonical(program.path("").toStdString()))
+                    .socketPath;
+            std::atomic<int> taken = 0, running = 4;
+            std::vector<std::jthread> senders;
+            for (int i = 0; i < 4; ++i)
+                senders.emplace_back([&] {
+                    for (int n = 0; n < 250; ++n)
+                        taken += quindel::askRunningProgram(socket, "trigger 65", 2000ms).reply ==
+                                 "taken";
+                    --running;
+                });
+            recorder.clicks.clear();
+            while (running > 0)
+                recorder.pump(), QThread::usleep(500);
+            recorder.collect(0, 0, 300);
+            EXPECT_EQ(taken, 1000);
+            // However fast they come, the ticks that click stay 100 ms apart.
+            double closest = 1e9;
+            for (size_t i = 1; i < recorder.clicks.size(); ++i)
+                closest = std::min(closest, ms(recorder.clicks[i].at - recorder.clicks[i - 1].at));
+            EXPECT_GE(closest, 90) << "of " << recorder.clicks.size() << " clicks";
+            EXPECT_GE(recorder.clicks.size(), 2u);
+            EXPECT_EQ(openFiles(), filesBefore);
+
+            // A second start, with another window over the running one: raised, and the second
+            // ends.
+            ::Display* d = display.display();
+            XSetWindowAttributes a{};
+            a.override_redirect = True;
+            const Window cover =
+                XCreateWindow(d, DefaultRootWindow(d), at->x, at->y, 300, 300, 0, CopyFromParent,
+                              InputOutput, CopyFromParent, CWOverrideRedirect, &a);
+            XMapRaised(d, cover);
+            XSync(d, False);
+            const Window main = display.findClient(kMainTitle);
+            const auto mainOnTop = [&] {
+                Window root = 0, parent = 0, *children = nullptr;
+                unsigned int n = 0;
+                XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &n);
+                const auto place = [&](Window w) { return std::find(children, children + n, w); };
+                const bool onTop = place(cover) < place(main) && place(main) != children + n;
+                XFree(children);
+                return onTop;
+            };
+            ASSERT_FALSE(mainOnTop());
+            QProcess second;
+            second.setProcessEnvironment(env);
+            second.start(program.path("quindel"), {});
+            EXPECT_TRUE(second.waitForFinished(10000) && second.exitCode() == 0);
+            EXPECT_EQ(second.readAllStandardError().trimmed(),
+                      "Quindel is already running: its window was brought to the front");
+            EXPECT_TRUE(waitFor(mainOnTop, 5000));
+            XDestroyWindow(d, cover);
+            XSync(d, False);
+        });
 }
 
 // On a display that a window manager manages; stacking, focus, modality and minimising are
