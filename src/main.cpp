@@ -5,7 +5,7 @@
 #include "ui/RtMidiInput.h"
 #include "ui/DeviceDialog.h"
 #include "ui/TriggerChannel.h"
-#include "ui/TriggerCommand.h"
+#include "ui/TriggerSocket.h"
 #include "platform/Platform.h"
 
 #include <QApplication>
@@ -14,12 +14,11 @@
 #include <memory>
 #include <utility>
 
-int main(int argc, char** argv) {
-    // `--trigger CODE` and a second start end here, before any window or display is needed.
-    quindel::InstanceStart instance = quindel::startInstance(argc, argv);
-    if (instance.exitCode)
-        return *instance.exitCode;
-
+// The application: the executable (launcher.cpp) has read the command line and claimed this
+// program folder's one instance without Qt, and calls this from the module it loads. listener is
+// the instance's channel (null when it has none); this function takes it over.
+extern "C" int quindelRunApplication(int argc, char** argv, quindel::TriggerListener* listener) {
+    std::unique_ptr<quindel::TriggerListener> channelListener(listener);
     // Pointer output needs the desktop's display. Without it the program can do nothing a
     // performer wants, and Qt could not open a window either: say why and end cleanly.
     std::unique_ptr<quindel::Platform> platform = quindel::createPlatform();
@@ -49,6 +48,6 @@ int main(int argc, char** argv) {
         editor.exec();
     };
     window.show();
-    quindel::TriggerChannel triggerChannel(std::move(instance.listener), window);
+    quindel::TriggerChannel triggerChannel(std::move(channelListener), window);
     return app.exec();
 }

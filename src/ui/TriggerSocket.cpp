@@ -163,8 +163,10 @@ TriggerListener::~TriggerListener() {
             unlink(socketPath_.c_str());
         close(listenFd_);
     }
-    if (lockFd_ >= 0)
-        close(lockFd_); // releases the lock, after the socket file is gone
+    if (lockFd_ >= 0) {
+        unlink(lockPath_.c_str()); // still the file this instance locked (see claim)
+        close(lockFd_);            // releases the lock, after both files are gone
+    }
 }
 
 TriggerListener::Claim TriggerListener::claim(const ChannelLocation& where) {
@@ -172,18 +174,28 @@ TriggerListener::Claim TriggerListener::claim(const ChannelLocation& where) {
         error_ = where.error;
         return Claim::Failed;
     }
-    lockFd_ = open(where.lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (lockFd_ < 0) {
-        error_ = where.lockPath + ": " + systemError();
-        return Claim::Failed;
-    }
     // The kernel drops the lock when its holder ends in any way, so a held lock always means a
-    // running instance, and a socket file without a held lock was left by a crash.
-    if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
-        const bool held = errno == EWOULDBLOCK;
-        error_ = where.lockPath + ": " + systemError();
+    // running instance, and a socket file without a held lock was left by a crash. An instance
+    // that ends removes its lock file: a lock taken on a file that is no longer the one at the
+    // path (removed meanwhile) counts for nothing, and the path is opened again.
+    for (;;) {
+        lockFd_ = open(where.lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (lockFd_ < 0) {
+            error_ = where.lockPath + ": " + systemError();
+            return Claim::Failed;
+        }
+        if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+            const bool held = errno == EWOULDBLOCK;
+            error_ = where.lockPath + ": " + systemError();
+            close(lockFd_), lockFd_ = -1;
+            return held ? Claim::AnotherInstance : Claim::Failed;
+        }
+        struct stat locked {
+        }, atPath{};
+        if (fstat(lockFd_, &locked) == 0 && stat(where.lockPath.c_str(), &atPath) == 0 &&
+            locked.st_ino == atPath.st_ino && locked.st_dev == atPath.st_dev)
+            break;
         close(lockFd_), lockFd_ = -1;
-        return held ? Claim::AnotherInstance : Claim::Failed;
     }
     unlink(where.socketPath.c_str());
     sockaddr_un address;
@@ -202,6 +214,7 @@ TriggerListener::Claim TriggerListener::claim(const ChannelLocation& where) {
         return Claim::Failed;
     }
     socketPath_ = where.socketPath;
+    lockPath_ = where.lockPath;
     socketInode_ = info.st_ino;
     return Claim::Listening;
 }

@@ -93,6 +93,7 @@ class TriggerListener {
     int lockFd_ = -1;
     int listenFd_ = -1;
     std::string socketPath_;
+    std::string lockPath_;
     unsigned long socketInode_ = 0; // the file this instance bound, so it never removes another's
     std::vector<Client> clients_;
     std::string error_;
