@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
         return *instance.exitCode;
     const std::string module = quindel::executableFolder() + "/quindel-app.so";
     // Never closed: the application's objects live until the process ends.
-    void* application = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* application = dlopen(module.c_str(), RTLD_LAZY | RTLD_LOCAL);
     using Run = int (*)(int, char**, quindel::TriggerListener*);
     const auto run =
         application ? reinterpret_cast<Run>(dlsym(application, "quindelRunApplication")) : nullptr;

@@ -151,6 +151,7 @@ class ClickRecorder {
     }
 
     std::vector<Click> clicks;
+    Window window() const { return win_; }
 
   private:
     ::Display* dpy_;

@@ -6,6 +6,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h> // the window manager's hints and states; the harness then undefines Bool
+#include <sys/stat.h>
 
 #include "e2e/E2eHarness.h"
 #include "e2e/MidiController.h"
@@ -200,33 +201,27 @@ TEST_F(Clicks, MidiTapsClickOnceAndGoOnWhileTheEditorIsOpenedDuringAStream) {
     EXPECT_LT(immediate, polling / 2);
 }
 
-// `quindel --trigger CODE` as a desktop's key binding runs it: exit status and message, clicks
-// at the group's points 100 ms apart however fast codes come, and a second start that raises
-// the running program instead of running beside it. The session checks the files stay as they
-// were.
+// `quindel --trigger CODE` as a key binding runs it: status and message, clicks 100 ms apart
+// however fast codes come, and a second start that raises the first (the session checks files).
 TEST_F(Clicks, TriggerCommandClicksStepsRefusesWhatItMustAndASecondStartRaisesTheFirst) {
     ASSERT_TRUE(installed = program.install());
-    QFile::setPermissions(program.path(""), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                                QFile::ReadOther |
-                                                QFile::ExeOther); // for the other user
+    chmod(program.path("").toLocal8Bit(), 0755); // for the other user
     const QString runtime =
-        qEnvironmentVariable("XDG_RUNTIME_DIR", QStringLiteral("/tmp/quindel-%1").arg(geteuid()));
-    // Exit status and message of the command, run by nobody when asOther.
+        qEnvironmentVariable("XDG_RUNTIME_DIR", QString("/tmp/quindel-%1").arg(geteuid()));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("LANG", "C"), env.insert("XDG_RUNTIME_DIR", runtime);
-    const auto command = [&](const QString& code, bool asOther = false) {
-        QProcess p;
-        p.setProcessEnvironment(env);
-        const QStringList args = {program.path("quindel"), "--trigger", code};
-        p.start(asOther ? "setpriv" : args[0],
-                asOther ? QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + args
-                        : args.mid(1));
-        p.waitForFinished(10000);
-        return std::to_string(p.exitCode()) + " " +
-               p.readAllStandardError().trimmed().toStdString();
-    };
+    const QStringList nobody = {"--reuid=65534", "--regid=65534", "--clear-groups"};
+    // Runs the command (by nobody when asOther) and expects its exit status and message.
     const auto expect = [&](const QString& code, std::string result, bool asOther = false) {
-        return [=] { EXPECT_EQ(command(code, asOther), result) << code.toStdString(); };
+        return [=, this, &env] {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.start("setpriv", (asOther ? nobody : QStringList()) +
+                                   QStringList{program.path("quindel"), "--trigger", code});
+            p.waitForFinished(10000);
+            const QByteArray message = p.readAllStandardError().trimmed();
+            EXPECT_EQ(std::to_string(p.exitCode()) + " " + message.toStdString(), result);
+        };
     };
     expect("65", "1 Quindel is not running: the trigger was not sent")();
     session(
@@ -273,23 +268,17 @@ TEST_F(Clicks, TriggerCommandClicksStepsRefusesWhatItMustAndASecondStartRaisesTh
             EXPECT_GE(recorder.clicks.size(), 2u);
             EXPECT_EQ(openFiles(), filesBefore);
 
-            // A second start, with another window over the running one: raised, and the second
-            // ends.
-            ::Display* d = display.display();
-            XSetWindowAttributes a{};
-            a.override_redirect = True;
-            const Window cover =
-                XCreateWindow(d, DefaultRootWindow(d), at->x, at->y, 300, 300, 0, CopyFromParent,
-                              InputOutput, CopyFromParent, CWOverrideRedirect, &a);
-            XMapRaised(d, cover);
-            XSync(d, False);
+            // A second start, with another window over the running one: that one is raised.
+            ClickRecorder cover{at->x, at->y, 300, 300};
             const Window main = display.findClient(kMainTitle);
             const auto mainOnTop = [&] {
                 Window root = 0, parent = 0, *children = nullptr;
                 unsigned int n = 0;
-                XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &n);
+                XQueryTree(display.display(), DefaultRootWindow(display.display()), &root, &parent,
+                           &children, &n);
                 const auto place = [&](Window w) { return std::find(children, children + n, w); };
-                const bool onTop = place(cover) < place(main) && place(main) != children + n;
+                const bool onTop =
+                    place(cover.window()) < place(main) && place(main) != children + n;
                 XFree(children);
                 return onTop;
             };
@@ -301,8 +290,6 @@ TEST_F(Clicks, TriggerCommandClicksStepsRefusesWhatItMustAndASecondStartRaisesTh
             EXPECT_EQ(second.readAllStandardError().trimmed(),
                       "Quindel is already running: its window was brought to the front");
             EXPECT_TRUE(waitFor(mainOnTop, 5000));
-            XDestroyWindow(d, cover);
-            XSync(d, False);
         });
 }
 
