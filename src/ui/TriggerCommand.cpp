@@ -97,8 +97,10 @@ int bringRunningToFront(const ChannelLocation& where) {
 InstanceStart startInstance(int argc, char** argv) {
     InstanceStart start;
     const CommandLineTexts t = commandLineTexts(localeLanguage());
-    if (argc == 3 && std::strcmp(argv[1], "--trigger") == 0) {
-        start.exitCode = sendTrigger(argv[2]);
+    if (argc >= 2 && std::strcmp(argv[1], "--trigger") == 0) {
+        start.exitCode = argc == 3   ? sendTrigger(argv[2])
+                         : argc == 2 ? fail(t.usage, 2)
+                                     : fail(t.unknownArgument + argv[3] + " (" + t.usage + ")", 2);
         return start;
     }
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
