@@ -1,5 +1,6 @@
-// Takes the screenshots of the main window for the documentation: each language, stopped and
-// started (after one key trigger, so both displays show something). Run on a display:
+// Takes the screenshots for the documentation, in each language: the main window stopped and
+// started (after one key trigger, so both displays show something), and the editor, whose rows
+// and next/prev labels name their triggers. Run on a display:
 //   tests/support/with-services.sh --xvfb 1280x1024 -- build/bench/e2e/app_screenshots docs
 #include "e2e/E2eHarness.h"
 
@@ -22,6 +23,9 @@ bool capture(const XRectangle& where, const QString& file) {
     return shell.waitForFinished(30000) && shell.exitCode() == 0;
 }
 
+// The main window's editor button, in window pixels.
+constexpr int kEditorX = 8 + 64, kEditorY = 80 + 12;
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -37,15 +41,32 @@ int main(int argc, char** argv) {
         program.write("quindel.ini", "[generale]\r\nlingua= " + QByteArray::number(language) +
                                          "\r\n[midi config]\r\nmidi input= 99\r\n[file tasti]\r\n"
                                          "nomefile=gruppo-demo.ini\r\n");
-        program.write("gruppo-demo.ini", "[main]\r\nnome=demo\r\n" + nextPrevSections("78", "80") +
-                                             actionSection(1, "65", 1, 1000, 900, 1,
-                                                           language == 1 ? "Strofa" : "Verse"));
+        const bool it = language == 1;
+        program.write(
+            "gruppo-demo.ini",
+            "[main]\r\nnome=demo\r\n" + nextPrevSections("39", "0") +
+                actionSection(1, "65", 1, 1000, 900, 1, it ? "Strofa" : "Verse") +
+                actionSection(2, "116", 1, 640, 480, 2, it ? "Ritornello" : "Chorus") +
+                actionSection(3, "27", 1, 1200, 300, 0, it ? "Luci spente" : "Lights off") +
+                actionSection(4, "3C90", 2, 800, 620, 0, it ? "Assolo" : "Solo"));
         const auto where = program.start(display);
         if (!where)
             return 1;
         QThread::msleep(700);
         const QString lang = language == 1 ? QStringLiteral("it") : QStringLiteral("en");
         capture(*where, out + "/main-window-" + lang + "-stopped.png");
+        display.click(where->x + kEditorX, where->y + kEditorY);
+        const char* editorTitle = it ? "Assegna azioni" : "Assign actions";
+        std::optional<XRectangle> editor;
+        if (!waitFor([&] { return bool(editor = display.where(display.findClient(editorTitle))); },
+                     10000))
+            return 1;
+        display.moveTo(1200, 1000);
+        QThread::msleep(500);
+        capture(*editor, out + "/editor-" + lang + ".png");
+        display.key(XK_Escape); // closes it unchanged
+        if (!waitFor([&] { return !display.findClient(editorTitle); }, 10000))
+            return 1;
         display.click(where->x + kStartX, where->y + kStartY);
         QThread::msleep(300);
         display.key(XK_a);

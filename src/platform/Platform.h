@@ -59,6 +59,8 @@ class Platform {
 
     // A file descriptor that becomes readable when key presses may have arrived, for the
     // caller's event loop to watch; -1 when this backend cannot report presses as they happen.
+    // It also becomes readable when any other call of this interface read presses that
+    // takeKeyPresses has not returned yet, so no press waits unseen.
     virtual int keyEventSource() const { return -1; }
 
     // Handles what has arrived without waiting and returns the virtual keys pressed since the
@@ -72,6 +74,17 @@ class Platform {
     // The virtual-key code of a key event's native scan code (the X keycode on X11): the code
     // the key state above answers for that key on the current keymap; 0 when it has none.
     virtual int virtualKeyFromNative(uint32_t scanCode) = 0;
+
+    // The name of the key that has this virtual-key code on the current keymap, as its keycap
+    // reads ("F5", "Esc", "Right", "è"); empty when no key has the code or it cannot be told.
+    virtual std::string keyName(int virtualKey) {
+        (void)virtualKey;
+        return {};
+    }
+
+    // True when a window manager frames, minimises and stacks the top-level windows; without
+    // one a window has no frame and a request to minimise it changes nothing on the screen.
+    virtual bool windowManagerRunning() { return true; }
 };
 
 // The backend for this build's platform.

@@ -1,9 +1,12 @@
 #include "ui/AboutWindow.h"
 
 #include "core/engine/RuntimeState.h"
+#include "ui/DialogSupport.h"
 
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
 
@@ -19,9 +22,9 @@ QRect twips(int left, int top, int width, int height) {
 
 AboutWindow::AboutWindow(const RuntimeState& state, QWidget* parent)
     : QDialog(parent), state_(state) {
-    setWindowTitle(QStringLiteral("About"));
     setFixedSize(4680 / 15, 3960 / 15);
     const LanguageTexts& t = state.texts;
+    setWindowTitle(QString::fromStdString(t.aboutTitle));
 
     // The stored text separates its two lines with a lone carriage return; a label breaks
     // lines only at a line feed.
@@ -62,9 +65,15 @@ QUrl AboutWindow::pageUrl(const RuntimeState& state, const std::string& slot) {
     return QUrl::fromLocalFile(QString::fromStdString(state.programFolder + "/" + slot));
 }
 
-void AboutWindow::openPage(const std::string& slot) {
-    // Whether a browser took the page is not reported: the window simply stays as it is.
-    QDesktopServices::openUrl(pageUrl(state_, slot));
+bool AboutWindow::openPage(const std::string& slot) {
+    const QUrl url = pageUrl(state_, slot);
+    if (QFileInfo(url.toLocalFile()).isFile() && QDesktopServices::openUrl(url))
+        return true;
+    QMessageBox::information(this, kMessageTitle,
+                             QString::fromStdString(state_.texts.pageNotOpenedMessage) + "\n" +
+                                 url.toLocalFile(),
+                             QMessageBox::Ok);
+    return false;
 }
 
 } // namespace quindel

@@ -24,9 +24,11 @@ class AboutWindow : public QDialog {
     // The local file a page slot names: the program folder, "/", then the slot's text.
     static QUrl pageUrl(const RuntimeState& state, const std::string& slot);
 
-  private:
-    void openPage(const std::string& slot);
+    // Opens the page a slot names with the system's handler; when the file is missing or no
+    // handler took it, a message box gives the file's path so it can be opened by hand.
+    bool openPage(const std::string& slot);
 
+  private:
     const RuntimeState& state_;
 };
 

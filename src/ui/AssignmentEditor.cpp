@@ -1,6 +1,8 @@
 #include "ui/AssignmentEditor.h"
 
 #include "ui/Twips.h"
+#include "ui/DialogSupport.h"
+#include "core/text/TriggerNames.h"
 #include "ui/KeyCaptureDialog.h"
 #include "ui/MidiCaptureDialog.h"
 #include "core/engine/RuntimeState.h"
@@ -13,11 +15,13 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QEventLoop>
+#include <QFontMetrics>
 #include <QInputDialog>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimer>
 
 #include <algorithm>
@@ -203,6 +207,8 @@ AssignmentEditor::AssignmentEditor(RuntimeState& state, Platform& platform,
     newActionButton->setText(qs(t.assignNewKeyCaption));
     refreshGroupList();
     pointCaptured = true;
+    makeRoomForTriggerNames();
+    refreshActionList();
 }
 
 AssignmentEditor::~AssignmentEditor() = default;
@@ -236,7 +242,7 @@ void AssignmentEditor::selectGroup(int index) {
 void AssignmentEditor::refreshActionList() {
     actionList->clear();
     for (const ActionRecord& action : state_.actionTable)
-        actionList->addItem(QString::number(action.order) + " | " + qs(action.description));
+        actionList->addItem(actionRowText(action));
 }
 
 void AssignmentEditor::refreshSequenceList() {
@@ -250,8 +256,8 @@ void AssignmentEditor::refreshSequenceList() {
 }
 
 void AssignmentEditor::showNextPrevTriggers() {
-    nextTriggerLabel->setText(qs(state_.nextTriggerCode));
-    prevTriggerLabel->setText(qs(state_.prevTriggerCode));
+    nextTriggerLabel->setText(triggerText(state_.nextTriggerCode));
+    prevTriggerLabel->setText(triggerText(state_.prevTriggerCode));
 }
 
 void AssignmentEditor::syncSequencePositions() {
@@ -392,15 +398,15 @@ void AssignmentEditor::moveDownClicked() {
 void AssignmentEditor::nextTriggerClicked() {
     if (!captureTrigger())
         return;
-    nextTriggerLabel->setText(qs(state_.capturedTriggerCode));
     state_.nextTriggerCode = state_.capturedTriggerCode;
+    showNextPrevTriggers();
 }
 
 void AssignmentEditor::prevTriggerClicked() {
     if (!captureTrigger())
         return;
-    prevTriggerLabel->setText(qs(state_.capturedTriggerCode));
     state_.prevTriggerCode = state_.capturedTriggerCode;
+    showNextPrevTriggers();
 }
 
 void AssignmentEditor::okClicked() {
@@ -419,6 +425,7 @@ bool AssignmentEditor::captureClickPoint() {
     clickPointTimer->setInterval(kClickPollMs);
     pointCaptured = false;
     showMinimized();
+    stepAside(true);
     clickPointTimer->start();
     QEventLoop loop;
     captureLoop_ = &loop;
@@ -441,6 +448,7 @@ void AssignmentEditor::clickPointTimerFired() {
     capturedX = position->x;
     capturedY = position->y;
     pointCaptured = true;
+    stepAside(false);
     showNormal();
     clickPointTimer->stop();
     if (captureLoop_)
@@ -452,6 +460,7 @@ void AssignmentEditor::done(int result) {
     if (captureLoop_)
         captureLoop_->quit();
     clickPointTimer->stop();
+    stepAside(false);
     QDialog::done(result);
 }
 
@@ -469,11 +478,11 @@ bool AssignmentEditor::eventFilter(QObject* watched, QEvent* event) {
 
 QString AssignmentEditor::askText(const QString& prompt) {
     // Cancel gives the empty text, which the callers use like any other answer.
-    return QInputDialog::getText(this, QString(), prompt);
+    return QInputDialog::getText(this, kMessageTitle, prompt);
 }
 
 void AssignmentEditor::showMessage(const QString& text) {
-    QMessageBox::information(this, QString(), text, QMessageBox::Ok);
+    QMessageBox::information(this, kMessageTitle, text, QMessageBox::Ok);
 }
 
 bool AssignmentEditor::runKeyCapture() {
@@ -494,6 +503,53 @@ int AssignmentEditor::selectedRow(const QListWidget* list) const {
 bool AssignmentEditor::sequenceHasDescription(const std::string& description) const {
     return std::any_of(state_.sequenceTable.begin(), state_.sequenceTable.end(),
                        [&](const ActionRecord& entry) { return entry.description == description; });
+}
+
+QString AssignmentEditor::triggerText(const std::string& code) const {
+    return qs(triggerWithName(code, platform_, state_.texts));
+}
+
+QString AssignmentEditor::actionRowText(const ActionRecord& action) const {
+    const QString name = qs(triggerName(action.triggerCode, platform_, state_.texts));
+    const QString head = QString::number(action.order) + " | ";
+    const QString tail = "  " + (name.isEmpty() ? qs(action.triggerCode) : name) +
+                         QStringLiteral("  (%1, %2)").arg(action.clickX).arg(action.clickY);
+    // The order, the trigger and the point always show; the description gets what is left.
+    const QFontMetrics metrics(actionList->font());
+    // The room inside the frame, less a scroll bar, which a long list gets.
+    const int room = actionList->contentsRect().width() -
+                     actionList->style()->pixelMetric(QStyle::PM_ScrollBarExtent) -
+                     metrics.horizontalAdvance(head + tail) - metrics.averageCharWidth();
+    return head + metrics.elidedText(qs(action.description), Qt::ElideRight, std::max(room, 0)) +
+           tail;
+}
+
+void AssignmentEditor::makeRoomForTriggerNames() {
+    const int listWider = twipsToPixels(1800);
+    const int labelWider = twipsToPixels(1800);
+    const int middleColumn = twipsToPixels(2280);
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->x() >= middleColumn)
+            child->move(child->x() + listWider, child->y());
+    }
+    for (QWidget* wider :
+         std::initializer_list<QWidget*>{groupCombo, actionList, deleteButton, newActionButton})
+        wider->resize(wider->width() + listWider, wider->height());
+    for (QWidget* right :
+         std::initializer_list<QWidget*>{nextTriggerLabel, prevTriggerLabel, sequenceList})
+        right->resize(right->width() + labelWider, right->height());
+    okButton->move(okButton->x() + labelWider, okButton->y());
+    setFixedSize(width() + listWider + labelWider, height());
+}
+
+void AssignmentEditor::stepAside(bool aside) {
+    if (aside && !placeBeforeAside_ && !platform_.windowManagerRunning()) {
+        placeBeforeAside_ = pos();
+        move(-2 * frameGeometry().width() - 100, -2 * frameGeometry().height() - 100);
+    } else if (!aside && placeBeforeAside_) {
+        move(*placeBeforeAside_);
+        placeBeforeAside_.reset();
+    }
 }
 
 } // namespace quindel

@@ -3,6 +3,7 @@
 #include "core/midi/MidiInputControl.h"
 
 #include <QDialog>
+#include <QPoint>
 
 #include <cstdint>
 #include <optional>
@@ -18,6 +19,7 @@ class QTimer;
 
 namespace quindel {
 
+struct ActionRecord;
 struct RuntimeState;
 class Platform;
 
@@ -98,6 +100,12 @@ class AssignmentEditor : public QDialog {
 
     void done(int result) override;
 
+    // What the editor shows for a trigger: its code and readable name ("116 F5").
+    QString triggerText(const std::string& code) const;
+    // An action's row: "order | description  trigger name  (x, y)", the description shortened
+    // when the row would not fit the list.
+    QString actionRowText(const ActionRecord& action) const;
+
   protected:
     // The modal steps of editing; tests replace them.
     // An input box with the prompt and an empty default; Cancel gives the empty text.
@@ -112,6 +120,13 @@ class AssignmentEditor : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Widens the action list and the next/prev labels so that rows and triggers with their
+    // names fit, moving the controls right of them along.
+    void makeRoomForTriggerNames();
+    // Moves the editor off the screen while a click point is taken, or back, where no window
+    // manager minimises it.
+    void stepAside(bool aside);
+
     bool captureTrigger();
     int selectedRow(const QListWidget* list) const;
     bool sequenceHasDescription(const std::string& description) const;
@@ -120,6 +135,7 @@ class AssignmentEditor : public QDialog {
     Platform& platform_;
     MidiInputFactory midiFactory_;
     QEventLoop* captureLoop_ = nullptr;
+    std::optional<QPoint> placeBeforeAside_;
 };
 
 } // namespace quindel

@@ -4,6 +4,7 @@
 #include "core/midi/MidiInputControl.h"
 #include "core/storage/Settings.h"
 #include "core/storage/SettingsAccess.h"
+#include "ui/DialogSupport.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -63,7 +64,7 @@ void DeviceDialog::fillDeviceList() {
         // The message waits until the dialog is shown, so that it appears over it.
         noDevices_ = true;
     }
-    deviceList->addItem(kKeyboardEntry);
+    deviceList->addItem(QString::fromStdString(state_.texts.keyboardEntryCaption));
     deviceList->setCurrentRow(0);
 
     const int device = state_.midiInputDevice;
@@ -101,7 +102,7 @@ void DeviceDialog::okClicked() {
 }
 
 void DeviceDialog::showMessage(const QString& text) {
-    QMessageBox::information(this, windowTitle(), text, QMessageBox::Ok);
+    QMessageBox::information(this, kMessageTitle, text, QMessageBox::Ok);
 }
 
 } // namespace quindel

@@ -17,9 +17,6 @@ class DeviceDialog : public QDialog {
     Q_OBJECT
 
   public:
-    // The caption of the keyboard entry, the same in every language.
-    static constexpr const char* kKeyboardEntry = "Tastiera PC";
-
     DeviceDialog(RuntimeState& state, MidiInputControl& mainControl, QWidget* parent = nullptr);
 
     QLabel* promptLabel;

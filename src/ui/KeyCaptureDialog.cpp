@@ -1,6 +1,8 @@
 #include "ui/KeyCaptureDialog.h"
 
 #include "ui/Twips.h"
+#include "ui/DialogSupport.h"
+#include "core/text/TriggerNames.h"
 #include "core/engine/RuntimeState.h"
 #include "platform/Platform.h"
 
@@ -195,6 +197,21 @@ KeyCaptureDialog::KeyCaptureDialog(RuntimeState& state, Platform& platform, QWid
     repeatButton->hide();
     promptLabel->clear();
     waitingForKey = true;
+
+    // What to do, the key taken with its name, and a way out that is no key.
+    instructionLabel = new QLabel(QString::fromStdString(state_.texts.keyCaptureInstruction), this);
+    instructionLabel->setObjectName("lblIstruzione");
+    instructionLabel->setGeometry(twipsRect(120, 90, 4440, 480));
+    instructionLabel->setAlignment(Qt::AlignCenter);
+    instructionLabel->setWordWrap(true);
+    promptLabel->setGeometry(twipsRect(240, 600, 4200, 1035));
+    cancelButton = new QPushButton(QString::fromStdString(state_.texts.cancelCaption), this);
+    cancelButton->setObjectName("cmdAnnulla");
+    cancelButton->setGeometry(twipsRect(3360, 2520, 1215, 495));
+    cancelButton->setFocusPolicy(Qt::NoFocus);
+    cancelButton->setAutoDefault(false);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    giveOwnFrame(this);
 }
 
 bool KeyCaptureDialog::event(QEvent* event) {
@@ -230,8 +247,8 @@ void KeyCaptureDialog::keyDown(int keyCode) {
 
 void KeyCaptureDialog::takeKey(int code) {
     capturedKeyText = std::to_string(code);
-    promptLabel->setText(QString::fromStdString(capturedKeyText) + " - " +
-                         QString(QChar(static_cast<char16_t>(code))));
+    promptLabel->setText(
+        QString::fromStdString(triggerWithName(capturedKeyText, platform_, state_.texts)));
     repeatButton->show();
     confirmButton->show();
     waitingForKey = false;

@@ -33,6 +33,8 @@ class KeyCaptureDialog : public QDialog {
     QLabel* promptLabel;
     QPushButton* repeatButton;
     QPushButton* confirmButton;
+    QLabel* instructionLabel;
+    QPushButton* cancelButton;
 
     bool waitingForKey = true;
     std::string capturedKeyText;

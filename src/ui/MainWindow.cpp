@@ -2,6 +2,8 @@
 
 #include "ui/ProgramFolder.h"
 #include "ui/AboutWindow.h"
+#include "ui/AssignmentEditor.h"
+#include "ui/DialogSupport.h"
 #include "core/midi/MidiIntake.h"
 #include "core/engine/RuntimeState.h"
 #include "core/midi/PortControl.h"
@@ -197,6 +199,7 @@ void MainWindow::buildControls() {
     connect(editorButton, &QPushButton::clicked, this, [this] {
         if (hooks.openEditor)
             hooks.openEditor();
+        showLoadedGroup(); // the editor may have chosen another
     });
     connect(pointerTestButton, &QPushButton::clicked, this, [this] {
         if (hooks.openPointerTest)
@@ -285,6 +288,7 @@ void MainWindow::loadForm() {
         writeSetting(state_, kGeneralSection, kLanguageKey, numberForm(state_.languageIndex));
     }
     loadLanguageTexts(state_.texts, state_.languageIndex);
+    useQtTranslations(state_.languageIndex);
     // The control was made before the language was read, and the language may have switched.
     midiControl->setLanguage(state_.languageIndex);
     showFlag();
@@ -310,6 +314,7 @@ void MainWindow::loadForm() {
     tickTimer->stop();
     tickTimer->setInterval(100);
     state_.isRunning = false;
+    showLoadedGroup();
 }
 
 void MainWindow::showFlag() {
@@ -390,6 +395,7 @@ void MainWindow::startStopClicked() {
         keepOnTop(false);
         startButton->setText(qs(state_.texts.startCaption));
         stopRunning();
+        showLoadedGroup();
     } else if (state_.midiInputDevice != kNoInputDevice) {
         startButton->setText(qs(state_.texts.stopCaption));
         keepOnTop(true);
@@ -398,6 +404,7 @@ void MainWindow::startStopClicked() {
         // it closes) must not fire as the first trigger of the run.
         state_.lastMidiCommand.clear();
         state_.commandTrigger.clear();
+        forgetKeyPressesOfStop();
         scheduler.setImmediate(immediateResponse_);
         armTickTimer(scheduler.start());
         blinkTimer->start();
@@ -405,10 +412,31 @@ void MainWindow::startStopClicked() {
         if (state_.inputMode == kMidiMode)
             openMidiInput(state_, *midiControl);
     } else {
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Quindel"),
-                        qs(state_.texts.selectDeviceMessage), QMessageBox::Ok, this);
-        box.exec();
+        refuseStart();
     }
+}
+
+void MainWindow::refuseStart() {
+    QMessageBox box(QMessageBox::NoIcon, kMessageTitle, qs(state_.texts.noInputChosenMessage),
+                    QMessageBox::Ok, this);
+    QPushButton* chooseButton =
+        box.addButton(qs(state_.texts.midiConfigCaption), QMessageBox::ActionRole);
+    chooseButton->setObjectName(QStringLiteral("cmdMidiConf"));
+    // Return and Escape only close it, as a message with one button would.
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Ok);
+    box.exec();
+    if (box.clickedButton() == chooseButton && hooks.openDeviceDialog)
+        hooks.openDeviceDialog();
+}
+
+void MainWindow::showLoadedGroup() {
+    if (state_.isRunning)
+        return;
+    const std::optional<std::string> name = groupNameOfFile(state_.groupFile);
+    const bool loaded = name && !state_.groupFileUnread &&
+                        fileExists(state_.programFolder + "/" + state_.groupFile);
+    triggerDisplay->setText(qs(loaded ? *name : state_.texts.sequenceLabel));
 }
 
 void MainWindow::flagClicked() {
@@ -428,6 +456,16 @@ void MainWindow::tickTimerFired() {
     // Without key events the keyboard can only be polled: the ticks go on as for a held key.
     const bool keyboardPolled = state_.inputMode == kKeyboardMode && keyEvents_ == nullptr;
     armTickTimer(scheduler.tickEnded(dispatch.keyHeld || keyboardPolled));
+}
+
+void MainWindow::forgetKeyPressesOfStop() {
+    // The platform keeps a key pressed while stopped as pressed until a poll answers for it,
+    // and the first tick of the run would fire it. A tick while not running polls without
+    // firing; a key still held is down at the next poll and fires there, as it should.
+    if (state_.inputMode != kKeyboardMode || state_.isRunning)
+        return;
+    DispatchView unshown;
+    dispatchTick(state_, platform_, unshown);
 }
 
 void MainWindow::armTickTimer(ResponseScheduler::Wait wait) {

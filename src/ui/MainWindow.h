@@ -94,6 +94,10 @@ class MainWindow : public QWidget {
     void setIndicatorLit();
     void setIndicatorDark();
 
+    // While stopped, the upper display names the loaded group, the one Start will run; the
+    // caption stays when no group is loaded. While started it shows the triggers instead.
+    void showLoadedGroup();
+
     // A code from `quindel --trigger`, handed to the next tick as a trigger that has just
     // arrived; it wakes the tick as a key or a MIDI command would.
     CommandTriggerOutcome commandTriggerArrived(const std::string& text);
@@ -115,11 +119,15 @@ class MainWindow : public QWidget {
     void stopRunning();
 
     void startStopClicked();
+    // Start without an input source: says how to choose one and offers the device dialog.
+    void refuseStart();
     void flagClicked();
     void tickTimerFired();
     void blinkTimerFired();
     void drainMidi();
     void keyEventsArrived();
+    // At Start: keys pressed while stopped are taken without firing.
+    void forgetKeyPressesOfStop();
     // A trigger arrived: the next tick as soon as the scheduler allows.
     void wakeDispatch();
     // tickTimer runs until the next tick the scheduler wants, or rests when none is due.

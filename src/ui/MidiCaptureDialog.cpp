@@ -1,6 +1,8 @@
 #include "ui/MidiCaptureDialog.h"
 
 #include "ui/Twips.h"
+#include "ui/DialogSupport.h"
+#include "core/text/TriggerNames.h"
 #include "core/midi/MidiIntake.h"
 #include "core/engine/RuntimeState.h"
 #include "core/midi/PortControl.h"
@@ -65,6 +67,21 @@ MidiCaptureDialog::MidiCaptureDialog(RuntimeState& state, const MidiInputFactory
     setWindowTitle(QString::fromStdString(state_.texts.midiCommandTitle));
     confirmButton->setText(QString::fromStdString(state_.texts.confirmCaption));
     repeatButton->setText(QString::fromStdString(state_.texts.repeatCaption));
+
+    // What to do, the command taken with its name, and a way out.
+    instructionLabel =
+        new QLabel(QString::fromStdString(state_.texts.midiCaptureInstruction), this);
+    instructionLabel->setObjectName("lblIstruzione");
+    instructionLabel->setGeometry(twipsRect(120, 45, 4440, 420));
+    instructionLabel->setAlignment(Qt::AlignCenter);
+    instructionLabel->setWordWrap(true);
+    promptLabel->setGeometry(twipsRect(240, 480, 4200, 900));
+    cancelButton = new QPushButton(QString::fromStdString(state_.texts.cancelCaption), this);
+    cancelButton->setObjectName("cmdAnnulla");
+    cancelButton->setGeometry(twipsRect(3360, 2160, 1215, 495));
+    cancelButton->setAutoDefault(false);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    giveOwnFrame(this);
     startMidiCapture();
 }
 
@@ -93,7 +110,9 @@ void MidiCaptureDialog::pollTimerFired() {
     const std::string& command = state_.lastMidiCommand;
     capturedCode = command.size() > 4 ? command.substr(command.size() - 4) : command;
     state_.lastMidiCommand.clear();
-    promptLabel->setText(QString::fromStdString(capturedCode));
+    const std::string name = midiCommandName(capturedCode);
+    promptLabel->setText(
+        QString::fromStdString(name.empty() ? capturedCode : capturedCode + " " + name));
     repeatButton->show();
     confirmButton->show();
     pollTimer->stop();
@@ -122,7 +141,14 @@ void MidiCaptureDialog::closePort() {
 }
 
 void MidiCaptureDialog::showMessage(const QString& text) {
-    QMessageBox::information(this, windowTitle(), text, QMessageBox::Ok);
+    // Errors arrive as posted events, which also run in the pauses of a MIDI drain (the main
+    // window's, while it is started). A box with an event loop of its own would hold that drain,
+    // and every MIDI trigger with it, until the user closed the box; this one returns at once
+    // and still keeps the dialog itself until OK.
+    auto* box =
+        new QMessageBox(QMessageBox::Information, kMessageTitle, text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 } // namespace quindel

@@ -30,6 +30,8 @@ class MidiCaptureDialog : public QDialog {
     QLabel* promptLabel;
     QPushButton* repeatButton;
     QPushButton* confirmButton;
+    QLabel* instructionLabel;
+    QPushButton* cancelButton;
     QTimer* pollTimer;
     std::unique_ptr<MidiInputControl> midiControl;
     // The code taken and shown, handed over on confirmation.
@@ -45,7 +47,7 @@ class MidiCaptureDialog : public QDialog {
     void done(int result) override;
 
   protected:
-    // A message box with an OK button; tests replace it.
+    // A message box with an OK button, in front of the dialog; it returns at once.
     virtual void showMessage(const QString& text);
 
   private:

@@ -32,7 +32,7 @@ constexpr int kIntroX = 900, kIntroY = 600, kVerseX = 1100, kVerseY = 600, kSolo
 // title (a drag handle), the editor's new-action and OK buttons, the key capture's Confirm.
 constexpr int kEditorX = 8 + 64, kEditorY = 80 + 12, kAboutX = 200 + 8, kAboutY = 40 + 8;
 constexpr int kTitleX = 60, kTitleY = 16;
-constexpr int kNewActionX = 8 + 68, kNewActionY = 264 + 8, kEditorOkX = 264 + 36,
+constexpr int kNewActionX = 8 + 68, kNewActionY = 264 + 8, kEditorOkX = 504 + 36,
               kEditorOkY = 296 + 12, kConfirmX = 104 + 56, kConfirmY = 168 + 16;
 constexpr const char* kMainTitle = "Quindel 0.5 Beta";
 constexpr const char* kEditorTitle = "Assegna azioni";
@@ -408,7 +408,7 @@ TEST_F(WindowManager, MainWindowIsAboveOthersOnlyWhileStartedAndItsDialogsAreMod
     press(kAboutX, kAboutY);
     const Window about = expectModalDialog("About", {main});
     display.key(XK_Return); // OK has the focus
-    EXPECT_TRUE(waitFor([&] { return !display.findClient("About"); }, 5000));
+    EXPECT_TRUE(waitFor([&] { return !display.findClient("Informazioni su Quindel"); }, 5000));
 
     press(kEditorX, kEditorY);
     const Window editor = expectModalDialog("editor", {main, about});

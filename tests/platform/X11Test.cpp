@@ -6,6 +6,7 @@
 #include "platform/x11/X11Platform.h"
 #include "support/FakePlatform.h"
 
+#include <X11/Xatom.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <poll.h>
@@ -36,6 +37,10 @@ TEST(KeyTable, KeymapCodesAreUniqueForKeysOfAnyLayout) {
          {{"AC01", XK_a, XK_A}, {"LSGT", XK_a, XK_A}, {"AC02", XK_s, 0}},
          {65, 0, 83},
          {{1, 0, 65}}},
+        {"a digit on the shifted level alone gives the digit, whatever else knows its symbol",
+         {{"AE10", XK_agrave, XK_0}},
+         {48},
+         {}},
         {"both Enter keys and both Alt keys share, as on Windows",
          {{"RTRN", XK_Return, 0},
           {"KPEN", XK_KP_Enter, 0},
@@ -187,6 +192,10 @@ TEST_F(X11Test, KeyHeldIsDownOnEveryPollTapsCountOnceAndStalePressesDoNot) {
     EXPECT_EQ(poll(66), 0);
     EXPECT_EQ(platform.asyncKeyState(67), 1);
     EXPECT_TRUE(platform.takeKeyPresses().empty());
+    // A press that another call reads off the connection still makes the source readable.
+    tap(XK_d);
+    platform.cursorPos(); // its round trip reads the press
+    EXPECT_EQ(taken({68}), std::set<int>{68});
 }
 
 // Each table key on the keyboard is seen under its own code alone, in one request per poll.
@@ -211,6 +220,25 @@ TEST_F(X11Test, KeyEveryTableKeyOnTheKeyboardIsSeenUnderItsCode) {
     EXPECT_EQ(platform.roundTrips() - before, 2u * static_cast<unsigned>(found));
     for (int code : {0, -1, 3, 7, 255, 256, 70000}) // no key, or out of range
         EXPECT_EQ(platform.asyncKeyState(code), 0) << code;
+}
+
+// A window manager is told by the check window it names on the root and on itself; a property
+// left behind by one that ended is not.
+TEST_F(X11Test, AWindowManagerIsToldByItsCheckWindow) {
+    const Window root = DefaultRootWindow(gDisplay),
+                 check = XCreateSimpleWindow(gDisplay, root, 0, 0, 1, 1, 0, 0, 0);
+    const Atom name = XInternAtom(gDisplay, "_NET_SUPPORTING_WM_CHECK", False);
+    const auto point = [&](Window on, Window at) {
+        XChangeProperty(gDisplay, on, name, XA_WINDOW, 32, PropModeReplace, (unsigned char*)&at, 1),
+            XSync(gDisplay, False);
+    };
+    point(root, check);
+    EXPECT_FALSE(platform.windowManagerRunning()); // the check window does not name itself
+    point(check, check);
+    EXPECT_TRUE(platform.windowManagerRunning());
+    XDestroyWindow(gDisplay, check), XSync(gDisplay, False);
+    EXPECT_FALSE(platform.windowManagerRunning()); // gone with its manager
+    XDeleteProperty(gDisplay, root, name);
 }
 
 } // namespace quindel

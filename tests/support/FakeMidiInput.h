@@ -27,6 +27,10 @@ class FakeMidiInput : public MidiInputControl {
     bool delivering = false;
     int reads = 0;
     uint8_t language = 0; // of the error texts
+    // A full queue: after every read of the head, the head is dropped and a new message queued
+    // (the next of arrivals), as when a message comes in while no room is left.
+    std::deque<Message> arrivals;
+    bool fullQueue = false;
 
     void portCommand(int16_t command) override {
         writes.push_back("portCommand " + std::to_string(command));
@@ -57,9 +61,13 @@ class FakeMidiInput : public MidiInputControl {
         return index >= 0 && index < static_cast<int16_t>(devices.size()) ? devices[index] : "";
     }
     int16_t pendingCount() override { return static_cast<int16_t>(queue.size()); }
-    int16_t messageStatus() override { return ++reads, queue.empty() ? 0 : queue.front().status; }
-    int16_t messageData1() override { return queue.empty() ? 0 : queue.front().data1; }
-    int16_t messageData2() override { return queue.empty() ? 0 : queue.front().data2; }
+    int16_t messageStatus() override { return ++reads, afterRead(head().status); }
+    int16_t messageData1() override { return afterRead(head().data1); }
+    int16_t messageData2() override { return afterRead(head().data2); }
+    MidiMessage headMessage() override {
+        const Message m = (++reads, head());
+        return afterRead(MidiMessage{m.status, m.data1, m.data2});
+    }
     std::string systemData() override { return {}; }
     void notifyEnabled(bool enabled) override {
         writes.push_back(std::string("notifyEnabled ") + (enabled ? "1" : "0"));
@@ -74,6 +82,16 @@ class FakeMidiInput : public MidiInputControl {
         writes.push_back("statusFilter " + std::to_string(status) + " " + (filtered ? "1" : "0"));
     }
     void setLanguage(uint8_t languageIndex) override { language = languageIndex; }
+
+    Message head() const { return queue.empty() ? Message{} : queue.front(); }
+    template <typename T> T afterRead(T value) {
+        if (fullQueue && !queue.empty() && !arrivals.empty()) {
+            queue.pop_front();
+            queue.push_back(arrivals.front());
+            arrivals.pop_front();
+        }
+        return value;
+    }
 
     // Queues a message and raises messagesArrived, as a delivering control would.
     void receive(int16_t status, int16_t data1, int16_t data2 = 0) {

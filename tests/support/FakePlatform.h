@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -72,6 +73,10 @@ class FakePlatform : public Platform {
     }
     std::optional<ScreenPoint> cursorPos() override { return ScreenPoint{0, 0}; }
     int virtualKeyFromNative(uint32_t) override { return 0; }
+    // Names a few keys: F5, Esc and the letters.
+    std::string keyName(int vk) override {
+        return vk == 116 ? "F5" : vk == 27 ? "Esc" : std::string(vk >= 'A' && vk <= 'Z', char(vk));
+    }
 
     void press(int vk) { keysDown.insert(vk), tapped.insert(vk); }
     void release(int vk) { keysDown.erase(vk); }

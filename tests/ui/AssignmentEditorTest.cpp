@@ -11,6 +11,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
+#include <QScreen>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -26,6 +28,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 
 namespace quindel::test {
@@ -129,6 +132,9 @@ TEST_F(EditorTest, AddingActionsTakesTheCapturesAndACancelledCaptureChangesNothi
     editor.nextTriggerClicked(); // cancelled: next and prev keep their triggers, not the last code
     editor.prevTriggerClicked();
     EXPECT_EQ(state.nextTriggerCode + state.prevTriggerCode, "7880");
+    state.prevTriggerCode = "0", editor.codes.push_back("3C90"), editor.nextTriggerClicked();
+    EXPECT_EQ(editor.nextTriggerLabel->text() + editor.prevTriggerLabel->text(),
+              "3C90 Note C4 on, ch 1nessuno");
     EXPECT_EQ(editor.messages, Rows{state.texts.clickPointMessage});
     EXPECT_EQ(state.actionTable.at(4),
               (ActionRecord{"tasto-005", "Coda", 5, "3C90", 2, -40, 40000, 0}));
@@ -162,7 +168,16 @@ TEST_F(EditorTest, SequenceAndDeleteButtonsWithAndWithoutSelection) {
         EXPECT_EQ(rows(editor.sequenceList->model()), expected.join(';').toStdString());
         EXPECT_EQ(selected == 9 ? 9 : editor.sequenceList->currentRow(), selected);
     }
-    EXPECT_EQ(rows(editor.actionList->model()), "1 | B;2 | C;3 | D");
+    // Rows carry the trigger's name and the point; a long description gives way to them.
+    state.actionTable[2].description = std::string(80, 'x');
+    editor.refreshActionList();
+    EXPECT_EQ(rows(editor.actionList->model()).substr(0, 38),
+              "1 | B  B  (20, 40);2 | C  C  (30, 60);");
+    const QString last = editor.actionList->item(2)->text();
+    EXPECT_TRUE(last.startsWith("3 | xxx") && last.endsWith(u"x…  D  (40, 80)"))
+        << last.toStdString();
+    EXPECT_LT(editor.actionList->fontMetrics().horizontalAdvance(last),
+              editor.actionList->contentsRect().width());
 }
 
 // A read-only group file is left as it is after OK, and the editor says so and stays open.
@@ -300,11 +315,28 @@ TEST_F(RealSession, KeysOfEveryLayoutAreCapturedAsPolledAndFireTheirActions) {
             EXPECT_NE(x11->asyncKeyState(code) & 0x8000, 0);
             key(kTypingKeycodes[i], false);
             EXPECT_EQ(code, expected);
+            EXPECT_EQ(dialog.promptLabel->text().toStdString(),
+                      std::to_string(code) + " " + x11->keyName(code));
             EXPECT_TRUE(codes.insert(code).second) << "code twice: " << code;
         }
         EXPECT_EQ(punctuation, layoutPunctuation.end());
+        // Names follow the layout loaded, from the same keymap as the codes.
+        const std::map<std::string, std::string> names{{"US", ";|`|[|\\|]|'|<|"},
+                                                       {"German", "ü|ö|ß|^|´|ä|<|"},
+                                                       {"Italian", "è|ò|'|\\|ì|à|<|"}};
+        std::string named;
+        for (int code : {186, 192, 219, 220, 221, 222, 226, 116, 27, 39, 65, 103, 255})
+            named += x11->keyName(code) + "|";
+        if (names.count(name)) {
+            EXPECT_EQ(named, names.at(name) + "F5|Esc|Right|A|Num 7||");
+        }
     }
-    dialog.close();
+    // It says what to do, stands out without a window manager, and Cancel takes nothing.
+    EXPECT_EQ(dialog.instructionLabel->text().toStdString(), state.texts.keyCaptureInstruction);
+    EXPECT_EQ(dialog.grab().toImage().pixelColor(0, dialog.height() / 2).lightness(), 0);
+    state.capturedTriggerCode = "old", dialog.cancelButton->click();
+    EXPECT_EQ(std::pair(dialog.result(), state.capturedTriggerCode),
+              std::pair(0, std::string("old")));
 
     // Keys 6, ì, è, ò, à, ù and < of the Italian layout, each with its action.
     const int codes[] = {54, 221, 186, 192, 222, 191, 226};
@@ -322,7 +354,8 @@ TEST_F(RealSession, KeysOfEveryLayoutAreCapturedAsPolledAndFireTheirActions) {
 }
 
 // The editor with its real captures: each MIDI capture gets the next command from the sender (a
-// note as a quick tap: its press is taken), each point capture the real button at the next point.
+// note as a pad taps it: its press is taken), each point capture the real button at the next
+// point.
 struct JackEditor : AssignmentEditor {
     JackEditor(RuntimeState& s, Platform& p, Display* d, RtMidiOut& out)
         : AssignmentEditor(s, p, [] { return std::make_unique<RtMidiInput>(); }), d(d), out(out) {}
@@ -336,15 +369,19 @@ struct JackEditor : AssignmentEditor {
                 return QApplication::closeAllWindows(); // no dialog: the capture fails
             EXPECT_TRUE(QTest::qWaitFor([&] { return w->midiControl->openState() != 0; }));
             send({c.first, c.second, 100});
-            if (c.first == 0x90)
-                send({0x80, c.second, 0});
+            if (c.first == 0x90) // pressure, pitch bend and the release follow at once
+                send({0xA0, c.second, 75}), send({0xD0, 75}), send({0xE0, 0, 64}),
+                    send({0x80, c.second, 0});
             EXPECT_TRUE(QTest::qWaitFor([&] { return w->confirmButton->isVisible(); }));
+            EXPECT_TRUE(w->promptLabel->text().contains(c.first == 0x90 ? "90 Note " : "B0 CC "));
             w->confirmButton->click();
         });
         return AssignmentEditor::runMidiCapture();
     }
     bool captureClickPoint() override {
         QTimer::singleShot(0, this, [this, at = points.at(pointsTaken++)] {
+            // No window manager here to minimise the editor: it is off the screen instead.
+            EXPECT_FALSE(QGuiApplication::primaryScreen()->geometry().intersects(geometry()));
             XTestFakeMotionEvent(d, -1, at.x(), at.y(), 0), XTestFakeButtonEvent(d, 1, True, 0);
             XSync(d, False);
         });

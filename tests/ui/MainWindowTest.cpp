@@ -1,10 +1,14 @@
 // Main window tests: offscreen, fake platform and MIDI, a fresh program folder each.
 #include "ui/MainWindow.h"
+#include "ui/MidiCaptureDialog.h"
+#include "ui/AboutWindow.h"
 #include "core/engine/RuntimeState.h"
 #include "support/FakeMidiInput.h"
 #include "support/FakePlatform.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
@@ -75,14 +79,18 @@ TEST(MainWindowStart, ABadStoredLanguageIsTakenAsItalianAndStartNeedsAnInput) {
         EXPECT_EQ(p.state.languageIndex, language);
         EXPECT_EQ(p.midi->language, language);
         EXPECT_TRUE(p.settings().contains(language == kItalian ? "lingua= 1" : "lingua= 2"));
-        EXPECT_EQ(clickStart(w), p.state.texts.selectDeviceMessage);
+        if (stored.isEmpty()) { // the first run writes exactly these, in this order
+            EXPECT_EQ(p.settings().toStdString(), "[generale]\r\nfont=1\r\nlingua= 1\r\n");
+        }
+        EXPECT_EQ(clickStart(w), p.state.texts.noInputChosenMessage);
         EXPECT_TRUE(!p.state.isRunning && !w.tickTimer->isActive() && p.midi->writes.empty());
     }
 }
 
 // A used key or a MIDI command ticks at once and the timer then rests; other keys wake nothing.
 // With "risposta immediata= 0" the timer keeps its 100 ms pace instead. The setting is never
-// written. Start empties the MIDI slot, so a code a capture left there never fires.
+// written. Start empties the MIDI slot and forgets keys pressed while stopped, so neither a
+// code a capture left there nor such a key fires.
 TEST(MainWindowDispatch, TriggersTickAtOnceAndTheTimerRestsUnlessTheSettingSaysPolling) {
     for (const bool immediate : {true, false}) {
         SCOPED_TRACE(immediate ? "immediate" : "polling");
@@ -92,13 +100,15 @@ TEST(MainWindowDispatch, TriggersTickAtOnceAndTheTimerRestsUnlessTheSettingSaysP
         ASSERT_TRUE(keyboard.reportKeyPresses());
         MainWindow& k = keys.start(general + "[midi config]\r\nmidi input= 99\r\n");
         keys.state.actionTable = {{"", "A", 1, "65", 1, 10, 20, 0}};
+        keyboard.tap(65); // while stopped: it must not fire when the run starts
         clickStart(k);
         // The check one interval after Start: nothing is held.
         QMetaObject::invokeMethod(k.tickTimer, "timeout", Qt::DirectConnection);
-        EXPECT_EQ(k.tickTimer->isActive(), !immediate);
+        EXPECT_EQ(std::pair(k.tickTimer->isActive(), keyboard.events.size()),
+                  std::pair(!immediate, std::size_t(0)));
         keyboard.announce(66); // not in the group
         EXPECT_TRUE(QTest::qWaitFor([&] { return keyboard.announced.empty(); }));
-        EXPECT_EQ(std::pair(k.tickTimer->isActive(), keyboard.keyPolls), std::pair(!immediate, 1));
+        EXPECT_EQ(std::pair(k.tickTimer->isActive(), keyboard.keyPolls), std::pair(!immediate, 2));
         keyboard.tap(65);
         keyboard.announce(65);
         EXPECT_TRUE(QTest::qWaitFor([&] { return keyboard.events.size() == 2; }));
@@ -117,8 +127,90 @@ TEST(MainWindowDispatch, TriggersTickAtOnceAndTheTimerRestsUnlessTheSettingSaysP
     }
 }
 
+// A capture dialog's error comes as a posted event and may run in a pause of the main window's
+// drain: its box leaves that drain, and so MIDI dispatch, running while it is up.
+TEST(MainWindowDispatch, AnErrorBoxInADrainLeavesDispatchRunning) {
+    Program p;
+    clickStart(p.start("[midi config]\r\nmidi input= 1\r\n"));
+    MidiCaptureDialog dialog(
+        p.state, [] { return std::make_unique<FakeMidiInput>(); }, p.window.get());
+    std::size_t pending = 99;
+    QMessageBox* box = nullptr;
+    QMetaObject::invokeMethod(
+        qApp, [&] { dialog.midiControl->errorReported(3, "lost"); }, Qt::QueuedConnection);
+    QTimer::singleShot(50, [&] {
+        p.midi->receive(0x90, 60, 100);
+        pending = p.midi->queue.size();
+        if ((box = dialog.findChild<QMessageBox*>()))
+            box->done(0);
+    });
+    p.midi->receive(0xB0, 1, 10); // its drain runs the error
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pending != 99; }));
+    EXPECT_TRUE(box && pending == 0) << pending << " messages waited while the box was up";
+}
+
+// Stands in for the system's handler of local files.
+struct PageOpener : QObject {
+    Q_OBJECT
+  public:
+    Q_INVOKABLE void open(const QUrl& url) { opened = url; }
+    QUrl opened;
+};
+
+// Stopped, the upper display names the loaded group. Start without an input says how to choose
+// one, titled "Quindel"; its second button opens the device dialog, Return and Escape only
+// close it. Qt's own buttons follow the language. A page that cannot be opened is named by its
+// path; one that opens shows nothing more.
+TEST(MainWindowFirstUse, TheGroupIsNamedAndARefusedStartLeadsToTheDeviceDialog) {
+    Program p;
+    ASSERT_TRUE(QFile(p.dir.path() + "/gruppo-Zeta.ini").open(QIODevice::WriteOnly));
+    MainWindow& w = p.start("[file tasti]\r\nnomefile=gruppo-Zeta.ini\r\n");
+    EXPECT_EQ(w.triggerDisplay->text(), "Zeta");
+    int opened = 0;
+    w.hooks.openDeviceDialog = [&] { ++opened; };
+    for (const int answer : {int(Qt::Key_Return), int(Qt::Key_Escape), 0}) {
+        QTimer::singleShot(50, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_TRUE(box);
+            EXPECT_EQ(box->windowTitle() + box->text(),
+                      "Quindel" + QString::fromStdString(p.state.texts.noInputChosenMessage));
+            auto* choose = box->findChild<QPushButton*>("cmdMidiConf");
+            answer ? QTest::keyClick(box, Qt::Key(answer)) : choose->click();
+            if (box->isVisible()) // the key did not close it
+                ADD_FAILURE() << answer, box->button(QMessageBox::Ok)->click();
+        });
+        w.startButton->click();
+        EXPECT_EQ(opened, answer ? 0 : 1) << answer;
+    }
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Annulla");
+    AboutWindow about(p.state);
+    EXPECT_EQ(about.windowTitle(), "Informazioni su Quindel");
+    QString seen;
+    QTimer poll;
+    poll.callOnTimeout([&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            seen = box->text(), box->button(QMessageBox::Ok)->click();
+    });
+    poll.start(10);
+    const QString manual = p.dir.path() + "/help/manual-it.html";
+    EXPECT_FALSE(about.openPage(p.state.texts.helpPageUrl));
+    EXPECT_TRUE(seen.endsWith("\n" + manual)) << seen.toStdString();
+    PageOpener browser;
+    QDesktopServices::setUrlHandler("file", &browser, "open");
+    QDir(p.dir.path()).mkpath("help"), QFile(manual).open(QIODevice::WriteOnly), seen.clear();
+    EXPECT_TRUE(about.openPage(p.state.texts.helpPageUrl) && seen.isEmpty());
+    EXPECT_EQ(browser.opened.toLocalFile(), manual);
+    QDesktopServices::unsetUrlHandler("file");
+
+    QTest::mouseClick(w.flagImage, Qt::LeftButton);
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
+    EXPECT_EQ(w.triggerDisplay->text(), "Zeta");
+}
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+#include "MainWindowTest.moc"

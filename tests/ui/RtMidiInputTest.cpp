@@ -89,11 +89,18 @@ TEST(RtMidiInputJack, FloodKeepsTheQueueBoundedAndTheLastCodeRight) {
 
 // Taps as pads and keyboards send them, to a running dispatch tick (every 100 ms, as the main
 // window runs it): each tap clicks exactly once, however short, and no release clicks. Clock
-// messages are never queued, and every message reaches the UI thread.
+// messages are never queued, and every message reaches the UI thread. Buttons send a control
+// change, value 127 on press and 0 on release, both with the press's code: once per press too,
+// for an action as for "next".
 TEST(RtMidiInputJack, EveryTapClicksOnceAndNoReleaseClicks) {
     OpenedInput midi("taps");
-    // Note 60 on clicks; so does note 64 off, on the release.
-    midi.state.actionTable = {{"", "", 1, "3C90", 2, 0, 0, 0}, {"", "", 2, "4080", 2, 0, 0, 0}};
+    // Note 60 on clicks; so does note 64 off, on the release, and controller 64. Controller 65
+    // is "next", through two steps that click.
+    midi.state.actionTable = {{"", "", 1, "3C90", 2, 0, 0, 0},
+                              {"", "", 2, "4080", 2, 0, 0, 0},
+                              {"", "", 3, "40B0", 2, 0, 0, 0}};
+    midi.state.sequenceTable = {midi.state.actionTable[0], midi.state.actionTable[0]};
+    midi.state.nextTriggerCode = "41B0";
     midi.state.isRunning = true;
     test::FakePlatform platform;
     DispatchView view;
@@ -112,17 +119,21 @@ TEST(RtMidiInputJack, EveryTapClicksOnceAndNoReleaseClicks) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
         }
     };
-    // {note pressed, release status and velocity, ms held, in a clock and controller stream}
-    const std::tuple<unsigned char, unsigned char, unsigned char, int, bool> taps[] = {
-        {60, 0x80, 64, 0, false},  {60, 0x80, 64, 30, false}, {60, 0x80, 64, 150, false},
-        {60, 0x90, 0, 150, false}, {64, 0x80, 0, 30, false},  {60, 0x90, 0, 30, true}};
+    // {press status, note or controller, release status and value, ms held (-1: from 30 in the
+    // first round to 300 in the last), in a clock and controller stream}
+    const std::tuple<unsigned char, unsigned char, unsigned char, unsigned char, int, bool> taps[] =
+        {{0x90, 60, 0x80, 64, 0, false},   {0x90, 60, 0x80, 64, 30, false},
+         {0x90, 60, 0x80, 64, 150, false}, {0x90, 60, 0x90, 0, 150, false},
+         {0x90, 64, 0x80, 0, 30, false},   {0x90, 60, 0x90, 0, 30, true},
+         {0xB0, 64, 0xB0, 0, -1, false},   {0xB0, 65, 0xB0, 0, -1, false}};
     for (int round = 0; round < 20; ++round)
-        for (const auto& [note, release, velocity, heldMs, inStream] : taps) {
+        for (const auto& [press, number, release, value, held, inStream] : taps) {
+            const int heldMs = held < 0 ? 30 + round * 270 / 19 : held;
             const auto clicksBefore = static_cast<std::ptrdiff_t>(platform.events.size());
             runFor(inStream ? 60 : 0, inStream);
-            midi.send({0x90, note, 100});
+            midi.send({press, number, 127});
             runFor(heldMs, inStream);
-            midi.send({release, note, velocity});
+            midi.send({release, number, value});
             runFor(inStream ? 60 : 0, inStream);
             queued += 2;
             // Until every message is drained and one more tick has run, so a release that
@@ -135,8 +146,9 @@ TEST(RtMidiInputJack, EveryTapClicksOnceAndNoReleaseClicks) {
             EXPECT_EQ(std::count_if(platform.events.begin() + clicksBefore, platform.events.end(),
                                     [](const auto& event) { return event.flags & 0x0002; }),
                       1)
-                << "note " << int(note) << " release " << int(release) << " after " << heldMs
-                << " ms" << (inStream ? " in a stream" : "") << ", round " << round;
+                << std::hex << int(press) << " " << int(number) << " release " << int(release)
+                << std::dec << " after " << heldMs << " ms" << (inStream ? " in a stream" : "")
+                << ", round " << round;
         }
     EXPECT_THAT(midi.errors, IsEmpty());
     EXPECT_FALSE(midi.offThread) << "messagesArrived must run on the UI thread";

@@ -16,6 +16,10 @@ constexpr int16_t kFirstSystemStatus = 0xF0;
 constexpr int16_t kFirstChannelStatus = 0x80;
 constexpr int16_t kNoteOff = 0x80;
 constexpr int16_t kNoteOn = 0x90;
+constexpr int16_t kPolyPressure = 0xA0;
+constexpr int16_t kControlChange = 0xB0;
+constexpr int16_t kChannelPressure = 0xD0;
+constexpr int16_t kPitchBend = 0xE0;
 
 // The controls whose drain is running. The handler pumps window events between its steps, so
 // the same control can raise messagesArrived again before the first drain has finished; the
@@ -65,9 +69,39 @@ int16_t meaningStatus(const MidiMessage& message) {
     return message.status;
 }
 
-// Codes are data byte then status byte: a note-off's third character is its status nibble 8.
-bool isNoteOffCode(const std::string& code) {
-    return code.size() == 4 && code[2] == '8';
+// What follows a press by its status: a note-off, poly pressure, channel pressure, pitch bend.
+bool followsPress(int16_t status) {
+    switch (status & 0xF0) {
+    case kNoteOff:
+    case kPolyPressure:
+    case kChannelPressure:
+    case kPitchBend:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The same for a code: data byte then status byte, so the status nibble is the third character.
+bool codeFollowsPress(const std::string& code) {
+    return code.size() == 4 &&
+           (code[2] == '8' || code[2] == 'A' || code[2] == 'D' || code[2] == 'E');
+}
+
+// A channel message drained from the queue: its code and what it means for the slot.
+struct DrainedCommand {
+    std::string code;
+    bool followsPress = false;
+    // A control change with value 0: a button or footswitch let go. Its code is that of the
+    // press, so it must never stand in the slot where its code would fire.
+    bool controlRelease = false;
+};
+
+DrainedCommand drainedCommand(const MidiMessage& message) {
+    const int16_t status = meaningStatus(message);
+    const bool controlRelease = (status & 0xF0) == kControlChange && message.data2 == 0;
+    return {midiCommandCode(status, message.data1), followsPress(status) || controlRelease,
+            controlRelease};
 }
 
 // Whether a tick that takes code fires something: a click of an action that carries it, or a
@@ -79,17 +113,21 @@ bool firesSomething(const RuntimeState& state, const std::string& code) {
                        [&code](const ActionRecord& record) { return record.triggerCode == code; });
 }
 
-// Whether the command waiting in the slot stays there when incoming arrives.
-bool keepsWaiting(const RuntimeState& state, const std::string& waiting,
-                  const std::string& incoming, MidiIntakeFor purpose) {
+// Whether incoming takes the slot from the command waiting there (see MidiIntakeFor).
+bool takesSlot(const RuntimeState& state, const std::string& waiting,
+               const DrainedCommand& incoming, MidiIntakeFor purpose) {
+    const bool dispatch = purpose == MidiIntakeFor::Dispatch;
+    const bool incomingFires = dispatch && firesSomething(state, incoming.code);
+    if (incoming.controlRelease && incomingFires)
+        return false;
     if (waiting.empty())
-        return false;
-    const bool releaseOverPress = isNoteOffCode(incoming) && !isNoteOffCode(waiting);
-    if (purpose == MidiIntakeFor::Capture)
-        return releaseOverPress;
-    if (firesSomething(state, incoming))
-        return false;
-    return releaseOverPress || firesSomething(state, waiting);
+        return true;
+    const bool overPress = incoming.followsPress && !codeFollowsPress(waiting);
+    if (!dispatch)
+        return !overPress;
+    if (incomingFires)
+        return true;
+    return !overPress && !firesSomething(state, waiting);
 }
 
 } // namespace
@@ -103,8 +141,11 @@ std::string midiCommandCode(int16_t status, int16_t data1) {
 }
 
 void offerMidiCommand(RuntimeState& state, std::string code, MidiIntakeFor purpose) {
-    if (!keepsWaiting(state, state.lastMidiCommand, code, purpose))
-        state.lastMidiCommand = std::move(code);
+    // A code alone carries no value: it stands for a press, or for what follows one.
+    DrainedCommand command{std::move(code), false, false};
+    command.followsPress = codeFollowsPress(command.code);
+    if (takesSlot(state, state.lastMidiCommand, command, purpose))
+        state.lastMidiCommand = std::move(command.code);
 }
 
 void drainMidiInput(RuntimeState& state, MidiInputControl& control,
@@ -138,9 +179,11 @@ void drainMidiInput(RuntimeState& state, MidiInputControl& control,
         pump();
         pump();
         // A byte below 0x80 is no status byte: such a message is removed but makes no code.
-        if (message.status >= kFirstChannelStatus)
-            offerMidiCommand(state, midiCommandCode(meaningStatus(message), message.data1),
-                             purpose);
+        if (message.status >= kFirstChannelStatus) {
+            DrainedCommand command = drainedCommand(message);
+            if (takesSlot(state, state.lastMidiCommand, command, purpose))
+                state.lastMidiCommand = std::move(command.code);
+        }
         pump();
         pump();
     }

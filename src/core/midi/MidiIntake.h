@@ -10,18 +10,23 @@ struct RuntimeState;
 class MidiInputControl;
 
 // What the commands of a drain are for; it decides which command waits in lastMidiCommand when
-// several arrive before the next tick takes one.
+// several arrive before the next tick takes one. A gesture on a controller is a press (a note-on,
+// a control change with a value above 0, a program change) and what follows it: its release (a
+// note-off, or a control change with value 0, which buttons and footswitches send when let go),
+// pressure and pitch bend.
 enum class MidiIntakeFor {
     // Triggers for the dispatch tick: the latest command that fires something (an action
     // carries its code, or it is the next or prev code) wins, and a command that fires nothing
-    // never replaces one that does. So a quick tap, whose note-off follows its note-on before
-    // the tick, still fires the note-on; an assigned note-off fires on release. Among commands
-    // that fire nothing a note-off does not replace another command either, so the code shown
-    // for an unassigned tap is that of its press, and a capture running meanwhile (which shares
-    // the slot) still gets the press.
+    // never replaces one that does. A control change with value 0 never fires, although its
+    // code is that of the press: it is not left in the slot when its code fires something. So a
+    // quick tap, whose release follows its press before the tick, fires the press once, and a
+    // button fires once per press; an assigned note-off fires on release. Among commands that
+    // fire nothing what follows a press does not replace it either, so the code shown for an
+    // unassigned tap is that of its press, and a capture running meanwhile (which shares the
+    // slot) still gets the press.
     Dispatch,
-    // A trigger to capture: the latest command wins, but a note-off never replaces another
-    // command, so a quick tap gives the code of its press.
+    // A trigger to capture: the latest command wins, but what follows a press never replaces
+    // it, so a tap on a pad that sends pressure or pitch bend after its note gives the note.
     Capture,
 };
 

@@ -36,23 +36,31 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
             "Muovi il mouse sul punto da cliccare e premi il tasto sinistro per confermare";
         t.aboutText = "Quindel 0.4 Beta\r"
                       "Comandi MIDI e tasti che diventano clic, per chi suona dal vivo.";
-        t.homePageCaption = "Homepage";
+        t.homePageCaption = "Pagina informativa";
         t.homePageUrl = "help/about-it.html";
-        t.helpOnlineCaption = "Aiuto online";
+        t.helpOnlineCaption = "Manuale d'uso";
         t.helpPageUrl = "help/manual-it.html";
         t.invalidNameMessage = "Il nome contiene caratteri non ammessi";
         t.saveFailedMessage = "Impossibile salvare la configurazione";
         t.tooManyActionsMessage = "Una configurazione può contenere al massimo 100 azioni";
+        t.noTriggerName = "nessuno";
+        t.keyboardEntryCaption = "Tastiera PC";
+        t.keyCaptureInstruction = "Premere il tasto che farà scattare l'azione";
+        t.midiCaptureInstruction = "Suonare la nota o muovere il controllo MIDI";
+        t.noInputChosenMessage = "Scegliere la periferica MIDI o la tastiera PC con il pulsante "
+                                 "\"Configura MIDI\".";
+        t.pageNotOpenedMessage = "Impossibile aprire la pagina. Si trova nel file:";
+        t.aboutTitle = "Informazioni su Quindel";
     } else if (languageIndex == kEnglish) {
         t.startCaption = "Start";
         t.stopCaption = "Stop";
-        t.assignKeysCaption = "Key assign";
+        t.assignKeysCaption = "Assign keys";
         t.midiConfigCaption = "MIDI Config";
         t.descriptionLabel = "Action";
         t.sequenceLabel = "Sequence";
         t.flagImageFile = "italia2.jpg";
         t.selectDeviceMessage = "Please select a MIDI input device";
-        t.noDeviceMessage = "No MIDI device decteted!";
+        t.noDeviceMessage = "No MIDI device detected!";
         t.selectDeviceLabel = "Select the MIDI input device";
         t.okCaption = "Ok";
         t.cancelCaption = "Cancel";
@@ -60,7 +68,7 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.repeatCaption = "Repeat";
         t.keyboardKeyTitle = "Keyboard key";
         t.midiCommandTitle = "MIDI command";
-        t.assignActionsTitle = "Actions assign";
+        t.assignActionsTitle = "Assign actions";
         t.actionsLabel = "Actions";
         t.newCaption = "New";
         t.assignNewKeyCaption = "Assign new key";
@@ -70,18 +78,26 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.nextCaption = "Next";
         t.previousCaption = "Previous";
         t.configurationNamePrompt = "Insert configuration's name";
-        t.configurationExistsMessage = "Configuration's name already exist!";
+        t.configurationExistsMessage = "A configuration with this name already exists!";
         t.actionDescriptionPrompt = "Action's description";
         t.clickPointMessage = "Move mouse and select the point to click with the left button";
         t.aboutText = "Quindel 0.4 Beta\r"
                       "MIDI commands and keys turned into clicks, for performers on stage.";
-        t.homePageCaption = "Homepage";
+        t.homePageCaption = "About page";
         t.homePageUrl = "help/about-en.html";
-        t.helpOnlineCaption = "Help online";
+        t.helpOnlineCaption = "User manual";
         t.helpPageUrl = "help/manual-en.html";
         t.invalidNameMessage = "The name contains characters that are not allowed";
         t.saveFailedMessage = "The configuration could not be saved";
         t.tooManyActionsMessage = "A configuration can hold at most 100 actions";
+        t.noTriggerName = "none";
+        t.keyboardEntryCaption = "PC keyboard";
+        t.keyCaptureInstruction = "Press the key that is to trigger the action";
+        t.midiCaptureInstruction = "Play the note or move the MIDI control";
+        t.noInputChosenMessage =
+            "Choose the MIDI device or the PC keyboard with the \"MIDI Config\" button.";
+        t.pageNotOpenedMessage = "The page could not be opened. It is the file:";
+        t.aboutTitle = "About Quindel";
     }
 }
 

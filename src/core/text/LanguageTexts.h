@@ -45,6 +45,15 @@ struct LanguageTexts {
     std::string invalidNameMessage;
     std::string saveFailedMessage;
     std::string tooManyActionsMessage;
+
+    // Names, guidance and help texts.
+    std::string noTriggerName;          // a next or prev trigger of "0"
+    std::string keyboardEntryCaption;   // the PC keyboard in the device list
+    std::string keyCaptureInstruction;  // one line over the key capture
+    std::string midiCaptureInstruction; // one line over the MIDI capture
+    std::string noInputChosenMessage;   // Start without an input source
+    std::string pageNotOpenedMessage;   // followed by the page's file path
+    std::string aboutTitle;
 };
 
 inline constexpr uint8_t kItalian = 1;

@@ -386,6 +386,104 @@ int genericVirtualKey(int sidedVirtualKey) {
     return 16 + (sidedVirtualKey - 160) / 2;
 }
 
+std::string keyNameOf(int virtualKey, uint32_t unshiftedKeysym) {
+    constexpr std::pair<int, const char*> kFixedNames[] = {
+        {8, "Backspace"},
+        {9, "Tab"},
+        {12, "Clear"},
+        {13, "Enter"},
+        {16, "Shift"},
+        {17, "Ctrl"},
+        {18, "Alt"},
+        {19, "Pause"},
+        {20, "Caps Lock"},
+        {27, "Esc"},
+        {32, "Space"},
+        {33, "Page Up"},
+        {34, "Page Down"},
+        {35, "End"},
+        {36, "Home"},
+        {37, "Left"},
+        {38, "Up"},
+        {39, "Right"},
+        {40, "Down"},
+        {41, "Select"},
+        {43, "Execute"},
+        {44, "Print Screen"},
+        {45, "Insert"},
+        {46, "Delete"},
+        {47, "Help"},
+        {91, "Left Super"},
+        {92, "Right Super"},
+        {93, "Menu"},
+        {106, "Num *"},
+        {107, "Num +"},
+        {108, "Num Separator"},
+        {109, "Num -"},
+        {110, "Num ."},
+        {111, "Num /"},
+        {144, "Num Lock"},
+        {145, "Scroll Lock"},
+        {160, "Left Shift"},
+        {161, "Right Shift"},
+        {162, "Left Ctrl"},
+        {163, "Right Ctrl"},
+        {164, "Left Alt"},
+        {165, "Right Alt"},
+        {166, "Back"},
+        {167, "Forward"},
+        {168, "Refresh"},
+        {169, "Stop"},
+        {170, "Search"},
+        {171, "Favorites"},
+        {172, "Web Home"},
+        {173, "Mute"},
+        {174, "Volume Down"},
+        {175, "Volume Up"},
+        {176, "Next Track"},
+        {177, "Previous Track"},
+        {178, "Stop Media"},
+        {179, "Play/Pause"},
+        {180, "Mail"},
+    };
+    for (const auto& [code, name] : kFixedNames)
+        if (code == virtualKey)
+            return name;
+    if (virtualKey >= 112 && virtualKey <= 135)
+        return "F" + std::to_string(virtualKey - 111);
+    if (virtualKey >= 96 && virtualKey <= 105)
+        return "Num " + std::to_string(virtualKey - 96);
+    if ((virtualKey >= '0' && virtualKey <= '9') || (virtualKey >= 'A' && virtualKey <= 'Z'))
+        return std::string(1, static_cast<char>(virtualKey));
+    if (!isTypingCode(virtualKey))
+        return {};
+    // Latin-1 keysyms are their characters; others carry theirs above 0x1000000. Blanks and
+    // control characters would read as nothing or as a box.
+    const uint32_t keysym = spacingKeysym(unshiftedKeysym);
+    const uint32_t c = keysym >= 0x1000000 ? keysym - 0x1000000 : keysym;
+    const bool printable = (c > 0x20 && c < 0x7f) || (c > 0xa0 && c <= 0xff && keysym < 0x100) ||
+                           (keysym >= 0x10000a0 && c <= 0x10ffff && (c < 0xd800 || c > 0xdfff));
+    if (!printable)
+        return {};
+    std::string utf8;
+    if (c < 0x80) {
+        utf8 += static_cast<char>(c);
+    } else if (c < 0x800) {
+        utf8 += static_cast<char>(0xc0 | (c >> 6));
+        utf8 += static_cast<char>(0x80 | (c & 0x3f));
+    } else if (c < 0x10000) {
+        utf8 += static_cast<char>(0xe0 | (c >> 12));
+        utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+        utf8 += static_cast<char>(0x80 | (c & 0x3f));
+    } else {
+        utf8 += static_cast<char>(0xf0 | (c >> 18));
+        utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3f));
+        utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+        utf8 += static_cast<char>(0x80 | (c & 0x3f));
+    }
+    return utf8;
+}
+
 std::string_view positionOfKeycode(int keycode) {
     for (const KeyPosition& p : kPositions)
         if (p.keycode == keycode)

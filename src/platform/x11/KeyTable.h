@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -65,6 +66,13 @@ struct KeymapCodes {
 // alone, then the rest (which fall back to their position's code); within each, in keymap
 // order. A key whose code is already taken gets none and is listed as a collision.
 KeymapCodes keymapVirtualKeys(std::span<const KeymapKey> keys);
+
+// The name of a key as its keycap reads, from its code and the unshifted keysym of the key
+// that has the code on the keymap: a fixed name for function, editing, keypad, modifier and
+// media keys ("F5", "Esc", "Right", "Num 7"), the digit or letter of 48-57 and 65-90, and for
+// the punctuation and accented keys the character of that keysym ("è"; a dead accent is its
+// accent). Empty when none of these is known.
+std::string keyNameOf(int virtualKey, uint32_t unshiftedKeysym);
 
 // The XKB key name of the typing-block key at this keycode in the usual (evdev) numbering;
 // empty for other keycodes.

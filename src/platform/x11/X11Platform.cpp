@@ -3,10 +3,14 @@
 #include "platform/x11/KeyTable.h"
 
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -58,10 +62,18 @@ struct X11Platform::Impl {
     int xiOpcode = -1;
     int xkbEventBase = -1;
     bool rawKeys = false;
+    // What the caller watches for key presses: the X connection, and an event counter that is
+    // raised when a call other than takeKeyPresses read a press off the connection. That read
+    // empties the socket, so the connection alone would not tell the caller; the press would
+    // then wait for an unrelated event. Both are watched through one epoll descriptor.
+    int pressesRead = -1;
+    int keySource = -1;
 
     // The codes each X keycode stands for, and the keycodes of each code.
     std::array<std::vector<int>, kKeys> keycodeCodes;
     std::array<std::vector<int>, kKeys> codeKeycodes;
+    // The unshifted keysym of the first key of each code, for the code's name.
+    std::array<uint32_t, kKeys> codeKeysyms{};
     // Keys pressed since their last query, by code, and when they were drained.
     std::array<bool, kKeys> latched{};
     std::array<std::chrono::steady_clock::time_point, kKeys> latchedAt{};
@@ -83,6 +95,9 @@ struct X11Platform::Impl {
     // mask; false when the pointer is on another screen.
     bool queryPointer(int& x, int& y, unsigned int& mask);
     void latchKeycode(int keycode);
+    void watchKeySources();
+    // The presses read so far are answered for: the event counter goes back to 0.
+    void pressesAnswered();
     bool keycodeDown(int keycode) const {
         return (keymap[static_cast<std::size_t>(keycode) / 8] >> (keycode % 8)) & 1;
     }
@@ -149,8 +164,37 @@ void X11Platform::Impl::open() {
         xkbEventBase = -1;
     }
     loadKeyboardMapping();
+    if (rawKeys)
+        watchKeySources();
     XFlush(display);
     roundTrips = 0; // count from here: setting up is not part of the polling cost
+}
+
+void X11Platform::Impl::watchKeySources() {
+    keySource = ConnectionNumber(display);
+    const int counter = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    const int both = epoll_create1(EPOLL_CLOEXEC);
+    epoll_event watch{};
+    watch.events = EPOLLIN;
+    const auto add = [&](int fd) {
+        return watch.data.fd = fd, epoll_ctl(both, EPOLL_CTL_ADD, fd, &watch) == 0;
+    };
+    if (counter >= 0 && both >= 0 && add(keySource) && add(counter)) {
+        pressesRead = counter;
+        keySource = both;
+        return;
+    }
+    // Without them the connection alone is watched, as a lesser source.
+    for (int fd : {counter, both})
+        if (fd >= 0)
+            close(fd);
+}
+
+void X11Platform::Impl::pressesAnswered() {
+    if (pressesRead < 0)
+        return;
+    uint64_t count = 0;
+    [[maybe_unused]] const auto got = read(pressesRead, &count, sizeof count);
 }
 
 void X11Platform::Impl::loadKeyboardMapping() {
@@ -158,6 +202,7 @@ void X11Platform::Impl::loadKeyboardMapping() {
         codes.clear();
     for (auto& keycodes : codeKeycodes)
         keycodes.clear();
+    codeKeysyms.fill(0);
     int minKeycode = 0;
     int maxKeycode = 0;
     XDisplayKeycodes(display, &minKeycode, &maxKeycode);
@@ -224,6 +269,8 @@ void X11Platform::Impl::loadKeyboardMapping() {
             continue;
         const int keycode = minKeycode + static_cast<int>(i);
         auto& codes = keycodeCodes[static_cast<std::size_t>(keycode)];
+        if (codeKeysyms[static_cast<std::size_t>(code)] == 0)
+            codeKeysyms[static_cast<std::size_t>(code)] = keys[i].unshifted;
         codes.push_back(code);
         if (int generic = genericVirtualKey(code))
             codes.push_back(generic);
@@ -239,10 +286,16 @@ void X11Platform::Impl::latchKeycode(int keycode) {
     if (keycode < 0 || keycode >= static_cast<int>(kKeys))
         return;
     const auto now = std::chrono::steady_clock::now();
-    for (int code : keycodeCodes[static_cast<std::size_t>(keycode)]) {
+    const auto& codes = keycodeCodes[static_cast<std::size_t>(keycode)];
+    for (int code : codes) {
         latched[static_cast<std::size_t>(code)] = true;
         latchedAt[static_cast<std::size_t>(code)] = now;
         fresh[static_cast<std::size_t>(code)] = true;
+    }
+    // Whichever call read it, the caller learns that a press waits to be taken.
+    if (!codes.empty() && pressesRead >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const auto put = write(pressesRead, &one, sizeof one);
     }
 }
 
@@ -293,6 +346,8 @@ X11Platform::X11Platform() : impl_(std::make_unique<Impl>()) {
 }
 
 X11Platform::~X11Platform() {
+    if (impl_->pressesRead >= 0)
+        close(impl_->pressesRead), close(impl_->keySource);
     if (impl_->display != nullptr)
         XCloseDisplay(impl_->display);
 }
@@ -345,6 +400,10 @@ void X11Platform::mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_t, u
     // Send now without waiting for a reply: the server handles our requests in order, so the
     // click lands where the move put the pointer.
     XFlush(display);
+    // A flush that had to wait for the server reads what it sends meanwhile into Xlib's queue,
+    // where a watcher of the connection would not see it.
+    if (XEventsQueued(display, QueuedAlready) > 0)
+        impl_->drainEvents();
 }
 
 ScreenSize X11Platform::screenSize() {
@@ -367,6 +426,7 @@ void X11Platform::beginKeyPoll() {
     ++d.roundTrips;
     XQueryKeymap(d.display, d.keymap.data());
     d.drainEvents();
+    d.pressesAnswered();
     if (resumed)
         for (std::size_t code = 0; code < kKeys; ++code)
             if (!d.taking || now - d.latchedAt[code] > kFreshPress)
@@ -376,7 +436,7 @@ void X11Platform::beginKeyPoll() {
 }
 
 int X11Platform::keyEventSource() const {
-    return impl_->rawKeys ? ConnectionNumber(impl_->display) : -1;
+    return impl_->keySource;
 }
 
 std::vector<int> X11Platform::takeKeyPresses() {
@@ -385,6 +445,7 @@ std::vector<int> X11Platform::takeKeyPresses() {
         return {};
     d.taking = true;
     d.drainEvents();
+    d.pressesAnswered();
     std::vector<int> keys;
     for (std::size_t code = 0; code < kKeys; ++code)
         if (std::exchange(d.fresh[code], false))
@@ -453,6 +514,43 @@ int X11Platform::virtualKeyFromNative(uint32_t keycode) {
         return 0;
     const int generic = genericVirtualKey(codes.front());
     return generic != 0 ? generic : codes.front();
+}
+
+std::string X11Platform::keyName(int virtualKey) {
+    Impl& d = *impl_;
+    if (d.display == nullptr || virtualKey <= 0 || virtualKey >= static_cast<int>(kKeys))
+        return {};
+    d.drainEvents(); // a keymap change that arrived since the last poll
+    // Punctuation and accented keys are named by what they carry on this keymap (no name when
+    // no key has the code here); the other keys are named by their code alone.
+    return keyNameOf(virtualKey, d.codeKeysyms[static_cast<std::size_t>(virtualKey)]);
+}
+
+bool X11Platform::windowManagerRunning() {
+    Impl& d = *impl_;
+    if (d.display == nullptr)
+        return false;
+    // An EWMH window manager keeps a check window on the root that names itself; a stale
+    // property left by one that ended names a window that is gone or does not name itself.
+    const auto checkWindow = [&](Window w) -> Window {
+        const Atom check = XInternAtom(d.display, "_NET_SUPPORTING_WM_CHECK", False);
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char* data = nullptr;
+        ++d.roundTrips;
+        Window found = 0;
+        if (XGetWindowProperty(d.display, w, check, 0, 1, False, XA_WINDOW, &type, &format, &count,
+                               &after, &data) == Success &&
+            type == XA_WINDOW && format == 32 && count == 1)
+            found = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
+        if (data != nullptr)
+            XFree(data);
+        return found;
+    };
+    const Window child = checkWindow(d.root);
+    return child != 0 && checkWindow(child) == child;
 }
 
 } // namespace quindel

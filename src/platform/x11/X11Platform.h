@@ -31,6 +31,8 @@ class X11Platform : public Platform {
     std::vector<int> takeKeyPresses() override;
     std::optional<ScreenPoint> cursorPos() override;
     int virtualKeyFromNative(uint32_t keycode) override;
+    std::string keyName(int virtualKey) override;
+    bool windowManagerRunning() override;
 
     // True when raw key events latch presses between polls (XInput 2.1 or later), so a tap
     // shorter than the poll interval is seen; without it only keys down at the poll count.

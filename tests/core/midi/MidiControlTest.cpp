@@ -1,7 +1,9 @@
 #include "core/midi/MidiIntake.h"
 #include "core/engine/RuntimeState.h"
 #include "core/midi/PortControl.h"
+#include "core/text/TriggerNames.h"
 #include "support/FakeMidiInput.h"
+#include "support/FakePlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -48,9 +50,13 @@ TEST(MidiIntake, BurstLeavesTheLatestCommandThatFiresAndNeverARelease) {
         {"assigned note-off", {{0x90, 64, 100}, {0x80, 64, 0}}, "4080"},
         {"the later of two that fire", {{0x90, 60, 100}, {0xB0, 64, 127}}, "40B0"},
         {"the later of two that fire nothing", {{0x90, 62, 100}, {0xB0, 1, 10}}, "01B0"},
+        {"one that fires nothing keeps one that fires", {{0x90, 60, 100}, {0xB1, 2, 9}}, "3C90"},
         {"unassigned tap shows its press", {{0x90, 62, 100}, {0x80, 62, 0}}, "3E90"},
         {"system, stray", {{0x91, 62, 1}, {0xF0, 62, 0}, {0xF8, 62, 0}, {0x3C, 62, 0}}, "3E91"},
-        {"pressure, program, bend", {{0xA1, 10, 64}, {0xC4, 10, 0}, {0xD2, 10, 0}}, "0AD2"},
+        {"pressure, program, bend", {{0xA1, 10, 64}, {0xC4, 10, 0}, {0xD2, 10, 0}}, "0AC4"},
+        {"pad with pressure and bend", {{0x90, 62, 100}, {0xD0, 75, 0}, {0xE0, 0, 64}}, "3E90"},
+        {"lone button release", {{0xB0, 64, 0}}, ""},
+        {"button release after a press", {{0x90, 60, 100}, {0xB0, 64, 0}}, "3C90"},
     };
     for (const auto& [what, messages, expected] : cases) {
         RuntimeState state;
@@ -68,6 +74,29 @@ TEST(MidiIntake, BurstLeavesTheLatestCommandThatFiresAndNeverARelease) {
                   std::tuple(expected, 0u, long(messages.size())))
             << what;
     }
+}
+
+// A full queue drops its head whenever a message arrives, even between the reads of one
+// message: each message must be read as one, so every code shows a status with its own data.
+TEST(MidiIntake, AFullQueueThatDropsItsHeadBetweenReadsNeverMixesTwoMessages) {
+    RuntimeState state;
+    FakeMidiInput midi;
+    midi.fullQueue = true;
+    // Note n on channel n - 60: a code's data byte and status always go together.
+    for (int16_t n = 60; n < 76; ++n)
+        (n < 64 ? midi.queue : midi.arrivals).push_back({int16_t(0x90 + n - 60), n, 100});
+    std::vector<std::string> codes;
+    drainMidiInput(state, midi, [&] {
+        if (codes.empty() || codes.back() != state.lastMidiCommand)
+            codes.push_back(state.lastMidiCommand);
+    });
+    codes.erase(std::remove(codes.begin(), codes.end(), ""), codes.end());
+    ASSERT_FALSE(codes.empty());
+    for (const std::string& code : codes)
+        EXPECT_EQ(std::stoi(code.substr(0, 2), nullptr, 16) - 60,
+                  std::stoi(code.substr(3, 1), nullptr, 16))
+            << code;
+    EXPECT_EQ(midi.reads, long(codes.size())) << "each message is read once";
 }
 
 TEST(MidiIntake, NestedCallForTheSameControlReturnsAndOtherControlsStillDrain) {
@@ -109,6 +138,26 @@ TEST(MidiIntake, QueueEmptiedDuringAPauseStopsWithoutRemovingOrDecoding) {
                   std::tuple(reads, dropped, std::string(code)))
             << "emptied at pause " << emptyAt;
     }
+}
+
+// Every channel status names its kind, data byte and channel; anything else has no name. A
+// trigger shows code and name, the name of a key coming from the platform, "0" reading "none".
+TEST(TriggerNames, MidiStatusesAndTriggersAreNamedWhatTheyAre) {
+    std::string names, shown;
+    for (const char* code : {"3C80", "3C90", "3DA1", "40B0", "05C0", "64DF", "00E0", "0090", "7F9F",
+                             "3cb0", "80B0", "00F0", "007F", "3C9", "3C900", "3G90"})
+        names += midiCommandName(code) + ";";
+    EXPECT_EQ(names, "Note C4 off, ch 1;Note C4 on, ch 1;Key pressure C#4, ch 2;CC 64, ch 1;"
+                     "Program 6, ch 1;Channel pressure 100, ch 16;Pitch bend LSB 0, ch 1;"
+                     "Note C-1 on, ch 1;Note G9 on, ch 16;CC 60, ch 1;;;;;;;");
+    test::FakePlatform keys;
+    LanguageTexts texts;
+    loadLanguageTexts(texts, kEnglish);
+    for (const char* code : {"116", "27", "0", "200", "0116", "1x", "", "3C90"})
+        shown += triggerWithName(code, keys, texts) + ";";
+    EXPECT_EQ(shown, "116 F5;27 Esc;none;200;0116;1x;;3C90 Note C4 on, ch 1;");
+    loadLanguageTexts(texts, kItalian);
+    EXPECT_EQ(triggerWithName("0", keys, texts), "nessuno");
 }
 
 } // namespace

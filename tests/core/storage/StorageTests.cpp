@@ -8,7 +8,9 @@
 #include "core/storage/SettingsAccess.h"
 
 #include <sys/resource.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -36,6 +38,21 @@ template <typename F> auto withFileSizeLimit(rlim_t bytes, F f) {
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
     return result;
+}
+
+// What f returns (0 when all went well), run in a child process as the unprivileged user nobody
+// to whom the folder is handed first: root reads every file whatever its mode.
+template <typename F> int asUnprivilegedUser(const std::string& folder, F f) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 &&
+            (::chown(folder.c_str(), 65534, 65534) != 0 || ::setgroups(0, nullptr) != 0 ||
+             ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(100);
+        ::_exit(f());
+    }
+    int status = 0;
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // A fresh program folder under the system's temporary folder, removed with everything in it.
@@ -165,6 +182,22 @@ TEST_F(Storage, IniFileWriteReplacesTheFileKeepingItsModeAndLinkOrFailsLeavingIt
         64, [&] { return ini("a.ini", "s").setValue("k", std::string(99, 'n')); }));
     EXPECT_EQ(read("a.ini"), "[s]\r\nk=old\r\n");
     EXPECT_EQ(listing(), (std::set<std::string>{"a.ini", "dir.ini", "link.ini", "real.ini"}));
+
+    // The temporary file lies beside the target, whatever the working folder: one that was
+    // removed, or one on another file system.
+    const auto workingFolder = std::filesystem::current_path();
+    for (const std::string& elsewhere : {file("gone"), std::string("/dev/shm/quindel-cwd")}) {
+        std::filesystem::create_directory(elsewhere);
+        std::filesystem::current_path(elsewhere);
+        if (elsewhere == file("gone"))
+            std::filesystem::remove(elsewhere);
+        EXPECT_TRUE(ini("a.ini", "s").setValue("k", elsewhere)) << elsewhere;
+        EXPECT_TRUE(!std::filesystem::exists(elsewhere) || std::filesystem::is_empty(elsewhere));
+        std::filesystem::current_path(workingFolder);
+        std::filesystem::remove(elsewhere, ignored);
+    }
+    EXPECT_EQ(read("a.ini"), "[s]\r\nk=/dev/shm/quindel-cwd\r\n");
+    EXPECT_EQ(listing().size(), 4u);
 }
 
 TEST_F(Storage, SettingsAndOtherFilesThroughTheSharedObject) {
@@ -222,6 +255,15 @@ TEST_F(Storage, HandEditedFilesLoad) {
               (ActionRecord{"tasto-002", "Citt\u00e0vecchia", 2, "65", 2, 31, INT32_MAX, 2}));
     EXPECT_EQ(state.nextTriggerCode + state.prevTriggerCode, "00");
     EXPECT_EQ(descriptions(state.sequenceTable), "Citt\u00e0vecchia/2/1 ");
+
+    // Equal "ordine" and equal "sequenza": the exchange of the first later record that is
+    // smaller decides, so A B C with orders 2 2 1 load as C B A, and the sequence follows.
+    write(state.groupFile, "[tasto-001]\r\ntasto=1\r\nordine=2\r\nsequenza=1\r\ndescrizione=A\r\n"
+                           "[tasto-002]\r\ntasto=2\r\nordine=2\r\nsequenza=2\r\ndescrizione=B\r\n"
+                           "[tasto-003]\r\ntasto=3\r\nordine=1\r\nsequenza=2\r\ndescrizione=C\r\n");
+    load();
+    EXPECT_EQ(descriptions(state.actionTable), "C/1/2 B/2/2 A/3/1 ");
+    EXPECT_EQ(descriptions(state.sequenceTable), "A/3/1 B/2/2 C/1/3 ");
 }
 
 TEST_F(Storage, SaveKeepsTheOldFileWhenItFailsMayNotWriteOrCouldNotRead) {
@@ -235,21 +277,30 @@ TEST_F(Storage, SaveKeepsTheOldFileWhenItFailsMayNotWriteOrCouldNotRead) {
     EXPECT_FALSE(saveGroupFile(state));
     EXPECT_EQ(read(state.groupFile), old);
 
-    // A group that could not be read loads empty and is not saved over, not even once it is
-    // readable again. Nobody reads a FIFO as a file; root reads a file without read permission.
-    for (const bool fifo : {true, false}) {
-        std::filesystem::remove(path);
-        if (fifo)
-            ::mkfifo(path.c_str(), 0644);
-        else
-            write(state.groupFile, old), ::chmod(path.c_str(), 0200);
-        load();
-        const bool readable = !fifo && ::geteuid() == 0;
-        EXPECT_EQ(state.actionTable.size(), readable ? 1u : 0u) << fifo; // the old table went
-        std::filesystem::remove(path);
-        write(state.groupFile, old);
-        EXPECT_EQ(saveGroupFile(state), readable) << fifo;
-        EXPECT_EQ(read(state.groupFile) == old, !readable) << fifo;
+    // A group that could not be read, at the load (a FIFO, no read permission) or only at the
+    // save, is not saved over; one unreadable at the load not even once it is readable again.
+    enum When { FifoAtLoad = 1, UnreadableAtLoad, UnreadableAtSave };
+    for (const When when : {FifoAtLoad, UnreadableAtLoad, UnreadableAtSave}) {
+        const int failedStep = asUnprivilegedUser(folder, [&] {
+            std::filesystem::remove(path);
+            if (when == FifoAtLoad)
+                ::mkfifo(path.c_str(), 0644);
+            else
+                write(state.groupFile, old),
+                    ::chmod(path.c_str(), when == UnreadableAtLoad ? 0200 : 0644);
+            load();
+            if (state.actionTable.size() != (when == UnreadableAtSave ? 1u : 0u))
+                return 1; // the old table went, or the file was read
+            if (when == UnreadableAtSave)
+                ::chmod(path.c_str(), 0200);
+            else
+                std::filesystem::remove(path), write(state.groupFile, old);
+            if (saveGroupFile(state))
+                return 2;
+            ::chmod(path.c_str(), 0644);
+            return read(state.groupFile) == old ? 0 : 3;
+        });
+        EXPECT_EQ(failedStep, 0) << "case " << when;
     }
 
     state.groupFile = ""; // no group chosen
