@@ -2,7 +2,10 @@
 // peak memory, CPU while stopped, and, for immediate response and for the plain 100 ms polling
 // side by side, trigger-to-click latency of key taps, of MIDI note-ons through JACK and of the
 // command `quindel --trigger 65` (from its start), CPU per trigger and CPU while started with no
-// trigger; and how long that command runs. Prints figures; judges nothing.
+// trigger, and how long that command runs. Then, for a MIDI device that goes away, the
+// time from its return (and from its JACK server's return) to the first click, and CPU while
+// started with the device present and missing, beside a baseline build's figures. Prints
+// figures; judges nothing.
 //
 //   bench/e2e/run-app-bench.sh [seconds per CPU figure] [samples]
 #include "e2e/E2eHarness.h"
@@ -15,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <random>
 #include <fstream>
@@ -109,10 +113,11 @@ std::string latencyText(const std::vector<double>& v) {
     return text;
 }
 
-QByteArray settingsFor(int device, bool immediate) {
+QByteArray settingsFor(int device, bool immediate, const QByteArray& deviceName = {}) {
     return "[generale]\r\nlingua= 1\r\n" +
            QByteArray(immediate ? "" : "risposta immediata= 0\r\n") +
            "[midi config]\r\nmidi input= " + QByteArray::number(device) +
+           (deviceName.isEmpty() ? "" : "\r\nmidi input nome=" + deviceName) +
            "\r\n[file tasti]\r\nnomefile=gruppo-bench.ini\r\n";
 }
 
@@ -128,9 +133,10 @@ struct Figures {
 // One run of the program on input: started, idle for seconds, then samples triggers.
 Figures measureSession(Desktop& display, InstalledProgram& program, ClickRecorder& recorder,
                        int input, bool immediate, int seconds, int samples,
-                       const std::function<void()>& trigger, bool showMemory) {
+                       const std::function<void()>& trigger, bool showMemory,
+                       const QByteArray& deviceName = {}) {
     Figures f;
-    program.write("quindel.ini", settingsFor(input, immediate));
+    program.write("quindel.ini", settingsFor(input, immediate, deviceName));
     const auto where = program.start(display);
     if (!where)
         return f;
@@ -160,6 +166,86 @@ Figures measureSession(Desktop& display, InstalledProgram& program, ClickRecorde
     display.click(where->x + kCloseX, where->y + kCloseY);
     program.waitForExit(10000);
     return f;
+}
+
+// The program started on the controller's device by name, samples times: loseAndReturn takes
+// the device away and brings it back, and gives the moment it was back; then milliseconds
+// from that moment to the first click of notes the controller sends every 5 ms.
+std::vector<double> returnToClickMs(Desktop& display, InstalledProgram& program,
+                                    ClickRecorder& recorder, int device, int samples,
+                                    const std::function<JackController*()>& loseAndReturn) {
+    std::vector<double> out;
+    program.write("quindel.ini", settingsFor(device, true, JackController::kDeviceName));
+    const auto where = program.start(display);
+    if (!where)
+        return out;
+    QThread::msleep(300);
+    display.click(where->x + kStartX, where->y + kStartY);
+    for (int i = 0; i < samples; ++i) {
+        QThread::msleep(800);
+        JackController* controller = loseAndReturn();
+        const auto back = Clock::now();
+        if (!controller)
+            break;
+        recorder.pump();
+        recorder.clicks.clear();
+        while (recorder.clicks.empty() && ms(Clock::now() - back) < 5000) {
+            controller->send({0x90, 60, 100});
+            controller->send({0x80, 60, 0});
+            QThread::msleep(5);
+            recorder.pump();
+        }
+        if (!recorder.clicks.empty())
+            out.push_back(ms(recorder.clicks.front().at - back));
+    }
+    display.click(where->x + kCloseX, where->y + kCloseY);
+    program.waitForExit(10000);
+    return out;
+}
+
+// Unplugs the controller's port and plugs it in again once the program has seen the loss.
+JackController* replug(JackController& controller) {
+    controller.unplug();
+    QThread::msleep(1500);
+    controller.plug();
+    return &controller;
+}
+
+// Stops the JACK server (with-services.sh's, then the last one started here) and starts it
+// again under the same name; gives a controller made on the new server once it answers. The
+// controller of the gone server is closed first, once libjack's threads have finished with
+// the loss (libjack frees such clients otherwise).
+JackController* restartServer(std::unique_ptr<JackController>& controller,
+                              std::unique_ptr<QProcess>& server) {
+    const char* firstServer = std::getenv("QUINDEL_TEST_JACK_PID");
+    const QString start = qEnvironmentVariable("QUINDEL_TEST_JACK_START");
+    if (!firstServer || start.isEmpty())
+        return nullptr;
+    if (server)
+        server->terminate(), server->waitForFinished(10000);
+    else
+        kill(std::atoi(firstServer), SIGTERM);
+    QThread::msleep(1500);
+    controller.reset();
+    for (bool up = false; !up;) { // a start while the old server holds the name fails
+        server = std::make_unique<QProcess>();
+        server->startCommand(start);
+        QFile pids(qEnvironmentVariable("QUINDEL_TEST_JACK_PIDS"));
+        if (server->waitForStarted() && pids.open(QIODevice::Append))
+            pids.write(QByteArray::number(server->processId()) + '\n');
+        up = !server->waitForFinished(300);
+    }
+    QProcess answers;
+    for (int tries = 0; tries < 200; ++tries) {
+        answers.start("jack_lsp", {});
+        if (answers.waitForFinished() && answers.exitCode() == 0)
+            break;
+    }
+    try {
+        controller = std::make_unique<JackController>();
+    } catch (const RtMidiError&) {
+    }
+    return controller.get();
 }
 
 // Milliseconds from start to exit of samples runs of `quindel --trigger 65`, each answered by
@@ -292,5 +378,44 @@ int main(int argc, char** argv) {
         number(keys[1].idlePercent, "% of a core"));
     row("CPU started, MIDI, no trigger", number(midi[0].idlePercent, "% of a core"),
         number(midi[1].idlePercent, "% of a core"));
+    if (device == 0)
+        return 0;
+
+    // A lost device: how soon it clicks again once it is back, and what looking for it costs.
+    // Beside this build, the build in QUINDEL_BASELINE_BUILD (run-app-bench.sh makes one of
+    // another commit), which may know devices by their place only.
+    std::printf(
+        "\n%-34s %s\n", "MIDI device back to first click",
+        latencyText(returnToClickMs(display, program, recorder, device, std::max(samples / 10, 3),
+                                    [&] { return replug(*controller); }))
+            .c_str());
+    InstalledProgram baseline;
+    const QString baselineBuild = qEnvironmentVariable("QUINDEL_BASELINE_BUILD");
+    const bool compared = !baselineBuild.isEmpty() && baseline.install(baselineBuild);
+    if (compared)
+        baseline.write("gruppo-bench.ini", program.read("gruppo-bench.ini").c_str());
+    std::printf("\n%-34s %-48s %s\n", "CPU started, MIDI, no trigger", "this build",
+                compared ? qPrintable("baseline " + baselineBuild) : "no baseline");
+    const auto idle = [&](InstalledProgram& build, int input, const QByteArray& name) {
+        return number(
+            measureSession(display, build, recorder, input, true, seconds, 0, {}, false, name)
+                .idlePercent,
+            "% of a core");
+    };
+    const QByteArray gone = "quindel-e2e:gone";
+    row("  device present (by name)", idle(program, device, JackController::kDeviceName),
+        compared ? idle(baseline, device, JackController::kDeviceName) : "");
+    row("  device missing", idle(program, device, gone),
+        compared ? idle(baseline, 90, gone) : ""); // the baseline's device 90: none
+
+    std::unique_ptr<QProcess> server; // the JACK server once it was started again
+    std::printf(
+        "\n%-34s %s\n", "JACK server back to first click",
+        latencyText(returnToClickMs(display, program, recorder, device, std::max(samples / 20, 3),
+                                    [&] { return restartServer(controller, server); }))
+            .c_str());
+    controller.reset();
+    if (server) // not killed: a killed server stays in JACK's registry of servers
+        server->terminate(), server->waitForFinished(10000);
     return 0;
 }

@@ -1,6 +1,7 @@
-// Takes the screenshots for the documentation, in each language: the main window stopped and
-// started (after one key trigger, so both displays show something), and the editor, whose rows
-// and next/prev labels name their triggers. Run on a display:
+// Takes the screenshots for the documentation, in each language: the main window stopped,
+// started (after one key trigger, so both displays show something) and started with its MIDI
+// device missing (as when it is unplugged), and the editor, whose rows and next/prev labels name
+// their triggers. Run on a display:
 //   tests/support/with-services.sh --xvfb 1280x1024 -- build/bench/e2e/app_screenshots docs
 #include "e2e/E2eHarness.h"
 
@@ -25,6 +26,16 @@ bool capture(const XRectangle& where, const QString& file) {
 
 // The main window's editor button, in window pixels.
 constexpr int kEditorX = 8 + 64, kEditorY = 80 + 12;
+// True when the run indicator in the screenshot file is black.
+bool indicatorDark(const QString& file) {
+    QProcess convert;
+    convert.start(QStringLiteral("convert"),
+                  {file, QStringLiteral("-format"), QStringLiteral("%[pixel:p{200,224}]"),
+                   QStringLiteral("info:")});
+    convert.waitForFinished(30000);
+    const QString pixel = QString::fromLatin1(convert.readAllStandardOutput());
+    return pixel.contains(QStringLiteral("black")) || pixel.contains(QStringLiteral("(0,0,0)"));
+}
 
 } // namespace
 
@@ -75,6 +86,22 @@ int main(int argc, char** argv) {
         QThread::msleep(400);
         capture(*where, out + "/main-window-" + lang + "-started.png");
         display.click(where->x + kCloseX, where->y + kCloseY);
+        program.waitForExit(10000);
+
+        program.write("quindel.ini", "[generale]\r\nlingua= " + QByteArray::number(language) +
+                                         "\r\n[midi config]\r\nmidi input= 1\r\n"
+                                         "midi input nome=USB MIDI Pads:out\r\n");
+        const auto lost = program.start(display);
+        if (!lost)
+            return 1;
+        QThread::msleep(700);
+        display.click(lost->x + kStartX, lost->y + kStartY);
+        display.moveTo(1200, 1000);
+        // Taken again until it shows the blink in its lit phase (amber, not black).
+        const QString file = out + "/main-window-" + lang + "-device-lost.png";
+        for (int shot = 0; shot < 20 && capture(*lost, file) && indicatorDark(file); ++shot)
+            QThread::msleep(60);
+        display.click(lost->x + kCloseX, lost->y + kCloseY);
         program.waitForExit(10000);
     }
     return 0;

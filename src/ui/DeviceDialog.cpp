@@ -2,8 +2,8 @@
 
 #include "core/engine/RuntimeState.h"
 #include "core/midi/MidiInputControl.h"
+#include "core/midi/PortControl.h"
 #include "core/storage/Settings.h"
-#include "core/storage/SettingsAccess.h"
 #include "ui/DialogSupport.h"
 
 #include <QLabel>
@@ -58,7 +58,8 @@ void DeviceDialog::fillDeviceList() {
     if (count > 0) {
         for (int i = 0; i < count; ++i) {
             mainControl_.deviceIndex(static_cast<int16_t>(i));
-            deviceList->addItem(QString::fromStdString(mainControl_.deviceName()));
+            deviceNames_.push_back(mainControl_.deviceName());
+            deviceList->addItem(QString::fromStdString(deviceNames_.back()));
         }
     } else {
         // The message waits until the dialog is shown, so that it appears over it.
@@ -67,8 +68,14 @@ void DeviceDialog::fillDeviceList() {
     deviceList->addItem(QString::fromStdString(state_.texts.keyboardEntryCaption));
     deviceList->setCurrentRow(0);
 
-    const int device = state_.midiInputDevice;
-    if (device >= 1) {
+    // The stored device is looked for by its name, so another device that took its place in
+    // the list is not offered in its stead.
+    const int device = state_.midiInputDevice == kKeyboardDevice || count <= 0
+                           ? state_.midiInputDevice
+                           : storedDeviceNumber(state_, mainControl_);
+    if (!state_.midiInputName.empty() && device == kNoInputDevice) {
+        deviceList->setCurrentRow(deviceList->count() - 1); // not present, as when unplugged
+    } else if (device >= 1) {
         if (device - 1 < deviceList->count() && device != kKeyboardDevice)
             deviceList->setCurrentRow(device - 1);
         else
@@ -93,11 +100,14 @@ void DeviceDialog::okClicked() {
         return;
     }
     const int row = deviceList->row(selected.front());
-    if (row == deviceList->count() - 1)
+    if (row == deviceList->count() - 1) {
         state_.setInputDevice(kKeyboardDevice);
-    else
+        state_.midiInputName.clear();
+    } else {
         state_.setInputDevice(static_cast<int16_t>(row + 1));
-    writeSetting(state_, kMidiSection, kMidiInputKey, numberForm(state_.midiInputDevice));
+        state_.midiInputName = deviceNames_[static_cast<std::size_t>(row)];
+    }
+    writeInputSource(state_);
     accept();
 }
 

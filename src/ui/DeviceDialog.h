@@ -2,6 +2,9 @@
 
 #include <QDialog>
 
+#include <string>
+#include <vector>
+
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -37,6 +40,7 @@ class DeviceDialog : public QDialog {
 
     RuntimeState& state_;
     MidiInputControl& mainControl_;
+    std::vector<std::string> deviceNames_; // as the control gives them, byte for byte
     bool noDevices_ = false;
     bool noDevicesShown_ = false;
 };

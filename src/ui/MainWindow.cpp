@@ -30,7 +30,6 @@
 #include <QWindow>
 
 #include <cstdint>
-#include <limits>
 #include <utility>
 
 namespace quindel {
@@ -65,6 +64,11 @@ constexpr const char* kFontFiles[] = {"DigitaldreamFatNarrow.ttf", "digitaldream
                                       "D3PipismW.ttf"};
 enum FontSlot { FatNarrow = 0, Narrow = 1, Pipism = 2 };
 
+const char* const kDisplayStyle = "background-color: black; color: rgb(255,128,128); padding: 2px;";
+// Black on amber, the colour of the blink meanwhile: a missing device is seen from the stage.
+const char* const kMissingDisplayStyle =
+    "background-color: rgb(255,192,0); color: black; padding: 2px;";
+
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
 }
@@ -98,6 +102,8 @@ MainWindow::MainWindow(RuntimeState& state, Platform& platform, MidiInputFactory
     if (!midiControl)
         midiControl = std::make_unique<NoMidiInput>();
     midiControl->messagesArrived = [this] { drainMidi(); };
+    // The control reports a device that went away (its port then closed) as an error.
+    midiControl->errorReported = [this](int, const std::string&) { checkInputDevice(); };
 
     buildControls();
     initialiseForm();
@@ -106,6 +112,7 @@ MainWindow::MainWindow(RuntimeState& state, Platform& platform, MidiInputFactory
 
 MainWindow::~MainWindow() {
     midiControl->messagesArrived = nullptr;
+    midiControl->errorReported = nullptr;
     unloadForm();
 }
 
@@ -146,8 +153,7 @@ void MainWindow::buildControls() {
 
     editorButton = makeButton(this, {}, twips(120, 1200, 1935, 375), "rgb(192,192,255)");
 
-    const QString display =
-        QStringLiteral("background-color: black; color: rgb(255,128,128); padding: 2px;");
+    const QString display = QLatin1String(kDisplayStyle);
     triggerDisplay = new QLabel(this);
     triggerDisplay->setGeometry(twips(120, 1680, 3135, 495));
     triggerDisplay->setStyleSheet(display);
@@ -172,6 +178,8 @@ void MainWindow::buildControls() {
     tickTimer->setTimerType(Qt::PreciseTimer);
     blinkTimer = new QTimer(this);
     blinkTimer->setInterval(250);
+    deviceWatchTimer = new QTimer(this);
+    deviceWatchTimer->setInterval(kDeviceWatchMs);
 
     // The controls keep the names the window was designed with as their object names, so
     // tools and tests can find them.
@@ -212,6 +220,7 @@ void MainWindow::buildControls() {
         connect(keyEvents_, &QSocketNotifier::activated, this, &MainWindow::keyEventsArrived);
     }
     connect(blinkTimer, &QTimer::timeout, this, &MainWindow::blinkTimerFired);
+    connect(deviceWatchTimer, &QTimer::timeout, this, &MainWindow::watchInputDevice);
 }
 
 void MainWindow::initialiseForm() {
@@ -302,9 +311,7 @@ void MainWindow::loadForm() {
     dispatch.shownTrigger = t.sequenceLabel;
     dispatch.shownDescription = t.descriptionLabel;
 
-    state_.setInputDevice(static_cast<int16_t>(readLeadingNumber(
-        readSetting(state_, kMidiSection, kMidiInputKey), std::numeric_limits<int16_t>::min(),
-        std::numeric_limits<int16_t>::max())));
+    readInputSource(state_);
     state_.groupFile = readGroupFileSetting(state_);
     loadGroupFile(state_);
     loadNextPrevTriggers(state_);
@@ -351,6 +358,7 @@ void MainWindow::stopRunning() {
     tickTimer->stop();
     blinkTimer->stop();
     closeMidiInput(*midiControl);
+    showDeviceMissing(false);
     state_.isRunning = false;
     setIndicatorDark();
 }
@@ -364,7 +372,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::setIndicatorLit() {
     QPalette pal = runIndicator->palette();
-    pal.setColor(QPalette::Base, kLitColor);
+    pal.setColor(QPalette::Base, deviceMissing_ ? kMissingColor : kLitColor);
     runIndicator->setPalette(pal);
 }
 
@@ -410,7 +418,7 @@ void MainWindow::startStopClicked() {
         blinkTimer->start();
         state_.isRunning = true;
         if (state_.inputMode == kMidiMode)
-            openMidiInput(state_, *midiControl);
+            openInputDevice();
     } else {
         refuseStart();
     }
@@ -451,8 +459,10 @@ void MainWindow::flagClicked() {
 void MainWindow::tickTimerFired() {
     tickTimer->stop();
     dispatchTick(state_, platform_, dispatch);
-    triggerDisplay->setText(qs(dispatch.shownTrigger));
-    descriptionDisplay->setText(qs(dispatch.shownDescription));
+    if (!deviceMissing_) { // the loss stays on the displays until the device is back
+        triggerDisplay->setText(qs(dispatch.shownTrigger));
+        descriptionDisplay->setText(qs(dispatch.shownDescription));
+    }
     // Without key events the keyboard can only be polled: the ticks go on as for a held key.
     const bool keyboardPolled = state_.inputMode == kKeyboardMode && keyEvents_ == nullptr;
     armTickTimer(scheduler.tickEnded(dispatch.keyHeld || keyboardPolled));
@@ -535,6 +545,46 @@ void MainWindow::drainMidi() {
     // Every tick empties the slot, so a code in it arrived after the last tick and waits for one.
     if (state_.inputMode == kMidiMode && !state_.lastMidiCommand.empty())
         wakeDispatch();
+}
+
+void MainWindow::openInputDevice() {
+    openMidiInput(state_, *midiControl);
+    showDeviceMissing(midiControl->openState() == 0);
+}
+
+void MainWindow::checkInputDevice() {
+    if (state_.isRunning && state_.inputMode == kMidiMode && midiControl->openState() == 0)
+        showDeviceMissing(true);
+}
+
+void MainWindow::watchInputDevice() {
+    // Only the stored device, and only once it is listed: a device number beyond the list
+    // would only make the control report it missing again.
+    const int16_t device = storedDeviceNumber(state_, *midiControl);
+    if (device < 1 || (state_.midiInputName.empty() && device > midiControl->deviceCount()))
+        return;
+    openMidiInput(state_, *midiControl);
+    showDeviceMissing(midiControl->openState() == 0);
+}
+
+void MainWindow::showDeviceMissing(bool missing) {
+    // Started again when already missing too: the next look is a full period on.
+    missing ? deviceWatchTimer->start() : deviceWatchTimer->stop();
+    if (missing == deviceMissing_)
+        return;
+    deviceMissing_ = missing;
+    const QString style = QLatin1String(missing ? kMissingDisplayStyle : kDisplayStyle);
+    triggerDisplay->setStyleSheet(style);
+    descriptionDisplay->setStyleSheet(style);
+    if (missing) {
+        triggerDisplay->setText(qs(state_.texts.deviceMissingCaption));
+        descriptionDisplay->setText(state_.midiInputName.empty()
+                                        ? QStringLiteral("MIDI %1").arg(state_.midiInputDevice)
+                                        : qs(state_.midiInputName));
+    } else {
+        triggerDisplay->setText(qs(dispatch.shownTrigger));
+        descriptionDisplay->setText(qs(dispatch.shownDescription));
+    }
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -73,6 +73,8 @@ class MainWindow : public QWidget {
     QLineEdit* runIndicator = nullptr;
     QTimer* tickTimer = nullptr;
     QTimer* blinkTimer = nullptr;
+    // While started, looks for the chosen MIDI device when it is not open.
+    QTimer* deviceWatchTimer = nullptr;
 
     // Members of the window.
     DispatchView dispatch;
@@ -85,6 +87,12 @@ class MainWindow : public QWidget {
 
     static inline const QColor kLitColor{255, 128, 128};
     static inline const QColor kDarkColor{0, 0, 0};
+    // The lit phase and the displays while the chosen MIDI device is missing.
+    static inline const QColor kMissingColor{255, 192, 0};
+    static constexpr int kDeviceWatchMs = 500;
+
+    // True while started with the chosen MIDI device missing (not present, or gone).
+    bool deviceMissing() const { return deviceMissing_; }
 
     // The load: texts, flag, captions, input source and group; leaves the window stopped.
     void loadForm();
@@ -133,6 +141,13 @@ class MainWindow : public QWidget {
     // tickTimer runs until the next tick the scheduler wants, or rests when none is due.
     void armTickTimer(ResponseScheduler::Wait wait);
 
+    // The chosen MIDI device while started: opened at Start; when it is missing, or goes away,
+    // the displays and the blink say so and it is looked for until it is there again.
+    void openInputDevice();
+    void checkInputDevice();
+    void watchInputDevice();
+    void showDeviceMissing(bool missing);
+
     RuntimeState& state_;
     Platform& platform_;
     std::unique_ptr<MidiInputControl> midiControl;
@@ -140,6 +155,7 @@ class MainWindow : public QWidget {
     bool immediateResponse_ = true;
     std::vector<DisplayFont> fonts_;
     bool unloaded_ = false;
+    bool deviceMissing_ = false;
 };
 
 } // namespace quindel

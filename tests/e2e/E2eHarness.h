@@ -162,9 +162,10 @@ class ClickRecorder {
 // The installed program in a fresh program folder.
 class InstalledProgram {
   public:
-    bool install() {
-        return QProcess::execute("cmake",
-                                 {"--install", QUINDEL_BINARY_DIR, "--prefix", dir_.path()}) == 0 &&
+    // From the build folder of this tree, or another one (a benchmark's baseline build).
+    bool install(const QString& buildFolder = QUINDEL_BINARY_DIR) {
+        return QProcess::execute("cmake", {"--install", buildFolder, "--prefix", dir_.path()}) ==
+                   0 &&
                QFile::exists(path("quindel"));
     }
 

@@ -30,6 +30,12 @@ class JackController {
         }
         return 0;
     }
+    // The name the program lists the port under.
+    static constexpr const char* kDeviceName = "quindel-e2e:controller";
+    // Takes the port away and brings it back under the same name, as a cable pulled and
+    // plugged in again.
+    void unplug() { out_.closePort(); }
+    void plug() { out_.openVirtualPort("controller"); }
     // Safe from several threads.
     void send(std::vector<unsigned char> message) {
         std::lock_guard lock(sending_);

@@ -26,6 +26,8 @@ done
 pids=()
 workdir=$(mktemp -d)
 cleanup() {
+    # Servers that a test started again under the same name (see QUINDEL_TEST_JACK_START).
+    [ -s "$workdir/jack.pids" ] && while read -r p; do pids+=("$p"); done <"$workdir/jack.pids"
     for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null; done
     for p in "${pids[@]}"; do
         # jackd needs about a second to exit after SIGTERM; do not leave it behind.
@@ -87,7 +89,8 @@ if [ "$want_jack" = 1 ]; then
     if ! pgrep -x jackd >/dev/null 2>&1 && ! pgrep -x jackdbus >/dev/null 2>&1; then
         rm -f /dev/shm/jack-shm-registry
     fi
-    jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$workdir/jack.log" 2>&1 8>&- &
+    jack_start="jackd -n $JACK_DEFAULT_SERVER -d dummy -r 48000 -p 256"
+    $jack_start >"$workdir/jack.log" 2>&1 8>&- &
     pids+=($!)
     ready=0
     for _ in $(seq 1 200); do
@@ -98,8 +101,12 @@ if [ "$want_jack" = 1 ]; then
     flock -u 8
     exec 8>&-
     [ "$ready" = 1 ] || { echo "with-services: the JACK server did not start" >&2; cat "$workdir/jack.log" >&2; exit 1; }
-    # Tests that stop the server on purpose find its process id here.
+    # Tests that stop the server on purpose find its process id here; one that starts it again
+    # runs QUINDEL_TEST_JACK_START and adds the new server's process id to the file
+    # QUINDEL_TEST_JACK_PIDS, so it is stopped here too.
     export QUINDEL_TEST_JACK_PID="${pids[-1]}"
+    export QUINDEL_TEST_JACK_START="$jack_start"
+    export QUINDEL_TEST_JACK_PIDS="$workdir/jack.pids"
 fi
 
 "$@"

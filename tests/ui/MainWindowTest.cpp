@@ -2,6 +2,7 @@
 #include "ui/MainWindow.h"
 #include "ui/MidiCaptureDialog.h"
 #include "ui/AboutWindow.h"
+#include "ui/DeviceDialog.h"
 #include "core/engine/RuntimeState.h"
 #include "support/FakeMidiInput.h"
 #include "support/FakePlatform.h"
@@ -11,6 +12,8 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -205,6 +208,28 @@ TEST(MainWindowFirstUse, TheGroupIsNamedAndARefusedStartLeadsToTheDeviceDialog) 
     QTest::mouseClick(w.flagImage, Qt::LeftButton);
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
     EXPECT_EQ(w.triggerDisplay->text(), "Zeta");
+}
+
+// The dialog offers the stored device where its name now stands and stores its name with its
+// place. Started on a name that no device has, the window says so in its language, blinks amber,
+// and opens that device once it is listed.
+TEST(MainWindowDevice, FoundByNameAndShownMissingUntilItIsListed) {
+    Program p;
+    MainWindow& w = p.start("[generale]\r\nlingua= 2\r\n[midi config]\r\nmidi input= 1\r\n"
+                            "midi input nome=Fake Pads\r\n");
+    DeviceDialog dialog(p.state, w.midiInput());
+    EXPECT_EQ(dialog.deviceList->currentRow(), 1);
+    dialog.deviceList->setCurrentRow(0);
+    dialog.okClicked();
+    EXPECT_TRUE(p.settings().contains("midi input= 1\r\nmidi input nome=Fake Keys\r\n"));
+    p.state.midiInputName = "Drums";
+    clickStart(w);
+    EXPECT_EQ(w.triggerDisplay->text() + w.descriptionDisplay->text(), "Device missingDrums");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return w.runIndicator->palette().base().color() == w.kMissingColor; }));
+    p.midi->devices.push_back("Drums");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.midi->index == 2 && p.midi->state == 1; }));
+    EXPECT_EQ(w.triggerDisplay->text(), "Sequence");
 }
 
 int main(int argc, char** argv) {

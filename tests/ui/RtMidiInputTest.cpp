@@ -13,7 +13,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <unistd.h>
 
 using namespace quindel;
@@ -152,32 +151,6 @@ TEST(RtMidiInputJack, EveryTapClicksOnceAndNoReleaseClicks) {
         }
     EXPECT_THAT(midi.errors, IsEmpty());
     EXPECT_FALSE(midi.offThread) << "messagesArrived must run on the UI thread";
-}
-
-// SIGTERM, because a killed server leaves its entry in JACK's machine-wide server registry.
-TEST(RtMidiInputServerLoss, StoppedJackServerClosesThePortsOfBothControlsAndReports) {
-    const char* pid = std::getenv("QUINDEL_TEST_JACK_PID");
-    ASSERT_NE(pid, nullptr) << "run under with-services.sh --jack";
-    // The main window's control and a capture dialog's (in Italian), open on the same device.
-    OpenedInput midi("doomed");
-    RtMidiInput dialog(1);
-    std::vector<std::string> dialogErrors;
-    collectErrors(dialog, dialogErrors);
-    ASSERT_EQ(openMidiInput(midi.state, dialog), 1);
-    ASSERT_EQ(kill(std::atoi(pid), SIGTERM), 0);
-    ASSERT_TRUE(runEventsUntil([&] { return !midi.errors.empty() && !dialogErrors.empty(); }));
-    EXPECT_THAT(midi.errors[0], HasSubstr("3 The MIDI input device \"Quindel sender:doomed\""));
-    EXPECT_THAT(dialogErrors[0], HasSubstr("3 La periferica MIDI d'ingresso"));
-    // The sender's client is the test's own; it goes before anything opens a new JACK client,
-    // once libjack's threads have finished with the loss (closing cancels them).
-    QDeadlineTimer settled(1200);
-    runEventsUntil([&] { return settled.hasExpired(); });
-    midi.out.reset();
-    for (RtMidiInput* control : {&midi.input, &dialog}) {
-        EXPECT_EQ(control->openState(), 0);
-        EXPECT_EQ(control->deviceCount(), 0);
-        EXPECT_EQ(openMidiInput(midi.state, *control), 0);
-    }
 }
 
 TEST(RtMidiInputNoServer, MissingBackEndsAreLeftOutQuietlyAndOpeningReportsLater) {

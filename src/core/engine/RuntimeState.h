@@ -43,6 +43,9 @@ struct RuntimeState {
     std::string nextTriggerCode = "0";
     std::string prevTriggerCode = "0";
     int16_t midiInputDevice = kNoInputDevice;
+    // The name of the chosen MIDI input device; empty when none is stored (older settings
+    // files), and then midiInputDevice alone says which device it is.
+    std::string midiInputName;
     uint8_t inputMode = kMidiMode;
     std::string lastMidiCommand;
     // A code from `quindel --trigger` while the input is the keyboard, for the next tick: a key

@@ -7,7 +7,13 @@ namespace quindel {
 struct RuntimeState;
 class MidiInputControl;
 
-// Opens control's input port on state.midiInputDevice (closing an open one first).
+// The number (device index + 1) of the stored input device in control's list, 0 when it is not
+// there. With a stored name only a device of that name counts, the stored number choosing
+// among devices of the same name; without one the stored number is taken as it is.
+int16_t storedDeviceNumber(const RuntimeState& state, MidiInputControl& control);
+
+// Opens control's input port on the stored device (closing an open one first); opens nothing
+// when the stored device is not present.
 // 1 = done, 0 = a device was chosen but the port is not open afterwards.
 int16_t openMidiInput(RuntimeState& state, MidiInputControl& control);
 void openMidiInputDevice(RuntimeState& state, MidiInputControl& control);

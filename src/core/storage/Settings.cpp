@@ -1,7 +1,11 @@
 #include "core/storage/Settings.h"
 
+#include "core/engine/RuntimeState.h"
+#include "core/storage/SettingsAccess.h"
+
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <string_view>
 
@@ -73,6 +77,21 @@ long long roundAndClamp(double value, long long lo, long long hi) {
 }
 
 } // namespace
+
+void readInputSource(RuntimeState& state) {
+    state.setInputDevice(static_cast<int16_t>(readLeadingNumber(
+        readSetting(state, kMidiSection, kMidiInputKey), std::numeric_limits<int16_t>::min(),
+        std::numeric_limits<int16_t>::max())));
+    state.midiInputName = readSetting(state, kMidiSection, kMidiInputNameKey);
+}
+
+void writeInputSource(RuntimeState& state) {
+    writeSetting(state, kMidiSection, kMidiInputKey, numberForm(state.midiInputDevice));
+    const std::string& name = state.midiInputName;
+    const auto kept = [](char c) { return c != ' ' && c != '\t' && c != '"' && c != '\''; };
+    const bool quoted = !name.empty() && (!kept(name.front()) || !kept(name.back()));
+    writeSetting(state, kMidiSection, kMidiInputNameKey, quoted ? '"' + name + '"' : name);
+}
 
 bool immediateResponse(const std::string& stored) {
     std::string packed;

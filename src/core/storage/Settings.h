@@ -14,8 +14,17 @@ inline constexpr const char* kFontKey = "font";
 inline constexpr const char* kImmediateResponseKey = "risposta immediata";
 inline constexpr const char* kMidiSection = "midi config";
 inline constexpr const char* kMidiInputKey = "midi input";
+inline constexpr const char* kMidiInputNameKey = "midi input nome";
 inline constexpr const char* kGroupSection = "file tasti";
 inline constexpr const char* kGroupFileKey = "nomefile";
+
+// The input source: "midi input" (the device's place in the list, or 99 for the keyboard) into
+// midiInputDevice and inputMode, and "midi input nome" (the device's name) into midiInputName.
+void readInputSource(RuntimeState& state);
+// Stores both as they are in state. The name is quoted where the reader would otherwise take
+// quotes or trailing blanks off it, so it reads back as it was (leading blanks are lost, as in
+// every value).
+void writeInputSource(RuntimeState& state);
 
 // The stored "risposta immediata" value: " 0" (blanks aside) turns immediate response off, so
 // the dispatch tick polls every 100 ms; a missing key or any other value leaves it on.

@@ -51,6 +51,7 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
                                  "\"Configura MIDI\".";
         t.pageNotOpenedMessage = "Impossibile aprire la pagina. Si trova nel file:";
         t.aboutTitle = "Informazioni su Quindel";
+        t.deviceMissingCaption = "MIDI assente";
     } else if (languageIndex == kEnglish) {
         t.startCaption = "Start";
         t.stopCaption = "Stop";
@@ -98,6 +99,7 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
             "Choose the MIDI device or the PC keyboard with the \"MIDI Config\" button.";
         t.pageNotOpenedMessage = "The page could not be opened. It is the file:";
         t.aboutTitle = "About Quindel";
+        t.deviceMissingCaption = "Device missing";
     }
 }
 

@@ -54,6 +54,8 @@ struct LanguageTexts {
     std::string noInputChosenMessage;   // Start without an input source
     std::string pageNotOpenedMessage;   // followed by the page's file path
     std::string aboutTitle;
+    // Shown on the main window while started when the chosen MIDI device is not there.
+    std::string deviceMissingCaption;
 };
 
 inline constexpr uint8_t kItalian = 1;

@@ -39,6 +39,22 @@ TEST(PortControl, OpenWritesInOrderAfterClosingAnOpenPortAndNoDeviceLeavesItClos
     EXPECT_EQ(std::exchange(midi.writes, {}), close);
 }
 
+// With a name stored only a device of that name opens, the stored place choosing among equal
+// names; without a name the place alone counts.
+TEST(PortControl, TheStoredDeviceIsFoundByItsNameAndNoOtherOpens) {
+    for (const auto& [name, stored, opened] :
+         {std::tuple{"Keys", 1, 2}, {"", 1, 1}, {"Drums", 1, 0}, {"Pads", 4, 4}, {"Pads", 2, 1}}) {
+        RuntimeState state;
+        state.setInputDevice(static_cast<int16_t>(stored)), state.midiInputName = name;
+        FakeMidiInput midi;
+        midi.devices = {"Pads", "Keys", "Drum", "Pads"};
+        const int16_t result = openMidiInput(state, midi);
+        EXPECT_EQ(std::pair(result, midi.state ? midi.index + 1 : 0),
+                  (std::pair<int16_t, int>(opened ? 1 : 0, opened)))
+            << name << stored;
+    }
+}
+
 // Messages that arrive between two ticks, and the command left waiting for the next one: data
 // byte then status in hex. The actions carry note 60 on and note 64 off; controller 64 is "next".
 TEST(MidiIntake, BurstLeavesTheLatestCommandThatFiresAndNeverARelease) {

@@ -210,6 +210,14 @@ TEST_F(Storage, SettingsAndOtherFilesThroughTheSharedObject) {
     EXPECT_TRUE(writeSetting(state, kGeneralSection, kLanguageKey, numberForm(1)));
     EXPECT_EQ(read("gruppo-x.ini") + read("quindel.ini"),
               "[main]\r\nnome=x\r\n[generale]\r\nlingua= 1\r\n");
+    // The chosen device's name reads back as it was, quotes and blanks at its end included.
+    for (const std::string name : {"Pads:out", "\"Pads\" ", "'x'", "Città 20:0", ""}) {
+        state.setInputDevice(3), state.midiInputName = name;
+        writeInputSource(state);
+        reset(), bindSettingsIni(state), readInputSource(state);
+        EXPECT_EQ(std::pair(state.midiInputDevice, state.midiInputName),
+                  std::pair(int16_t(3), name));
+    }
 }
 
 TEST_F(Storage, SavedGroupHasExactlyTheseBytesAndLoadsBackRenumbered) {
