@@ -4,6 +4,8 @@
 #include "core/engine/RuntimeState.h"
 #include "ui/RtMidiInput.h"
 #include "ui/DeviceDialog.h"
+#include "ui/TriggerChannel.h"
+#include "ui/TriggerSocket.h"
 #include "platform/Platform.h"
 #include "core/storage/UserFilesFolder.h"
 
@@ -11,8 +13,13 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
-int main(int argc, char** argv) {
+// The application: the executable (launcher.cpp) has read the command line and claimed this
+// program folder's one instance without Qt, and calls this from the module it loads. listener is
+// the instance's channel (null when it has none); this function takes it over.
+extern "C" int quindelRunApplication(int argc, char** argv, quindel::TriggerListener* listener) {
+    std::unique_ptr<quindel::TriggerListener> channelListener(listener);
     // Pointer output needs the desktop's display. Without one the program can do nothing a
     // performer wants, and Qt could not open a window either (it would abort): say why and end
     // cleanly.
@@ -53,5 +60,6 @@ int main(int argc, char** argv) {
         editor.exec();
     };
     window.show();
+    quindel::TriggerChannel triggerChannel(std::move(channelListener), window);
     return app.exec();
 }

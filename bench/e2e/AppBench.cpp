@@ -1,7 +1,8 @@
 // Figures of the installed program on a virtual display: start-up time to the window shown,
 // peak memory, CPU while stopped, and, for immediate response and for the plain 100 ms polling
-// side by side, trigger-to-click latency of key taps and of MIDI note-ons through JACK, CPU per
-// trigger and CPU while started with no trigger. Then, for a MIDI device that goes away, the
+// side by side, trigger-to-click latency of key taps, of MIDI note-ons through JACK and of the
+// command `quindel --trigger 65` (from its start), CPU per trigger and CPU while started with no
+// trigger, and how long that command runs. Then, for a MIDI device that goes away, the
 // time from its return (and from its JACK server's return) to the first click, and CPU while
 // started with the device present and missing, beside a baseline build's figures. Prints
 // figures; judges nothing.
@@ -247,6 +248,28 @@ JackController* restartServer(std::unique_ptr<JackController>& controller,
     return controller.get();
 }
 
+// Milliseconds from start to exit of samples runs of `quindel --trigger 65`, each answered by
+// the program started in keyboard mode (a desktop's key binding runs exactly this command).
+std::vector<double> commandRunMs(Desktop& display, InstalledProgram& program, int samples) {
+    std::vector<double> out;
+    program.write("quindel.ini", settingsFor(99, true));
+    const auto where = program.start(display);
+    if (!where)
+        return out;
+    QThread::msleep(300);
+    display.click(where->x + kStartX, where->y + kStartY);
+    QThread::msleep(800);
+    for (int i = 0; i < samples; ++i) {
+        QThread::msleep(150);
+        const auto t0 = Clock::now();
+        if (QProcess::execute(program.path("quindel"), {"--trigger", "65"}) == 0)
+            out.push_back(ms(Clock::now() - t0));
+    }
+    display.click(where->x + kCloseX, where->y + kCloseY);
+    program.waitForExit(10000);
+    return out;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -307,9 +330,16 @@ int main(int argc, char** argv) {
         std::printf("MIDI skipped: no JACK server or its port is not listed\n");
 
     ClickRecorder recorder(800, 500, 450, 450);
-    Figures keys[2], midi[2]; // [0] immediate, [1] polling
+    Figures keys[2], midi[2], commands[2]; // [0] immediate, [1] polling
+    QProcess command; // started, not waited for: the recorder sees the click as it lands
+    const auto triggerCommand = [&] {
+        command.waitForFinished(5000); // the previous sample's
+        command.start(program.path("quindel"), {"--trigger", "65"});
+    };
     for (int mode = 0; mode < 2; ++mode) {
         const bool immediate = mode == 0;
+        commands[mode] = measureSession(display, program, recorder, 99, immediate, seconds, samples,
+                                        triggerCommand, false);
         keys[mode] = measureSession(
             display, program, recorder, 99, immediate, seconds, samples, [&] { display.key(XK_a); },
             immediate);
@@ -336,6 +366,10 @@ int main(int argc, char** argv) {
     };
     row("key tap to click", keys[0].latency, keys[1].latency);
     row("MIDI note-on to click", midi[0].latency, midi[1].latency);
+    command.waitForFinished(5000);
+    row("quindel --trigger start to click", commands[0].latency, commands[1].latency);
+    row("quindel --trigger start to exit", latencyText(commandRunMs(display, program, samples)),
+        "");
     row("CPU per key trigger", number(keys[0].perTriggerMs, "ms"),
         number(keys[1].perTriggerMs, "ms"));
     row("CPU per MIDI trigger", number(midi[0].perTriggerMs, "ms"),

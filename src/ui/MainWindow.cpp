@@ -14,6 +14,7 @@
 #include "core/storage/SettingsAccess.h"
 #include "core/storage/UserFilesFolder.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -428,6 +429,7 @@ void MainWindow::startStopClicked() {
         // A command left from before (keyboard ticks never take it, a capture may leave one as
         // it closes) must not fire as the first trigger of the run.
         state_.lastMidiCommand.clear();
+        state_.commandTrigger.clear();
         forgetKeyPressesOfStop();
         scheduler.setImmediate(immediateResponse_);
         armTickTimer(scheduler.start());
@@ -536,6 +538,28 @@ void MainWindow::keyEventsArrived() {
             wakeDispatch();
             return;
         }
+    }
+}
+
+CommandTriggerOutcome MainWindow::commandTriggerArrived(const std::string& text) {
+    const CommandTriggerOutcome outcome = takeCommandTrigger(state_, text);
+    // As with a real key, only a key that the group uses wakes the tick.
+    const int key = keyCodeFromTrigger(state_.commandTrigger);
+    if (outcome == CommandTriggerOutcome::Taken &&
+        (state_.inputMode != kKeyboardMode || key == 0 || tickPollsKey(state_, key)))
+        wakeDispatch();
+    return outcome;
+}
+
+void MainWindow::bringToFront() {
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+    // A dialog that is open stays above its window.
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != this) {
+        modal->raise();
+        modal->activateWindow();
     }
 }
 

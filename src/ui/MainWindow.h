@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/engine/CommandTrigger.h"
 #include "core/engine/ResponseScheduler.h"
 #include "core/engine/TriggerDispatch.h"
 #include "core/midi/MidiInputControl.h"
@@ -104,6 +105,12 @@ class MainWindow : public QWidget {
     // While stopped, the upper display names the loaded group, the one Start will run; the
     // caption stays when no group is loaded. While started it shows the triggers instead.
     void showLoadedGroup();
+
+    // A code from `quindel --trigger`, handed to the next tick as a trigger that has just
+    // arrived; it wakes the tick as a key or a MIDI command would.
+    CommandTriggerOutcome commandTriggerArrived(const std::string& text);
+    // Another start asked for this window: it is shown, raised and given the focus.
+    void bringToFront();
 
   protected:
     void closeEvent(QCloseEvent* event) override;

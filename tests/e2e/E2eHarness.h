@@ -124,6 +124,7 @@ class ClickRecorder {
     struct Click {
         int x = 0, y = 0, button = 0;
         Clock::time_point at;
+        Time serverMs = 0; // the X server's time of the press, unaffected by our polling
     };
 
     ClickRecorder(int x, int y, int width, int height) : dpy_(XOpenDisplay(nullptr)) {
@@ -142,8 +143,8 @@ class ClickRecorder {
     void pump() {
         XEvent e; // only button presses are selected
         while (XCheckTypedEvent(dpy_, ButtonPress, &e))
-            clicks.push_back(
-                {e.xbutton.x_root, e.xbutton.y_root, int(e.xbutton.button), Clock::now()});
+            clicks.push_back({e.xbutton.x_root, e.xbutton.y_root, int(e.xbutton.button),
+                              Clock::now(), e.xbutton.time});
     }
     // Records, polling every 0.5 ms, until least clicks arrived (waitMs at most), then for
     // settleMs more.
@@ -156,6 +157,7 @@ class ClickRecorder {
     }
 
     std::vector<Click> clicks;
+    Window window() const { return win_; }
 
   private:
     ::Display* dpy_;

@@ -6,9 +6,11 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h> // the window manager's hints and states; the harness then undefines Bool
+#include <sys/stat.h>
 
 #include "e2e/E2eHarness.h"
 #include "e2e/MidiController.h"
+#include "ui/TriggerSocket.h"
 
 #include <gtest/gtest.h>
 
@@ -17,10 +19,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
 #include <cstdio>
 #include <thread>
 
 using namespace quindel::e2e;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -202,6 +207,100 @@ TEST_F(Clicks, MidiTapsClickOnceAndGoOnWhileTheEditorIsOpenedDuringAStream) {
     session(device, "risposta immediata= 0\r\n", false, send({0x90, 60, 100}),
             [&] { polling = eachOnce("MIDI tap to click, polling", 20, tap); });
     EXPECT_LT(immediate, polling / 2);
+}
+
+// `quindel --trigger CODE` as a key binding runs it: status and message, clicks 100 ms apart
+// however fast codes come, and a second start that raises the first (the session checks files).
+TEST_F(Clicks, TriggerCommandClicksStepsRefusesWhatItMustAndASecondStartRaisesTheFirst) {
+    ASSERT_TRUE(installed = program.install());
+    chmod(program.path("").toLocal8Bit(), 0755); // for the other user
+    const QString runtime =
+        qEnvironmentVariable("XDG_RUNTIME_DIR", QString("/tmp/quindel-%1").arg(geteuid()));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LANG", "C"), env.insert("XDG_RUNTIME_DIR", runtime);
+    const QStringList nobody = {"--reuid=65534", "--regid=65534", "--clear-groups"};
+    // Runs the command (by nobody when asOther) and expects its exit status and message.
+    const auto expect = [&](const QString& code, std::string result, bool asOther = false) {
+        return [=, this, &env] {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.start("setpriv", (asOther ? nobody : QStringList()) +
+                                   QStringList{program.path("quindel"), "--trigger", code});
+            p.waitForFinished(10000);
+            const QByteArray message = p.readAllStandardError().trimmed();
+            EXPECT_EQ(std::to_string(p.exitCode()) + " " + message.toStdString(), result);
+        };
+    };
+    expect("65", "1 Quindel is not running: the trigger was not sent")();
+    session(
+        kKeyboard, "", false,
+        expect("65", "1 Quindel is stopped (press Start): the trigger was dropped"), [&] {
+            run({{"--trigger 65", expect("65", "0 "), 1, 1, kIntroX, kIntroY},
+                 {"--trigger next: step 1", expect("next", "0 "), 1, 1, kIntroX, kIntroY},
+                 {"--trigger next: step 2", expect("next", "0 "), 1, 1, kVerseX, kVerseY},
+                 {"a MIDI code", expect("3E90", "0 "), 1, 1, kVerseX, kVerseY},
+                 {"malformed",
+                  expect("6x5", "1 Not a trigger code, give a key's code (116), a MIDI "
+                                "command (3C90), next or prev: 6x5"),
+                  0, 0},
+                 {"another user", expect("65", "1 Cannot reach Quindel: Permission denied", true),
+                  0, 0}});
+
+            // 1000 codes from four senders at once, straight into the channel.
+            const auto openFiles = [&] {
+                return QDir(QStringLiteral("/proc/%1/fd").arg(program.pid())).count();
+            };
+            const auto filesBefore = openFiles();
+            const std::string socket =
+                quindel::channelLocation(std::filesystem::canonical(program.path("").toStdString()))
+                    .socketPath;
+            std::atomic<int> taken = 0, running = 4;
+            std::vector<std::jthread> senders;
+            for (int i = 0; i < 4; ++i)
+                senders.emplace_back([&] {
+                    for (int n = 0; n < 250; ++n)
+                        taken += quindel::askRunningProgram(socket, "trigger 65", 2000ms).reply ==
+                                 "taken";
+                    --running;
+                });
+            recorder.clicks.clear();
+            while (running > 0)
+                recorder.pump(), QThread::usleep(500);
+            recorder.collect(0, 0, 300);
+            EXPECT_EQ(taken, 1000);
+            // However fast they come, the ticks that click stay 100 ms apart (by the server's
+            // clock, give or take its scheduling).
+            Time closest = 1000000;
+            for (size_t i = 1; i < recorder.clicks.size(); ++i)
+                closest = std::min(closest,
+                                   recorder.clicks[i].serverMs - recorder.clicks[i - 1].serverMs);
+            EXPECT_GE(closest, 90u) << "of " << recorder.clicks.size() << " clicks";
+            EXPECT_GE(recorder.clicks.size(), 2u);
+            EXPECT_EQ(openFiles(), filesBefore);
+
+            // A second start, with another window over the running one: that one is raised.
+            ClickRecorder cover{at->x, at->y, 300, 300};
+            const Window main = display.findClient(kMainTitle);
+            const auto mainOnTop = [&] {
+                Window root = 0, parent = 0, *children = nullptr;
+                unsigned int n = 0;
+                XQueryTree(display.display(), DefaultRootWindow(display.display()), &root, &parent,
+                           &children, &n);
+                const auto place = [&](Window w) { return std::find(children, children + n, w); };
+                const bool onTop =
+                    place(cover.window()) < place(main) && place(main) != children + n;
+                XFree(children);
+                return onTop;
+            };
+            ASSERT_FALSE(mainOnTop());
+            QProcess second;
+            second.setProcessEnvironment(env);
+            second.start(program.path("quindel"), {});
+            EXPECT_TRUE(second.waitForFinished(10000) && second.exitCode() == 0);
+            EXPECT_EQ(second.readAllStandardError().trimmed(),
+                      "Quindel is already running: its window was brought to the front");
+            EXPECT_TRUE(waitFor(mainOnTop, 5000));
+        });
 }
 
 // On a display that a window manager manages; stacking, focus, modality and minimising are

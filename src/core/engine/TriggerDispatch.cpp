@@ -27,15 +27,15 @@ int keyCodeFromTrigger(const std::string& code) {
 namespace {
 
 // Whether the key of a trigger code was pressed since the last poll or is down; notes in the
-// view when it is down.
-bool keyPressed(Platform& platform, const std::string& code, DispatchView& view) {
+// view when it is down. commandKey, a key that the trigger command pressed, counts as pressed.
+bool keyPressed(Platform& platform, const std::string& code, DispatchView& view, int commandKey) {
     const int virtualKey = keyCodeFromTrigger(code);
     if (virtualKey == 0)
         return false;
     const int16_t state = platform.asyncKeyState(virtualKey);
     if (state & 0x8000)
         view.keyHeld = true;
-    return state != 0;
+    return state != 0 || virtualKey == commandKey;
 }
 
 // Moves the sequence position for a "prev" / "next" trigger and returns the code of the step
@@ -68,17 +68,22 @@ void dispatchTick(RuntimeState& state, Platform& platform, DispatchView& view) {
 
     if (state.inputMode == kKeyboardMode) {
         platform.beginKeyPoll();
+        const int commandKey = keyCodeFromTrigger(state.commandTrigger);
         // No early exit: with several keys down the highest-numbered record wins.
         for (const ActionRecord& record : state.actionTable) {
-            if (record.triggerKind == 1 && keyPressed(platform, record.triggerCode, view)) {
+            if (record.triggerKind == 1 &&
+                keyPressed(platform, record.triggerCode, view, commandKey)) {
                 view.currentTrigger = record.triggerCode;
                 view.currentDescription = record.description;
             }
         }
-        if (keyPressed(platform, state.prevTriggerCode, view))
+        if (keyPressed(platform, state.prevTriggerCode, view, commandKey))
             view.currentTrigger = state.prevTriggerCode;
-        if (keyPressed(platform, state.nextTriggerCode, view))
+        if (keyPressed(platform, state.nextTriggerCode, view, commandKey))
             view.currentTrigger = state.nextTriggerCode;
+        if (view.currentTrigger == "0" && commandKey == 0 && !state.commandTrigger.empty())
+            view.currentTrigger = state.commandTrigger;
+        state.commandTrigger.clear();
     } else if (state.inputMode == kMidiMode) {
         // The slot is taken and emptied even when the window is stopped, so an old command
         // never fires after the next Start.

@@ -134,4 +134,29 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
     }
 }
 
+CommandLineTexts commandLineTexts(uint8_t languageIndex) {
+    if (languageIndex == kItalian)
+        return {"Quindel non è in esecuzione: trigger non inviato",
+                "Quindel è fermo (premere Start): trigger ignorato",
+                "Codice di trigger non valido, usare il codice di un tasto (116), un comando "
+                "MIDI (3C90), next o prev: ",
+                "Il gruppo non assegna alcun codice al trigger ",
+                "Quindel è in esecuzione ma non risponde",
+                "Impossibile raggiungere Quindel: ",
+                "Argomento sconosciuto: ",
+                "Uso: quindel [--trigger CODICE]",
+                "Quindel è già in esecuzione: la sua finestra è in primo piano",
+                "Il comando quindel --trigger non raggiungerà questo Quindel: "};
+    return {"Quindel is not running: the trigger was not sent",
+            "Quindel is stopped (press Start): the trigger was dropped",
+            "Not a trigger code, give a key's code (116), a MIDI command (3C90), next or prev: ",
+            "The group assigns no code to the trigger ",
+            "Quindel is running but does not answer",
+            "Cannot reach Quindel: ",
+            "Unknown argument: ",
+            "Usage: quindel [--trigger CODE]",
+            "Quindel is already running: its window was brought to the front",
+            "The command quindel --trigger will not reach this Quindel: "};
+}
+
 } // namespace quindel

@@ -76,4 +76,22 @@ inline constexpr uint8_t kEnglish = 2;
 // leaves every slot as it was.
 void loadLanguageTexts(LanguageTexts& texts, uint8_t languageIndex);
 
+// The one-line messages of the command line (`quindel --trigger CODE`, a second start).
+// Where a message names something, it ends in ": " and the caller appends it.
+struct CommandLineTexts {
+    std::string notRunning;         // no Quindel listens
+    std::string stopped;            // the trigger was dropped
+    std::string malformed;          // + the text given
+    std::string noStep;             // + "next" or "prev"
+    std::string noAnswer;           // it listens but did not answer in time
+    std::string unreachable;        // + the system's reason
+    std::string unknownArgument;    // + the argument, then the usage line
+    std::string usage;              // the accepted arguments
+    std::string alreadyRunning;     // a second start, which brought the first to the front
+    std::string channelUnavailable; // at start: + the reason; the program runs on
+};
+
+// The command-line messages of languageIndex; English for any value but Italian.
+CommandLineTexts commandLineTexts(uint8_t languageIndex);
+
 } // namespace quindel

@@ -1,3 +1,4 @@
+#include "core/engine/CommandTrigger.h"
 #include "core/engine/PointerOutput.h"
 #include "core/engine/ResponseScheduler.h"
 #include "core/engine/RuntimeState.h"
@@ -6,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <tuple>
+#include <utility>
 
 namespace quindel {
 namespace {
@@ -125,6 +128,60 @@ TEST_F(DispatchTest, MidiSlotIsEmptiedEveryTickAndReadByItsLastFourCharacters) {
     EXPECT_EQ(state.currentStep, 1);
     EXPECT_EQ(view.shownTrigger + "/" + view.shownDescription + state.lastMidiCommand, "3C90/low");
     EXPECT_EQ(platform.events, clicksAt({11}));
+}
+
+TEST_F(DispatchTest, CommandTriggersArriveAsTheirKindInEitherInputMode) {
+    const std::pair<const char*, const char*> forms[] = {
+        {"116", "116"}, {"3c9f", "3C9F"}, {"NeXt", "next"}, {"prev", "prev"}, {"0", ""},
+        {"0116", ""},   {"256", ""},      {"6x5", ""},      {"3C9", ""},      {"3CF0", ""},
+        {"8090", ""},   {"3C70", ""},     {" 65", ""},      {"", ""}};
+    for (const auto& [text, code] : forms)
+        EXPECT_EQ(commandTriggerCode(text), code) << text;
+    using enum CommandTriggerOutcome;
+    // Input device, started, keys down, MIDI command waiting, prev code, command text, its
+    // outcome, the step reached, x of the action clicked (0: none), the code shown.
+    const struct {
+        int16_t device;
+        bool running;
+        std::set<int> keys;
+        const char *waiting, *prev, *text;
+        CommandTriggerOutcome outcome;
+        int to, clickX;
+        std::string shown;
+    } cases[] = {
+        {kKeyboardDevice, true, {}, "", "80", "65", Taken, 0, 10, "65"},
+        {kKeyboardDevice, true, {66}, "", "80", "65", Taken, 0, 20, "66"}, // highest record
+        {kKeyboardDevice, true, {}, "", "80", "next", Taken, 1, 10, "65"},
+        {kKeyboardDevice, true, {}, "", "80", "prev", Taken, 3, 30, "67"},
+        {kKeyboardDevice, true, {}, "", "80", "3c90", Taken, 0, 50, "3C90"},
+        {kKeyboardDevice, true, {65}, "", "80", "3C90", Taken, 0, 10, "65"}, // keys first
+        {kKeyboardDevice, true, {}, "", "80", "200", Taken, 0, 0, "old"},    // not polled
+        {kKeyboardDevice, false, {}, "", "80", "65", Stopped, 0, 0, "old"},
+        {kKeyboardDevice, true, {}, "", "80", "6x5", Malformed, 0, 0, "old"},
+        {kKeyboardDevice, true, {}, "", "0", "prev", NoStep, 0, 0, "old"},
+        {1, true, {}, "", "80", "65", Taken, 0, 10, "65"},
+        {1, true, {}, "", "80", "next", Taken, 1, 10, "65"},
+        {1, true, {}, "3C90", "80", "3E90", Taken, 0, 50, "3C90"}, // fires nothing: kept out
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.device << " " << c.text);
+        useSequence();
+        state.actionTable.push_back(action("3C90", "note", 50, 2));
+        state.prevTriggerCode = c.prev;
+        state.setInputDevice(c.device);
+        state.isRunning = c.running;
+        state.currentStep = 0;
+        state.lastMidiCommand = c.waiting;
+        platform.events.clear();
+        platform.keysDown = c.keys;
+        view = {"0", "old", "old", "old"};
+        EXPECT_EQ(takeCommandTrigger(state, c.text), c.outcome);
+        tick();
+        EXPECT_EQ(state.currentStep, c.to);
+        EXPECT_EQ(view.shownTrigger, c.shown);
+        EXPECT_EQ(platform.events, c.clickX ? clicksAt({c.clickX}) : Events{});
+        EXPECT_EQ(state.commandTrigger + state.lastMidiCommand, ""); // one press, taken once
+    }
 }
 
 // Events at given times on a fake clock, and the timer's wait each one answers (-1: rests).

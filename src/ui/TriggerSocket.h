@@ -1,0 +1,102 @@
+#pragma once
+
+// The channel between `quindel --trigger CODE` (or a second start) and the running Quindel: a
+// Unix socket of the current user. Plain POSIX, so the command can use it before any Qt object
+// exists. The client sends one line ("trigger CODE", "front") and reads one line back.
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quindel {
+
+// The folder of the running executable, read from /proc/self/exe; empty when the system cannot
+// tell.
+std::string executableFolder();
+
+// Where the Quindel installed in programFolder listens for the current user: a socket and the
+// lock file that its one running instance holds, in $XDG_RUNTIME_DIR, or in /tmp/quindel-UID
+// when that is unset (made with mode 0700; refused when it is a link, another user's, or open
+// to others). One channel per program folder, since one instance per folder keeps two from
+// writing the same files.
+struct ChannelLocation {
+    std::string socketPath;
+    std::string lockPath;
+    std::string error; // why no safe place exists; the paths are empty then
+};
+ChannelLocation channelLocation(const std::string& programFolder);
+
+// What came of one request to the running program.
+struct ChannelAnswer {
+    enum Kind {
+        Answered,    // reply holds its answer line
+        NotRunning,  // nobody listens
+        NoAnswer,    // it took the connection but answered nothing in time
+        Unreachable, // the system refused (error says why)
+    } kind = NotRunning;
+    std::string reply;
+    std::string error;
+};
+
+// Sends request (one line, without its newline) to the program listening at socketPath and
+// waits at most timeout, in all, for its answer.
+ChannelAnswer askRunningProgram(const std::string& socketPath, const std::string& request,
+                                std::chrono::milliseconds timeout);
+
+// The listening end, held by the one running instance. Nothing it does blocks: clients that
+// send slowly wait in a short list with a deadline, and the caller's event loop watches
+// listenFd() and clientFds() and calls service() when one is readable or a deadline is due.
+class TriggerListener {
+  public:
+    enum class Claim { Listening, AnotherInstance, Failed };
+    using Clock = std::chrono::steady_clock;
+    // Gives the answer line (without newline) to one request line.
+    using Handler = std::function<std::string(const std::string& request)>;
+
+    static constexpr std::size_t kMaxRequest = 64; // bytes up to and with the newline
+    static constexpr std::size_t kMaxClients = 16; // beyond, the oldest is dropped
+    static constexpr std::chrono::milliseconds kClientDeadline{500};
+
+    TriggerListener() = default;
+    ~TriggerListener();
+    TriggerListener(const TriggerListener&) = delete;
+    TriggerListener& operator=(const TriggerListener&) = delete;
+
+    // Takes the lock file without waiting: AnotherInstance when a running instance holds it.
+    // Holding it, removes a socket file that a crashed instance left and listens there.
+    Claim claim(const ChannelLocation& where);
+    const std::string& error() const { return error_; }
+
+    int listenFd() const { return listenFd_; }
+    std::vector<int> clientFds() const;
+    std::optional<Clock::time_point> nextDeadline() const;
+
+    // Accepts every waiting connection, reads what each client has sent, answers every complete
+    // request through handle, and closes clients of other users (unanswered), clients that send
+    // more than kMaxRequest bytes without a newline or end without one, and clients past their
+    // deadline.
+    void service(const Handler& handle);
+
+  private:
+    struct Client {
+        int fd = -1;
+        std::string received;
+        Clock::time_point deadline;
+    };
+    void acceptWaiting();
+    // False when the client is done with (answered or dropped) and may be closed.
+    bool readFrom(Client& client, const Handler& handle);
+
+    int lockFd_ = -1;
+    int listenFd_ = -1;
+    std::string socketPath_;
+    std::string lockPath_;
+    unsigned long socketInode_ = 0; // the file this instance bound, so it never removes another's
+    std::vector<Client> clients_;
+    std::string error_;
+};
+
+} // namespace quindel
