@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -90,6 +91,16 @@ class Platform {
 
     // The pointer position in physical screen pixels, if it can be read.
     virtual std::optional<ScreenPoint> cursorPos() = 0;
+
+    // Starts taking the next left click anywhere on the desktop, for backends that cannot read
+    // the pointer (Wayland): done is called once, with the point, or with nothing when the user
+    // cancelled (Escape, a right click). False when this backend has no such capture.
+    virtual bool beginPointCapture(std::function<void(std::optional<ScreenPoint>)> done) {
+        (void)done;
+        return false;
+    }
+    // Ends a capture that is still waiting, without calling its done.
+    virtual void cancelPointCapture() {}
 
     // The virtual-key code of a key event's native scan code (the X keycode on X11): the code
     // the key state above answers for that key on the current keymap; 0 when it has none.

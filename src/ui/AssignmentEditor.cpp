@@ -1,4 +1,5 @@
 #include "ui/AssignmentEditor.h"
+#include "ui/ScreenPointPicker.h"
 
 #include "ui/ActionEditDialog.h"
 #include "ui/Twips.h"
@@ -17,6 +18,7 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -560,16 +562,47 @@ void AssignmentEditor::reject() {
 bool AssignmentEditor::captureClickPoint() {
     if (captureLoop_)
         return false; // a capture is already waiting further up the stack
-    clickPointTimer->setInterval(kClickPollMs);
     pointCaptured = false;
+    bool cancelled = false;
+    const auto take = [this, &cancelled](std::optional<QPoint> point) {
+        if (point) {
+            capturedX = point->x();
+            capturedY = point->y();
+        }
+        cancelled = !point;
+        pointCaptured = point.has_value();
+        if (captureLoop_)
+            captureLoop_->quit();
+    };
+    // Where the pointer cannot be read (Wayland), the click is taken by the backend's own
+    // overlay, else by windows of ours over every screen; elsewhere the left button is polled.
+    ScreenPointPicker picker;
+    const bool byBackend = platform_.beginPointCapture([take](std::optional<ScreenPoint> point) {
+        take(point ? std::optional<QPoint>(QPoint(point->x, point->y)) : std::nullopt);
+    });
+    const bool byPicker = !byBackend && QGuiApplication::platformName() == QLatin1String("wayland");
+    if (byPicker) {
+        connect(&picker, &ScreenPointPicker::finished, this, take);
+        picker.start();
+    }
     showMinimized();
     stepAside(true);
-    clickPointTimer->start();
+    if (!byBackend && !byPicker) {
+        clickPointTimer->setInterval(kClickPollMs);
+        clickPointTimer->start();
+    }
     QEventLoop loop;
     captureLoop_ = &loop;
     loop.exec();
     captureLoop_ = nullptr;
     clickPointTimer->stop();
+    if (byBackend && !pointCaptured && !cancelled)
+        platform_.cancelPointCapture(); // the editor was closed meanwhile
+    picker.stop();
+    if (byBackend || byPicker) {
+        showNormal();
+        stepAside(false);
+    }
     const bool taken = pointCaptured;
     pointCaptured = true;
     return taken;

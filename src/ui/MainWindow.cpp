@@ -20,6 +20,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -632,6 +633,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == dragSurface) {
         switch (event->type()) {
         case QEvent::MouseButtonPress: {
+            // A Wayland compositor places windows itself and ignores move(): it is asked to
+            // move this one for as long as the button is held.
+            if (QGuiApplication::platformName() == QLatin1String("wayland") &&
+                windowHandle() != nullptr && windowHandle()->startSystemMove())
+                return true;
             const QPointF p = static_cast<QMouseEvent*>(event)->position();
             isDragging = true;
             dragStartX = p.x();
