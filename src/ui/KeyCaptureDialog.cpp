@@ -220,14 +220,17 @@ bool KeyCaptureDialog::event(QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         // A key of the keyboard is named by its scan code, so the code taken is the one the
-        // key poll fires on for that key on the current layout, whatever Shift or the typed
-        // character. Events without one (made up by the program), and keys of a desktop whose
-        // keys the platform cannot watch (Wayland, where Qt alone knows the keymap), go by the
-        // Qt key.
+        // key poll fires on for that key on the current layout (on Wayland, the one the same
+        // layout gives on X11), whatever Shift or the typed character; a key the poll knows no
+        // code for is not offered. Events without a scan code (made up by the program), and keys
+        // the compositor's keymap leaves without one, go by the Qt key.
         const quint32 scanCode = key->nativeScanCode();
+        const bool native = scanCode != 0 && platform_.available();
+        const int nativeCode =
+            native ? foldSidedModifier(platform_.virtualKeyFromNative(scanCode)) : 0;
         const int code =
-            scanCode != 0 && platform_.available() && platform_.canWatchKeys()
-                ? foldSidedModifier(platform_.virtualKeyFromNative(scanCode))
+            nativeCode != 0 || (native && platform_.canWatchKeys())
+                ? nativeCode
                 : virtualKeyFromQtKey(key->key(), key->modifiers() & Qt::KeypadModifier);
         keyDown(code);
         return true;

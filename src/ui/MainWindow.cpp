@@ -420,10 +420,14 @@ void MainWindow::startStopClicked() {
     } else if (!platform_.canClick()) {
         // A run that cannot click would look busy while doing nothing.
         showMessage(state_.texts.noClickMessage);
-    } else if (state_.midiInputDevice != kNoInputDevice && state_.inputMode == kKeyboardMode &&
-               !platform_.canWatchKeys()) {
-        showMessage(state_.texts.keysNotWatchedMessage);
     } else if (state_.midiInputDevice != kNoInputDevice) {
+        // Where keys cannot be watched they arrive only through the desktop's shortcuts that
+        // run `quindel --trigger CODE`: the first Start of the program says so, then runs.
+        if (state_.inputMode == kKeyboardMode && !platform_.canWatchKeys() &&
+            !keysNotWatchedTold_) {
+            keysNotWatchedTold_ = true;
+            showMessage(state_.texts.keysNotWatchedMessage);
+        }
         startButton->setText(qs(state_.texts.stopCaption));
         keepOnTop(true);
         state_.currentStep = 0;

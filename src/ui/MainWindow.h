@@ -160,6 +160,7 @@ class MainWindow : public QWidget {
     std::vector<DisplayFont> fonts_;
     bool unloaded_ = false;
     bool deviceMissing_ = false;
+    bool keysNotWatchedTold_ = false;
 };
 
 } // namespace quindel

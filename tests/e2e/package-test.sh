@@ -38,8 +38,10 @@ done
 grep -qx "License: OFL-1.1" "$work/root/usr/share/doc/quindel/copyright" ||
     fail "the copyright file does not name the fonts' licence"
 
-# Each dependency holds a library the program loads; the Qt widgets are among them.
-needed=$(objdump -p "$work/root/opt/quindel/quindel" | awk '/NEEDED/ {print $2}')
+# Each dependency holds a library the program loads; the Qt widgets are among them
+# (the executable and the application module it loads).
+needed=$(objdump -p "$work/root/opt/quindel/quindel" "$work/root/opt/quindel/quindel-app.so" |
+    awk '/NEEDED/ {print $2}' | sort -u)
 depends=$(dpkg-deb --field "$deb" Depends)
 grep -q libqt6widgets6 <<<"$depends" || fail "Depends lacks libqt6widgets6: $depends"
 for package in $(tr ',' '\n' <<<"$depends" | sed 's/[|(].*//'); do

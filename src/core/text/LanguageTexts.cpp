@@ -66,8 +66,10 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
             "Questo desktop non offre a Quindel alcun modo di cliccare, perciò Quindel resta "
             "fermo. Su KDE Plasma copiare quindel.desktop in ~/.local/share/applications e "
             "riavviare Quindel.";
-        t.keysNotWatchedMessage = "Su questo desktop Quindel non può osservare i tasti del PC. "
-                                  "Scegliere un ingresso MIDI: quello funziona.";
+        t.keysNotWatchedMessage =
+            "Su questo desktop Quindel non può osservare i tasti del PC: assegna i tasti a "
+            "\"quindel --trigger CODICE\" nelle scorciatoie del desktop (vedi il manuale), "
+            "oppure scegli un ingresso MIDI.";
         t.clickFailedMessage = "Clic non riuscito: il desktop non lo accetta";
     } else if (languageIndex == kEnglish) {
         t.startCaption = "Start";
@@ -128,8 +130,10 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.noClickMessage = "This desktop offers Quindel no way to click, so Quindel stays "
                            "stopped. On KDE Plasma, copy quindel.desktop to "
                            "~/.local/share/applications and start Quindel again.";
-        t.keysNotWatchedMessage = "Quindel cannot watch the PC keys on this desktop. Choose a "
-                                  "MIDI input: that works.";
+        t.keysNotWatchedMessage =
+            "Quindel cannot watch the PC keys on this desktop: bind your keys to "
+            "\"quindel --trigger CODE\" in the desktop's shortcuts (see the manual), or "
+            "choose a MIDI input.";
         t.clickFailedMessage = "Click failed: the desktop does not take it";
     }
 }

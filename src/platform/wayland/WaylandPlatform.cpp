@@ -2,6 +2,7 @@
 
 #include "platform/wayland/MutterRemoteDesktop.h"
 #include "platform/wayland/PointerInjector.h"
+#include "platform/xkb/XkbKeymapCodes.h"
 
 #include "fake-input-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
@@ -11,6 +12,8 @@
 
 #include <linux/input-event-codes.h>
 #include <poll.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -123,6 +126,10 @@ struct WaylandPlatform::Impl {
     wl_display* display = nullptr;
     wl_registry* registry = nullptr;
     wl_seat* seat = nullptr;
+    wl_keyboard* keyboard = nullptr;
+    // Key codes from the keymap the compositor hands its clients: the key capture dialog gets
+    // the codes that the same layout gives on X11.
+    XkbKeymapCodes keymapCodes;
     zxdg_output_manager_v1* outputManager = nullptr;
     zwlr_virtual_pointer_manager_v1* virtualPointers = nullptr;
     org_kde_kwin_fake_input* fakeInput = nullptr;
@@ -186,6 +193,29 @@ const zxdg_output_v1_listener kXdgOutputListener = {
     .description = [](void*, zxdg_output_v1*, const char*) {},
 };
 
+// The keymap arrives as a file to map; a keymap that cannot be read leaves the codes as they
+// were.
+void takeKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
+    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
+        void* text = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (text != MAP_FAILED) {
+            static_cast<XkbKeymapCodes*>(data)->setKeymapText(
+                std::string_view(static_cast<const char*>(text), size));
+            ::munmap(text, size);
+        }
+    }
+    ::close(fd);
+}
+
+const wl_keyboard_listener kKeyboardListener = {
+    .keymap = takeKeymap,
+    .enter = [](void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) {},
+    .leave = [](void*, wl_keyboard*, uint32_t, wl_surface*) {},
+    .key = [](void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t) {},
+    .modifiers = [](void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {},
+    .repeat_info = [](void*, wl_keyboard*, int32_t, int32_t) {},
+};
+
 } // namespace
 
 void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, uint32_t name,
@@ -208,6 +238,19 @@ void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, ui
             d.watchOutput(o);
     } else if (is(wl_seat_interface) && d.seat == nullptr) {
         d.seat = static_cast<wl_seat*>(bind(wl_seat_interface, 1));
+        static const wl_seat_listener seatListener = {
+            .capabilities =
+                [](void* data, wl_seat* seat, uint32_t capabilities) {
+                    auto& impl = *static_cast<WaylandPlatform::Impl*>(data);
+                    if ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) && impl.keyboard == nullptr) {
+                        impl.keyboard = wl_seat_get_keyboard(seat);
+                        wl_keyboard_add_listener(impl.keyboard, &kKeyboardListener,
+                                                 &impl.keymapCodes);
+                    }
+                },
+            .name = [](void*, wl_seat*, const char*) {},
+        };
+        wl_seat_add_listener(d.seat, &seatListener, &d);
     } else if (is(zwlr_virtual_pointer_manager_v1_interface)) {
         d.virtualPointers = static_cast<zwlr_virtual_pointer_manager_v1*>(
             bind(zwlr_virtual_pointer_manager_v1_interface, 1));
@@ -363,6 +406,8 @@ WaylandPlatform::~WaylandPlatform() {
         zwlr_virtual_pointer_manager_v1_destroy(d.virtualPointers);
     if (d.outputManager != nullptr)
         zxdg_output_manager_v1_destroy(d.outputManager);
+    if (d.keyboard != nullptr)
+        wl_keyboard_destroy(d.keyboard);
     if (d.seat != nullptr)
         wl_seat_destroy(d.seat);
     wl_registry_destroy(d.registry);
@@ -459,6 +504,11 @@ void WaylandPlatform::mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_
         d.injector.reset();
         d.clickFailed = true;
     }
+}
+
+int WaylandPlatform::virtualKeyFromNative(uint32_t scanCode) {
+    impl_->dispatch(); // a keymap that changed since
+    return impl_->keymapCodes.virtualKey(scanCode);
 }
 
 } // namespace quindel

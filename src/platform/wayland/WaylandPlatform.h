@@ -38,7 +38,8 @@ class WaylandPlatform : public Platform {
     int16_t asyncKeyState(int) override { return 0; }
     std::optional<ScreenPoint> cursorPos() override { return std::nullopt; }
     // The compositor's keymap is not read yet, so no native key has a code here.
-    int virtualKeyFromNative(uint32_t) override { return 0; }
+    // From the compositor's keymap, by the rules of the X11 key table.
+    int virtualKeyFromNative(uint32_t scanCode) override;
 
     // The way clicks go, chosen when the connection was made.
     WaylandClickWay clickWay() const;
