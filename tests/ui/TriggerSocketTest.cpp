@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <future>
 #include <thread>
+#include <vector>
 
 namespace quindel {
 namespace {
@@ -104,10 +105,14 @@ TEST_F(Channel, SlowSilentOversizedAndForeignClientsNeverHoldTheListener) {
     serve(listener);
     EXPECT_TRUE(listener.clientFds().empty());
     EXPECT_TRUE(closedUnanswered(silent));
+    std::vector<int> crowd;
     for (int i = 0; i < 40; ++i)
-        rawClient("");
+        crowd.push_back(rawClient(""));
     serve(listener);
     EXPECT_EQ(listener.clientFds().size(), TriggerListener::kMaxClients);
+    for (const int fd : crowd) // gone, so the next client finds the listener free
+        close(fd);
+    serve(listener), serve(listener);
 
     // Another user whom the file modes let through is still turned away unanswered.
     ASSERT_EQ(geteuid(), 0u) << "the test acts as another user: run it as root";
