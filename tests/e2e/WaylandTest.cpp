@@ -92,9 +92,3 @@ TEST(NoClickWay, TheBackendReportsNoWayToClickAndTheProgramEndsWithTheCompositor
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

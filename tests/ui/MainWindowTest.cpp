@@ -268,10 +268,4 @@ TEST(MainWindowDevice, FoundByNameAndShownMissingUntilItIsListed) {
     EXPECT_EQ(w.triggerDisplay->text(), "Sequence");
 }
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
-
 #include "MainWindowTest.moc"
