@@ -1,7 +1,7 @@
 #pragma once
 // The Wayland probe client (wayland-probe.c) as a child process whose output is read line by
-// line: "press X Y BUTTON MICROSECONDS" for each press, "pointer" when the pointer enters one
-// of its windows, "ready N" once its windows cover the N outputs.
+// line: "press X Y BUTTON" for each press, "pointer" when the pointer enters one of its windows,
+// "ready N" once its windows cover the N outputs.
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
