@@ -604,9 +604,3 @@ TEST_F(Package, UnpackedReadOnlyProgramKeepsTheUsersFilesInAPrivatePerUserFolder
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,14 +1,15 @@
 #pragma once
 
 // The installed program in a Wayland session that with-services.sh started: a probe client
-// (tests/support/wayland-probe.c) that reports where presses land, and this process's own
-// pointer, which presses the program's Start button.
+// (support/WaylandProbe.h) that reports where presses land, and this process's own pointer,
+// which presses the program's Start button.
 
 #include "e2e/E2eHarness.h"
 #include "e2e/MidiController.h"
 
 #include "core/engine/PointerOutput.h"
 #include "platform/wayland/WaylandPlatform.h"
+#include "support/WaylandProbe.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,51 +17,6 @@
 #include <memory>
 
 namespace quindel::e2e {
-
-// The probe: one window per output, which reports each press with where and when it landed.
-class WaylandProbe {
-  public:
-    struct Press {
-        int x = 0, y = 0;
-        unsigned button = 0;
-        Clock::time_point at;
-    };
-    // Starts it; true once it shows a window on every output.
-    bool start() {
-        proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        proc_.start(QUINDEL_WAYLAND_PROBE, {});
-        while (proc_.waitForReadyRead(10000))
-            while (proc_.canReadLine())
-                if (proc_.readLine().startsWith("ready"))
-                    return true;
-        return false;
-    }
-    // Takes presses until least have arrived in all, waitMs at most.
-    void collect(size_t least, int waitMs) {
-        const auto end = Clock::now() + std::chrono::milliseconds(waitMs);
-        for (;;) {
-            Press p;
-            long long micros = 0; // of CLOCK_MONOTONIC, the steady clock's own
-            while (proc_.canReadLine())
-                if (std::sscanf(proc_.readLine().constData(), "press %d %d %u %lld", &p.x, &p.y,
-                                &p.button, &micros) == 4)
-                    p.at = Clock::time_point(std::chrono::microseconds(micros)),
-                    presses.push_back(p);
-            if (presses.size() >= least || Clock::now() >= end)
-                return;
-            proc_.waitForReadyRead(5);
-        }
-    }
-    ~WaylandProbe() {
-        proc_.kill();
-        proc_.waitForFinished(5000);
-    }
-
-    std::vector<Press> presses;
-
-  private:
-    QProcess proc_;
-};
 
 // Under KWin: the desktop entries that let a program send input, in the folder the compositor
 // reads (elsewhere nothing). The installed program's own entry goes there as it was installed.
@@ -92,16 +48,13 @@ inline std::unique_ptr<WaylandProbe> startRunning(Platform& pointer, JackControl
         movePointerTo(pointer, x, y);
         clickPointer(pointer, 0);
         QThread::msleep(300);
-        auto probe = std::make_unique<WaylandProbe>();
-        if (!probe->start())
+        auto probe = std::make_unique<WaylandProbe>(QUINDEL_WAYLAND_PROBE);
+        if (probe->next("ready", 10000).empty())
             return nullptr;
         QThread::msleep(300);
         midi.send({0x90, note, 100}), midi.send({0x80, note, 0});
-        probe->collect(1, 1500);
-        if (!probe->presses.empty()) {
-            probe->presses.clear();
+        if (!probe->next("press", 1500).empty())
             return probe;
-        }
     }
     return nullptr;
 }

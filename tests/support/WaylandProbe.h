@@ -1,7 +1,7 @@
 #pragma once
 // The Wayland probe client (wayland-probe.c) as a child process whose output is read line by
-// line: "press X Y BUTTON MICROSECONDS" for each press, "pointer" when the pointer enters one
-// of its windows, "ready N" once its windows cover the N outputs.
+// line: "press X Y BUTTON" for each press, "pointer" when the pointer enters one of its windows,
+// "ready N" once its windows cover the N outputs.
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -38,8 +38,8 @@ class WaylandProbe {
         }
         ::close(fd_);
     }
-    // The next line that starts with `word`; empty when none came within 5 s (a lost event).
-    std::string next(const std::string& word) {
+    // The next line that starts with `word`; empty when none came within waitMs (a lost event).
+    std::string next(const std::string& word, int waitMs = 5000) {
         for (;;) {
             size_t end;
             while ((end = buffer_.find('\n')) != std::string::npos) {
@@ -51,7 +51,7 @@ class WaylandProbe {
             pollfd p{fd_, POLLIN, 0};
             char chunk[512];
             ssize_t n;
-            if (::poll(&p, 1, 5000) <= 0 || (n = read(fd_, chunk, sizeof chunk)) <= 0)
+            if (::poll(&p, 1, waitMs) <= 0 || (n = read(fd_, chunk, sizeof chunk)) <= 0)
                 return {};
             buffer_.append(chunk, static_cast<size_t>(n));
         }

@@ -514,9 +514,3 @@ TEST_F(RealSession, MidiEditedGroupIsSavedWithTheCapturedCodesAndPoints) {
 
 } // namespace
 } // namespace quindel::test
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

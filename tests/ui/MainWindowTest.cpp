@@ -53,17 +53,24 @@ struct Program {
     }
 };
 
-// Clicks Start and answers the message box that may come, returning its text.
-std::string clickStart(MainWindow& w) {
+// While it lives, answers every message box that comes with OK, keeping the last one's text.
+struct MessageBoxAnswerer {
     QString seen;
     QTimer poll;
-    poll.callOnTimeout([&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-            seen = box->text(), box->button(QMessageBox::Ok)->click();
-    });
-    poll.start(10);
+    MessageBoxAnswerer() {
+        poll.callOnTimeout([this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                seen = box->text(), box->button(QMessageBox::Ok)->click();
+        });
+        poll.start(10);
+    }
+};
+
+// Clicks Start and answers the message box that may come, returning its text.
+std::string clickStart(MainWindow& w) {
+    MessageBoxAnswerer boxes;
     w.startButton->click();
-    return seen.toStdString();
+    return boxes.seen.toStdString();
 }
 
 } // namespace
@@ -91,9 +98,9 @@ TEST(MainWindowStart, ABadStoredLanguageIsTakenAsItalianAndStartNeedsAnInput) {
 }
 
 // Start refuses what the desktop cannot do, whatever the input where it offers no way to click;
-// with the PC keyboard where keys cannot be watched it says how keys reach it, and starts. A click the desktop did not
-// take shows in the lower display. A lost desktop connection unloads the window and ends the
-// program's event loop with code 1.
+// with the PC keyboard where keys cannot be watched it says how keys reach it, and starts. A click
+// the desktop did not take shows in the lower display. A lost desktop connection unloads the window
+// and ends the program's event loop with code 1.
 TEST(MainWindowStart, StartRefusesWhatTheDesktopCannotDoAndALostDesktopEndsTheProgram) {
     const struct {
         bool clicks, keys;
@@ -222,13 +229,8 @@ TEST(MainWindowFirstUse, TheGroupIsNamedAndARefusedStartLeadsToTheDeviceDialog) 
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Annulla");
     AboutWindow about(p.state);
     EXPECT_EQ(about.windowTitle(), "Informazioni su Quindel");
-    QString seen;
-    QTimer poll;
-    poll.callOnTimeout([&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-            seen = box->text(), box->button(QMessageBox::Ok)->click();
-    });
-    poll.start(10);
+    MessageBoxAnswerer boxes;
+    QString& seen = boxes.seen;
     const QString manual = p.dir.path() + "/help/manual-it.html";
     EXPECT_FALSE(about.openPage(p.state.texts.helpPageUrl));
     EXPECT_TRUE(seen.endsWith("\n" + manual)) << seen.toStdString();
@@ -264,12 +266,6 @@ TEST(MainWindowDevice, FoundByNameAndShownMissingUntilItIsListed) {
     p.midi->devices.push_back("Drums");
     EXPECT_TRUE(QTest::qWaitFor([&] { return p.midi->index == 2 && p.midi->state == 1; }));
     EXPECT_EQ(w.triggerDisplay->text(), "Sequence");
-}
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }
 
 #include "MainWindowTest.moc"
