@@ -564,11 +564,13 @@ bool AssignmentEditor::captureClickPoint() {
         return false; // a capture is already waiting further up the stack
     pointCaptured = false;
     bool cancelled = false;
-    const auto take = [this, &cancelled](std::optional<QPoint> point) {
+    bool decided = false; // a capture may end before it is waited for
+    const auto take = [this, &cancelled, &decided](std::optional<QPoint> point) {
         if (point) {
             capturedX = point->x();
             capturedY = point->y();
         }
+        decided = true;
         cancelled = !point;
         pointCaptured = point.has_value();
         if (captureLoop_)
@@ -593,7 +595,8 @@ bool AssignmentEditor::captureClickPoint() {
     }
     QEventLoop loop;
     captureLoop_ = &loop;
-    loop.exec();
+    if (!decided)
+        loop.exec();
     captureLoop_ = nullptr;
     clickPointTimer->stop();
     if (byBackend && !pointCaptured && !cancelled)

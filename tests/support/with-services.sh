@@ -6,7 +6,7 @@
 #
 #   with-services.sh [--xvfb WIDTHxHEIGHT [--wm openbox]] [--jack]
 #                    [--mutter WIDTHxHEIGHT[,WIDTHxHEIGHT...]]
-#                    [--sway WIDTHxHEIGHT[,WIDTHxHEIGHT...]] [--kwin WIDTHxHEIGHT]
+#                    [--sway WIDTHxHEIGHT[,WIDTHxHEIGHT...]] [--kwin WIDTHxHEIGHT[,...]]
 #                    [--weston WIDTHxHEIGHT] -- command args...
 #
 # Exports DISPLAY for the X server, QUINDEL_TEST_WM with the window manager's name when one
@@ -304,8 +304,11 @@ wmclass=quindel
 wmclassmatch=1
 RULES
     is_root && chown -R "$test_user:" "$HOME/.config"
+    # Several outputs side by side from the left, all of the first one's size.
+    kwin_first="${kwin_size%%,*}"
+    kwin_count=$(($(tr -cd , <<<"$kwin_size" | wc -c) + 1))
     XDG_DATA_HOME="$workdir/data" KWIN_COMPOSE=Q "${as_test_user[@]}" "$workdir/kwin/kwin_wayland" \
-        --virtual --width "${kwin_size%x*}" --height "${kwin_size#*x}" \
+        --virtual --width "${kwin_first%x*}" --height "${kwin_first#*x}" --output-count "$kwin_count" \
         --socket "quindel-kwin-$$" --no-lockscreen >"$workdir/kwin.log" 2>&1 &
     pids+=($!)
     await_wayland_socket "quindel-kwin-$$" "$workdir/kwin.log"

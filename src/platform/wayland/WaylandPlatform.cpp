@@ -1,10 +1,12 @@
 #include "platform/wayland/WaylandPlatform.h"
 
 #include "platform/wayland/MutterRemoteDesktop.h"
+#include "platform/wayland/PointCaptureOverlay.h"
 #include "platform/wayland/PointerInjector.h"
 #include "platform/xkb/XkbKeymapCodes.h"
 
 #include "fake-input-client-protocol.h"
+#include "wlr-layer-shell-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
 
@@ -127,12 +129,19 @@ struct WaylandPlatform::Impl {
     wl_registry* registry = nullptr;
     wl_seat* seat = nullptr;
     wl_keyboard* keyboard = nullptr;
+    wl_pointer* pointer = nullptr;
     // Key codes from the keymap the compositor hands its clients: the key capture dialog gets
     // the codes that the same layout gives on X11.
     XkbKeymapCodes keymapCodes;
     zxdg_output_manager_v1* outputManager = nullptr;
     zwlr_virtual_pointer_manager_v1* virtualPointers = nullptr;
     org_kde_kwin_fake_input* fakeInput = nullptr;
+    // What a click-point capture draws with, where the compositor has a layer shell.
+    wl_compositor* compositor = nullptr;
+    wl_shm* shm = nullptr;
+    zwlr_layer_shell_v1* layerShell = nullptr;
+    std::unique_ptr<PointCaptureOverlay> capture;
+    std::function<void(std::optional<ScreenPoint>)> captureDone;
     std::list<Output> outputs; // stable addresses: each is its listeners' data
     std::unique_ptr<PointerInjector> injector;
     WaylandClickWay way = WaylandClickWay::None;
@@ -149,6 +158,8 @@ struct WaylandPlatform::Impl {
     // is gone.
     bool dispatch();
     bool lose();
+    // Ends a capture whose user has decided and hands its outcome on.
+    void finishCapture();
 
     static void registryGlobal(void* data, wl_registry* registry, uint32_t name,
                                const char* interface, uint32_t version);
@@ -193,13 +204,15 @@ const zxdg_output_v1_listener kXdgOutputListener = {
     .description = [](void*, zxdg_output_v1*, const char*) {},
 };
 
+} // namespace
+
 // The keymap arrives as a file to map; a keymap that cannot be read leaves the codes as they
 // were.
-void takeKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
+static void takeKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
     if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
         void* text = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
         if (text != MAP_FAILED) {
-            static_cast<XkbKeymapCodes*>(data)->setKeymapText(
+            static_cast<WaylandPlatform::Impl*>(data)->keymapCodes.setKeymapText(
                 std::string_view(static_cast<const char*>(text), size));
             ::munmap(text, size);
         }
@@ -207,16 +220,55 @@ void takeKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t 
     ::close(fd);
 }
 
-const wl_keyboard_listener kKeyboardListener = {
+// Keys reach this connection only while a capture's overlay has the keyboard.
+static const wl_keyboard_listener kKeyboardListener = {
     .keymap = takeKeymap,
     .enter = [](void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) {},
     .leave = [](void*, wl_keyboard*, uint32_t, wl_surface*) {},
-    .key = [](void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t) {},
+    .key =
+        [](void* data, wl_keyboard*, uint32_t, uint32_t, uint32_t key, uint32_t state) {
+            auto& impl = *static_cast<WaylandPlatform::Impl*>(data);
+            if (impl.capture && state == WL_KEYBOARD_KEY_STATE_PRESSED)
+                impl.capture->keyPressed(key);
+        },
     .modifiers = [](void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {},
     .repeat_info = [](void*, wl_keyboard*, int32_t, int32_t) {},
 };
 
-} // namespace
+// The pointer reaches this connection only over a capture's overlay.
+static PointCaptureOverlay* captureOf(void* data) {
+    return static_cast<WaylandPlatform::Impl*>(data)->capture.get();
+}
+static const wl_pointer_listener kPointerListener = {
+    .enter =
+        [](void* data, wl_pointer* pointer, uint32_t serial, wl_surface* surface, wl_fixed_t x,
+           wl_fixed_t y) {
+            if (PointCaptureOverlay* capture = captureOf(data))
+                capture->pointerEntered(pointer, serial, surface, wl_fixed_to_double(x),
+                                        wl_fixed_to_double(y));
+        },
+    .leave =
+        [](void* data, wl_pointer*, uint32_t, wl_surface* surface) {
+            if (PointCaptureOverlay* capture = captureOf(data))
+                capture->pointerLeft(surface);
+        },
+    .motion =
+        [](void* data, wl_pointer*, uint32_t, wl_fixed_t x, wl_fixed_t y) {
+            if (PointCaptureOverlay* capture = captureOf(data))
+                capture->pointerMoved(wl_fixed_to_double(x), wl_fixed_to_double(y));
+        },
+    .button =
+        [](void* data, wl_pointer*, uint32_t, uint32_t, uint32_t button, uint32_t state) {
+            if (PointCaptureOverlay* capture = captureOf(data))
+                capture->pointerButton(button, state == WL_POINTER_BUTTON_STATE_PRESSED);
+        },
+    .axis = [](void*, wl_pointer*, uint32_t, uint32_t, wl_fixed_t) {},
+    .frame = [](void*, wl_pointer*) {},
+    .axis_source = [](void*, wl_pointer*, uint32_t) {},
+    .axis_stop = [](void*, wl_pointer*, uint32_t, uint32_t) {},
+    .axis_discrete = [](void*, wl_pointer*, uint32_t, int32_t) {},
+    .axis_value120 = [](void*, wl_pointer*, uint32_t, int32_t) {},
+};
 
 void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, uint32_t name,
                                            const char* interface, uint32_t version) {
@@ -244,13 +296,22 @@ void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, ui
                     auto& impl = *static_cast<WaylandPlatform::Impl*>(data);
                     if ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) && impl.keyboard == nullptr) {
                         impl.keyboard = wl_seat_get_keyboard(seat);
-                        wl_keyboard_add_listener(impl.keyboard, &kKeyboardListener,
-                                                 &impl.keymapCodes);
+                        wl_keyboard_add_listener(impl.keyboard, &kKeyboardListener, &impl);
+                    }
+                    if ((capabilities & WL_SEAT_CAPABILITY_POINTER) && impl.pointer == nullptr) {
+                        impl.pointer = wl_seat_get_pointer(seat);
+                        wl_pointer_add_listener(impl.pointer, &kPointerListener, &impl);
                     }
                 },
             .name = [](void*, wl_seat*, const char*) {},
         };
         wl_seat_add_listener(d.seat, &seatListener, &d);
+    } else if (is(wl_compositor_interface)) {
+        d.compositor = static_cast<wl_compositor*>(bind(wl_compositor_interface, 4));
+    } else if (is(wl_shm_interface)) {
+        d.shm = static_cast<wl_shm*>(bind(wl_shm_interface, 1));
+    } else if (is(zwlr_layer_shell_v1_interface)) {
+        d.layerShell = static_cast<zwlr_layer_shell_v1*>(bind(zwlr_layer_shell_v1_interface, 4));
     } else if (is(zwlr_virtual_pointer_manager_v1_interface)) {
         d.virtualPointers = static_cast<zwlr_virtual_pointer_manager_v1*>(
             bind(zwlr_virtual_pointer_manager_v1_interface, 1));
@@ -383,7 +444,21 @@ bool WaylandPlatform::Impl::dispatch() {
     } else {
         wl_display_cancel_read(display);
     }
-    return wl_display_dispatch_pending(display) >= 0 || lose();
+    if (wl_display_dispatch_pending(display) < 0)
+        return lose();
+    finishCapture();
+    return true;
+}
+
+void WaylandPlatform::Impl::finishCapture() {
+    if (!capture || !capture->outcome())
+        return;
+    const std::optional<ScreenPoint> point = *capture->outcome();
+    // The overlay goes before the caller hears of it, which may start the next capture.
+    capture.reset();
+    auto done = std::exchange(captureDone, nullptr);
+    if (done)
+        done(point);
 }
 
 WaylandPlatform::WaylandPlatform() : impl_(std::make_unique<Impl>()) {
@@ -394,6 +469,7 @@ WaylandPlatform::~WaylandPlatform() {
     Impl& d = *impl_;
     if (d.display == nullptr)
         return;
+    d.capture.reset();
     d.injector.reset();
     for (Output& o : d.outputs) {
         if (o.xdg != nullptr)
@@ -408,6 +484,19 @@ WaylandPlatform::~WaylandPlatform() {
         zxdg_output_manager_v1_destroy(d.outputManager);
     if (d.keyboard != nullptr)
         wl_keyboard_destroy(d.keyboard);
+    if (d.pointer != nullptr)
+        wl_pointer_destroy(d.pointer);
+    if (d.layerShell != nullptr) {
+        // Its destructor request came with version 3.
+        if (zwlr_layer_shell_v1_get_version(d.layerShell) >= 3)
+            zwlr_layer_shell_v1_destroy(d.layerShell);
+        else
+            wl_proxy_destroy(reinterpret_cast<wl_proxy*>(d.layerShell));
+    }
+    if (d.shm != nullptr)
+        wl_shm_destroy(d.shm);
+    if (d.compositor != nullptr)
+        wl_compositor_destroy(d.compositor);
     if (d.seat != nullptr)
         wl_seat_destroy(d.seat);
     wl_registry_destroy(d.registry);
@@ -504,6 +593,39 @@ void WaylandPlatform::mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_
         d.injector.reset();
         d.clickFailed = true;
     }
+}
+
+bool WaylandPlatform::beginPointCapture(std::function<void(std::optional<ScreenPoint>)> done) {
+    Impl& d = *impl_;
+    cancelPointCapture();
+    if (d.layerShell == nullptr || d.compositor == nullptr || d.shm == nullptr ||
+        d.pointer == nullptr || !d.dispatch())
+        return false;
+    // Each output with its place in the layout, whose top left corner is the point (0, 0).
+    const Box box = d.layout();
+    std::vector<PointCaptureOverlay::Area> areas;
+    for (const Output& o : d.outputs)
+        areas.push_back({o.output, (o.logical ? o.logicalX : o.x) - box.x,
+                         (o.logical ? o.logicalY : o.y) - box.y});
+    if (areas.empty())
+        return false;
+    d.capture = std::make_unique<PointCaptureOverlay>(
+        PointCaptureOverlay::Globals{d.display, d.compositor, d.shm, d.layerShell}, areas);
+    if (!d.capture->show()) {
+        d.capture.reset();
+        if (wl_display_get_error(d.display) != 0)
+            d.lose();
+        return false;
+    }
+    d.captureDone = std::move(done);
+    // A press already read while the overlay was being shown is handed on now.
+    d.finishCapture();
+    return true;
+}
+
+void WaylandPlatform::cancelPointCapture() {
+    impl_->capture.reset();
+    impl_->captureDone = nullptr;
 }
 
 int WaylandPlatform::virtualKeyFromNative(uint32_t scanCode) {

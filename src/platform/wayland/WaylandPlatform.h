@@ -37,7 +37,10 @@ class WaylandPlatform : public Platform {
     void beginKeyPoll() override {}
     int16_t asyncKeyState(int) override { return 0; }
     std::optional<ScreenPoint> cursorPos() override { return std::nullopt; }
-    // The compositor's keymap is not read yet, so no native key has a code here.
+    // Where the compositor has a layer shell (sway, KWin), an overlay over every output takes
+    // the click; elsewhere (GNOME) there is no capture here.
+    bool beginPointCapture(std::function<void(std::optional<ScreenPoint>)> done) override;
+    void cancelPointCapture() override;
     // From the compositor's keymap, by the rules of the X11 key table.
     int virtualKeyFromNative(uint32_t scanCode) override;
 
@@ -47,8 +50,10 @@ class WaylandPlatform : public Platform {
     // The top left corner of the output layout's bounding box, in compositor coordinates.
     ScreenPoint layoutOrigin();
 
-  private:
+    // The connection's state; public only for the listeners of its Wayland objects.
     struct Impl;
+
+  private:
     std::unique_ptr<Impl> impl_;
 };
 
