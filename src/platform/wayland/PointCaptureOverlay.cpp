@@ -1,5 +1,6 @@
 #include "platform/wayland/PointCaptureOverlay.h"
 
+#include "viewporter-client-protocol.h"
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
 
 #include <wayland-client.h>
@@ -13,6 +14,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
 namespace quindel {
 
@@ -25,23 +27,12 @@ constexpr int kDefaultCursorSize = 24;
 
 } // namespace
 
-PointCaptureOverlay::PointCaptureOverlay(const Globals& globals, const std::vector<Area>& areas)
-    : globals_(globals) {
-    // The covers are their layer surfaces' listener data: their addresses must not move.
-    covers_.reserve(areas.size());
-    for (const Area& area : areas)
-        covers_.push_back(Cover{.owner = this, .area = area});
-}
+PointCaptureOverlay::PointCaptureOverlay(const Globals& globals) : globals_(globals) {}
 
 PointCaptureOverlay::~PointCaptureOverlay() {
-    for (Cover& cover : covers_) {
-        if (cover.layer != nullptr)
-            zwlr_layer_surface_v1_destroy(cover.layer);
-        if (cover.surface != nullptr)
-            wl_surface_destroy(cover.surface);
-        if (cover.buffer != nullptr)
-            wl_buffer_destroy(cover.buffer);
-    }
+    hide();
+    if (tint_ != nullptr)
+        wl_buffer_destroy(tint_);
     if (cursorSurface_ != nullptr)
         wl_surface_destroy(cursorSurface_);
     if (cursorTheme_ != nullptr)
@@ -49,34 +40,55 @@ PointCaptureOverlay::~PointCaptureOverlay() {
     wl_display_flush(globals_.display);
 }
 
-bool PointCaptureOverlay::show() {
+void PointCaptureOverlay::hide() {
+    for (Cover& cover : covers_) {
+        wp_viewport_destroy(cover.viewport);
+        zwlr_layer_surface_v1_destroy(cover.layer);
+        wl_surface_destroy(cover.surface);
+    }
+    covers_.clear();
+    hovered_ = nullptr;
+    wl_display_flush(globals_.display);
+}
+
+bool PointCaptureOverlay::show(const std::vector<Area>& areas) {
     struct Listener {
         static void configure(void* data, zwlr_layer_surface_v1* layer, uint32_t serial,
                               uint32_t width, uint32_t height) {
             auto* cover = static_cast<Cover*>(data);
             cover->width = width, cover->height = height;
             cover->configureSerial = serial, cover->configured = true;
-            // Once shown, a new size (the output changed) gets its buffer at once.
-            if (cover->buffer != nullptr) {
+            // Once shown, a new size (the output changed) is taken at once.
+            if (cover->shown) {
                 zwlr_layer_surface_v1_ack_configure(layer, serial);
-                cover->owner->attachBuffer(*cover);
+                cover->owner->fill(*cover);
             }
         }
         static void closed(void* data, zwlr_layer_surface_v1*) {
             auto* cover = static_cast<Cover*>(data);
             cover->closed = true;
             // A cover taken away while it waits leaves the user nothing to click: cancelled.
-            if (cover->buffer != nullptr)
+            if (cover->shown)
                 cover->owner->finish(std::nullopt);
         }
     };
     static const zwlr_layer_surface_v1_listener listener = {.configure = Listener::configure,
                                                             .closed = Listener::closed};
-    for (Cover& cover : covers_) {
+    hide();
+    pressedButton_.reset();
+    outcome_.reset();
+    if (areas.empty() || !makeTint())
+        return false;
+    loadCursor();
+    // The covers are their layer surfaces' listener data: their addresses must not move.
+    covers_.reserve(areas.size());
+    for (const Area& area : areas) {
+        Cover& cover = covers_.emplace_back(Cover{.owner = this, .area = area});
         cover.surface = wl_compositor_create_surface(globals_.compositor);
+        cover.viewport = wp_viewporter_get_viewport(globals_.viewporter, cover.surface);
         cover.layer = zwlr_layer_shell_v1_get_layer_surface(
-            globals_.layerShell, cover.surface, cover.area.output,
-            ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "quindel-point-capture");
+            globals_.layerShell, cover.surface, area.output, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY,
+            "quindel-point-capture");
         zwlr_layer_surface_v1_add_listener(cover.layer, &listener, &cover);
         zwlr_layer_surface_v1_set_anchor(cover.layer, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP |
                                                           ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
@@ -89,59 +101,57 @@ bool PointCaptureOverlay::show() {
             cover.layer, ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_EXCLUSIVE);
         wl_surface_commit(cover.surface);
     }
-    // The compositor answers the first commit with each cover's size.
-    if (wl_display_roundtrip(globals_.display) < 0)
-        return false;
+    // The compositor answers the first commit with each cover's size; only once it has handled
+    // the commits that fill them are the covers on the screen: a press before that would go to
+    // the window below.
+    bool shown = wl_display_roundtrip(globals_.display) >= 0;
     for (Cover& cover : covers_) {
-        if (!cover.configured || cover.closed)
-            return false;
-        zwlr_layer_surface_v1_ack_configure(cover.layer, cover.configureSerial);
-        if (!attachBuffer(cover))
-            return false;
-    }
-    loadCursor();
-    // Only once the compositor has handled the commits with buffers are the covers on the
-    // screen: a press before that would go to the window below.
-    return wl_display_roundtrip(globals_.display) >= 0 &&
-           std::none_of(covers_.begin(), covers_.end(), [](const Cover& c) { return c.closed; });
-}
-
-bool PointCaptureOverlay::attachBuffer(Cover& cover) {
-    if (cover.width == 0 || cover.height == 0 ||
-        cover.width > static_cast<uint32_t>(std::numeric_limits<int32_t>::max() / 4) / cover.height)
-        return false;
-    const size_t stride = size_t{cover.width} * 4;
-    const size_t size = stride * cover.height;
-    const int fd = memfd_create("quindel-point-capture", MFD_CLOEXEC);
-    if (fd < 0)
-        return false;
-    wl_buffer* buffer = nullptr;
-    if (ftruncate(fd, static_cast<off_t>(size)) == 0) {
-        void* pixels = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        if (pixels != MAP_FAILED) {
-            std::fill_n(static_cast<uint32_t*>(pixels), size / 4, kTint);
-            munmap(pixels, size);
-            wl_shm_pool* pool = wl_shm_create_pool(globals_.shm, fd, static_cast<int32_t>(size));
-            buffer = wl_shm_pool_create_buffer(
-                pool, 0, static_cast<int32_t>(cover.width), static_cast<int32_t>(cover.height),
-                static_cast<int32_t>(stride), WL_SHM_FORMAT_ARGB8888);
-            wl_shm_pool_destroy(pool); // the buffer keeps the memory
+        shown = shown && cover.configured && !cover.closed;
+        if (shown) {
+            zwlr_layer_surface_v1_ack_configure(cover.layer, cover.configureSerial);
+            shown = fill(cover);
         }
     }
-    close(fd);
-    if (buffer == nullptr)
+    shown = shown && wl_display_roundtrip(globals_.display) >= 0 &&
+            std::none_of(covers_.begin(), covers_.end(), [](const Cover& c) { return c.closed; });
+    if (!shown)
+        hide();
+    return shown;
+}
+
+bool PointCaptureOverlay::fill(Cover& cover) {
+    if (cover.width == 0 || cover.height == 0 ||
+        cover.width > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) ||
+        cover.height > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))
         return false;
-    wl_surface_attach(cover.surface, buffer, 0, 0);
-    wl_surface_damage(cover.surface, 0, 0, std::numeric_limits<int32_t>::max(),
-                      std::numeric_limits<int32_t>::max());
+    wp_viewport_set_destination(cover.viewport, static_cast<int32_t>(cover.width),
+                                static_cast<int32_t>(cover.height));
+    wl_surface_attach(cover.surface, tint_, 0, 0);
+    wl_surface_damage(cover.surface, 0, 0, static_cast<int32_t>(cover.width),
+                      static_cast<int32_t>(cover.height));
     wl_surface_commit(cover.surface);
-    if (cover.buffer != nullptr)
-        wl_buffer_destroy(cover.buffer);
-    cover.buffer = buffer;
+    cover.shown = true;
     return true;
 }
 
+bool PointCaptureOverlay::makeTint() {
+    if (tint_ != nullptr)
+        return true;
+    const int fd = memfd_create("quindel-point-capture", MFD_CLOEXEC);
+    if (fd < 0)
+        return false;
+    if (write(fd, &kTint, sizeof kTint) == static_cast<ssize_t>(sizeof kTint)) {
+        wl_shm_pool* pool = wl_shm_create_pool(globals_.shm, fd, sizeof kTint);
+        tint_ = wl_shm_pool_create_buffer(pool, 0, 1, 1, sizeof kTint, WL_SHM_FORMAT_ARGB8888);
+        wl_shm_pool_destroy(pool); // the buffer keeps the memory
+    }
+    close(fd);
+    return tint_ != nullptr;
+}
+
 void PointCaptureOverlay::loadCursor() {
+    if (std::exchange(cursorLoaded_, true))
+        return;
     // The user's cursor theme and size where the session says them, else the default theme.
     const char* sizeText = std::getenv("XCURSOR_SIZE");
     const int size =

@@ -14,6 +14,8 @@ struct wl_output;
 struct wl_pointer;
 struct wl_shm;
 struct wl_surface;
+struct wp_viewport;
+struct wp_viewporter;
 struct zwlr_layer_shell_v1;
 struct zwlr_layer_surface_v1;
 
@@ -25,6 +27,7 @@ namespace quindel {
 // place in the layout plus the press's place on the output); a right press or Escape cancels.
 // The capture ends when that button is released, so the window below sees neither the press
 // nor its release. The owner feeds it the seat's pointer and key events from its connection.
+// One overlay serves capture after capture: its tint and its pointer are made once.
 class PointCaptureOverlay {
   public:
     struct Globals {
@@ -32,6 +35,7 @@ class PointCaptureOverlay {
         wl_compositor* compositor = nullptr;
         wl_shm* shm = nullptr;
         zwlr_layer_shell_v1* layerShell = nullptr;
+        wp_viewporter* viewporter = nullptr; // stretches one tinted pixel over each output
     };
     // An output and the place of its top left corner in the layout, in logical pixels.
     struct Area {
@@ -40,14 +44,18 @@ class PointCaptureOverlay {
         int32_t y = 0;
     };
 
-    PointCaptureOverlay(const Globals& globals, const std::vector<Area>& areas);
+    explicit PointCaptureOverlay(const Globals& globals);
     ~PointCaptureOverlay();
     PointCaptureOverlay(const PointCaptureOverlay&) = delete;
     PointCaptureOverlay& operator=(const PointCaptureOverlay&) = delete;
 
-    // Puts the surfaces on the outputs and returns once the compositor shows them, so that no
-    // press from then on can reach a window below. False when it would not show them all.
-    bool show();
+    // Starts a capture: puts a surface on each of the outputs and returns once the compositor
+    // shows them, so that no press from then on can reach a window below. False, with nothing
+    // shown, when it would not show them all.
+    bool show(const std::vector<Area>& areas);
+    // Takes the surfaces away; the capture ends without an outcome.
+    void hide();
+    bool showing() const { return !covers_.empty(); }
 
     // The seat's events, as they arrive.
     void pointerEntered(wl_pointer* pointer, uint32_t serial, wl_surface* surface, double x,
@@ -66,19 +74,24 @@ class PointCaptureOverlay {
         Area area;
         wl_surface* surface = nullptr;
         zwlr_layer_surface_v1* layer = nullptr;
-        wl_buffer* buffer = nullptr;
+        wp_viewport* viewport = nullptr;
+        bool shown = false;
         uint32_t width = 0, height = 0;
         uint32_t configureSerial = 0;
         bool configured = false;
         bool closed = false;
     };
 
-    bool attachBuffer(Cover& cover);
+    // Stretches the tint over the cover's configured size and commits it.
+    bool fill(Cover& cover);
+    bool makeTint();
     void loadCursor();
     void finish(std::optional<ScreenPoint> point);
 
     Globals globals_;
     std::vector<Cover> covers_;
+    wl_buffer* tint_ = nullptr;
+    bool cursorLoaded_ = false;
     wl_cursor_theme* cursorTheme_ = nullptr;
     wl_surface* cursorSurface_ = nullptr;
     int32_t cursorHotspotX_ = 0, cursorHotspotY_ = 0;

@@ -6,6 +6,7 @@
 #include "platform/xkb/XkbKeymapCodes.h"
 
 #include "fake-input-client-protocol.h"
+#include "viewporter-client-protocol.h"
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
@@ -140,7 +141,11 @@ struct WaylandPlatform::Impl {
     wl_compositor* compositor = nullptr;
     wl_shm* shm = nullptr;
     zwlr_layer_shell_v1* layerShell = nullptr;
-    std::unique_ptr<PointCaptureOverlay> capture;
+    wp_viewporter* viewporter = nullptr;
+    std::unique_ptr<PointCaptureOverlay> overlay; // made at the first capture
+    PointCaptureOverlay* capture() const {
+        return overlay && overlay->showing() ? overlay.get() : nullptr;
+    }
     std::function<void(std::optional<ScreenPoint>)> captureDone;
     std::list<Output> outputs; // stable addresses: each is its listeners' data
     std::unique_ptr<PointerInjector> injector;
@@ -228,8 +233,8 @@ static const wl_keyboard_listener kKeyboardListener = {
     .key =
         [](void* data, wl_keyboard*, uint32_t, uint32_t, uint32_t key, uint32_t state) {
             auto& impl = *static_cast<WaylandPlatform::Impl*>(data);
-            if (impl.capture && state == WL_KEYBOARD_KEY_STATE_PRESSED)
-                impl.capture->keyPressed(key);
+            if (impl.capture() && state == WL_KEYBOARD_KEY_STATE_PRESSED)
+                impl.capture()->keyPressed(key);
         },
     .modifiers = [](void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {},
     .repeat_info = [](void*, wl_keyboard*, int32_t, int32_t) {},
@@ -237,7 +242,7 @@ static const wl_keyboard_listener kKeyboardListener = {
 
 // The pointer reaches this connection only over a capture's overlay.
 static PointCaptureOverlay* captureOf(void* data) {
-    return static_cast<WaylandPlatform::Impl*>(data)->capture.get();
+    return static_cast<WaylandPlatform::Impl*>(data)->capture();
 }
 static const wl_pointer_listener kPointerListener = {
     .enter =
@@ -310,6 +315,8 @@ void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, ui
         d.compositor = static_cast<wl_compositor*>(bind(wl_compositor_interface, 4));
     } else if (is(wl_shm_interface)) {
         d.shm = static_cast<wl_shm*>(bind(wl_shm_interface, 1));
+    } else if (is(wp_viewporter_interface)) {
+        d.viewporter = static_cast<wp_viewporter*>(bind(wp_viewporter_interface, 1));
     } else if (is(zwlr_layer_shell_v1_interface)) {
         d.layerShell = static_cast<zwlr_layer_shell_v1*>(bind(zwlr_layer_shell_v1_interface, 4));
     } else if (is(zwlr_virtual_pointer_manager_v1_interface)) {
@@ -451,11 +458,11 @@ bool WaylandPlatform::Impl::dispatch() {
 }
 
 void WaylandPlatform::Impl::finishCapture() {
-    if (!capture || !capture->outcome())
+    if (!capture() || !capture()->outcome())
         return;
-    const std::optional<ScreenPoint> point = *capture->outcome();
+    const std::optional<ScreenPoint> point = *capture()->outcome();
     // The overlay goes before the caller hears of it, which may start the next capture.
-    capture.reset();
+    overlay->hide();
     auto done = std::exchange(captureDone, nullptr);
     if (done)
         done(point);
@@ -469,7 +476,7 @@ WaylandPlatform::~WaylandPlatform() {
     Impl& d = *impl_;
     if (d.display == nullptr)
         return;
-    d.capture.reset();
+    d.overlay.reset();
     d.injector.reset();
     for (Output& o : d.outputs) {
         if (o.xdg != nullptr)
@@ -493,6 +500,8 @@ WaylandPlatform::~WaylandPlatform() {
         else
             wl_proxy_destroy(reinterpret_cast<wl_proxy*>(d.layerShell));
     }
+    if (d.viewporter != nullptr)
+        wp_viewporter_destroy(d.viewporter);
     if (d.shm != nullptr)
         wl_shm_destroy(d.shm);
     if (d.compositor != nullptr)
@@ -599,7 +608,7 @@ bool WaylandPlatform::beginPointCapture(std::function<void(std::optional<ScreenP
     Impl& d = *impl_;
     cancelPointCapture();
     if (d.layerShell == nullptr || d.compositor == nullptr || d.shm == nullptr ||
-        d.pointer == nullptr || !d.dispatch())
+        d.viewporter == nullptr || d.pointer == nullptr || !d.dispatch())
         return false;
     // Each output with its place in the layout, whose top left corner is the point (0, 0).
     const Box box = d.layout();
@@ -607,12 +616,10 @@ bool WaylandPlatform::beginPointCapture(std::function<void(std::optional<ScreenP
     for (const Output& o : d.outputs)
         areas.push_back({o.output, (o.logical ? o.logicalX : o.x) - box.x,
                          (o.logical ? o.logicalY : o.y) - box.y});
-    if (areas.empty())
-        return false;
-    d.capture = std::make_unique<PointCaptureOverlay>(
-        PointCaptureOverlay::Globals{d.display, d.compositor, d.shm, d.layerShell}, areas);
-    if (!d.capture->show()) {
-        d.capture.reset();
+    if (!d.overlay)
+        d.overlay = std::make_unique<PointCaptureOverlay>(PointCaptureOverlay::Globals{
+            d.display, d.compositor, d.shm, d.layerShell, d.viewporter});
+    if (!d.overlay->show(areas)) {
         if (wl_display_get_error(d.display) != 0)
             d.lose();
         return false;
@@ -624,7 +631,8 @@ bool WaylandPlatform::beginPointCapture(std::function<void(std::optional<ScreenP
 }
 
 void WaylandPlatform::cancelPointCapture() {
-    impl_->capture.reset();
+    if (impl_->overlay)
+        impl_->overlay->hide();
     impl_->captureDone = nullptr;
 }
 
