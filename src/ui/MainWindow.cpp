@@ -556,16 +556,20 @@ CommandTriggerOutcome MainWindow::commandTriggerArrived(const std::string& text)
     return outcome;
 }
 
-void MainWindow::bringToFront() {
+void MainWindow::bringToFront(const std::string& activationToken) {
     if (isMinimized())
         showNormal();
     raise();
-    activateWindow();
-    // A dialog that is open stays above its window.
-    if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != this) {
-        modal->raise();
-        modal->activateWindow();
-    }
+    // A dialog that is open stays above its window and takes the focus.
+    QWidget* modal = QApplication::activeModalWidget();
+    QWidget* focus = modal != nullptr && modal != this ? modal : this;
+    if (focus != this)
+        focus->raise();
+    // A Wayland desktop lets a window come to the front only with a token that it issued; Qt
+    // uses the one in the environment at the next activation request.
+    if (!activationToken.empty() && QGuiApplication::platformName().startsWith("wayland"))
+        qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(activationToken));
+    focus->activateWindow();
 }
 
 void MainWindow::blinkTimerFired() {

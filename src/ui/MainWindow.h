@@ -110,7 +110,7 @@ class MainWindow : public QWidget {
     // arrived; it wakes the tick as a key or a MIDI command would.
     CommandTriggerOutcome commandTriggerArrived(const std::string& text);
     // Another start asked for this window: it is shown, raised and given the focus.
-    void bringToFront();
+    void bringToFront(const std::string& activationToken = {});
 
   protected:
     void closeEvent(QCloseEvent* event) override;

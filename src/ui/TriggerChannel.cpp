@@ -31,7 +31,7 @@ void TriggerChannel::service() {
         return answerChannelRequest(
             request,
             [this](const std::string& text) { return window_.commandTriggerArrived(text); },
-            [this] { window_.bringToFront(); });
+            [this](const std::string& token) { window_.bringToFront(token); });
     });
     // The listener has closed the sockets of finished clients: their notifiers stop before the
     // event loop could poll a closed descriptor, and go once they have returned.

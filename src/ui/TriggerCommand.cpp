@@ -70,16 +70,32 @@ int sendTrigger(const std::string& text) {
     return fail(t.noAnswer);
 }
 
+// The token a Wayland desktop hands a program it starts, which lets that program's window come
+// to the front; the running instance uses it in this one's place. Empty when there is none or
+// it is not a token (tokens are short runs of printable characters without blanks).
+std::string activationToken() {
+    const char* token = std::getenv("XDG_ACTIVATION_TOKEN");
+    if (token == nullptr)
+        return {};
+    const std::string text = token;
+    const bool plain =
+        !text.empty() && text.size() <= 200 &&
+        std::all_of(text.begin(), text.end(), [](char c) { return c > ' ' && c < 127; });
+    return plain ? text : std::string();
+}
+
 // Another instance holds the lock: ask it to the front. It may hold the lock an instant before
 // it listens, so a refused connection is tried again until the wait ends.
 int bringRunningToFront(const ChannelLocation& where) {
     const CommandLineTexts t = commandLineTexts(localeLanguage());
+    const std::string token = activationToken();
+    const std::string request = token.empty() ? kRaised : kRaised + (" " + token);
     const auto end = std::chrono::steady_clock::now() + kStartWait;
     ChannelAnswer answer;
     do {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             end - std::chrono::steady_clock::now());
-        answer = askRunningProgram(where.socketPath, kRaised, std::max(left, 1ms));
+        answer = askRunningProgram(where.socketPath, request, std::max(left, 1ms));
         if (answer.kind != ChannelAnswer::NotRunning)
             break;
         std::this_thread::sleep_for(10ms);
@@ -134,9 +150,10 @@ InstanceStart startInstance(int argc, char** argv) {
 std::string
 answerChannelRequest(const std::string& request,
                      const std::function<CommandTriggerOutcome(const std::string& text)>& trigger,
-                     const std::function<void()>& front) {
-    if (request == kRaised) {
-        front();
+                     const std::function<void(const std::string& token)>& front) {
+    const std::string raisedWith = std::string(kRaised) + " ";
+    if (request == kRaised || request.compare(0, raisedWith.size(), raisedWith) == 0) {
+        front(request.size() > raisedWith.size() ? request.substr(raisedWith.size()) : "");
         return kRaised;
     }
     const std::string prefix = "trigger ";

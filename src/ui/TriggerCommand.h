@@ -24,10 +24,11 @@ struct InstanceStart {
 InstanceStart startInstance(int argc, char** argv);
 
 // The running program's answer line to one request line of the channel: "trigger CODE" goes
-// to trigger, "front" to front.
+// to trigger, "front" to front, and "front TOKEN" to front with the activation token that the
+// desktop gave the second start (empty without one).
 std::string
 answerChannelRequest(const std::string& request,
                      const std::function<CommandTriggerOutcome(const std::string& text)>& trigger,
-                     const std::function<void()>& front);
+                     const std::function<void(const std::string& token)>& front);
 
 } // namespace quindel

@@ -56,7 +56,8 @@ class TriggerListener {
     // Gives the answer line (without newline) to one request line.
     using Handler = std::function<std::string(const std::string& request)>;
 
-    static constexpr std::size_t kMaxRequest = 64; // bytes up to and with the newline
+    // Bytes up to and with the newline: room for a desktop's activation token.
+    static constexpr std::size_t kMaxRequest = 256;
     static constexpr std::size_t kMaxClients = 16; // beyond, the oldest is dropped
     static constexpr std::chrono::milliseconds kClientDeadline{500};
 

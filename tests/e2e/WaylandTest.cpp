@@ -1,11 +1,21 @@
 // The installed program in headless Wayland sessions (see CMakeLists.txt): real MIDI notes over
 // JACK make it click through the compositor's own input protocol, and a probe client sees where
-// each press lands. Under weston, which offers no way to click, the backend says so.
+// each press lands. Under weston, which offers no way to click, the backend says so. On sway a
+// second start brings the first to the front with the desktop's activation token.
 #include "e2e/WaylandSession.h"
+
+#include "xdg-activation-v1-client-protocol.h"
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <wayland-client.h>
+
 #include <csignal>
+#include <cstring>
 
 using namespace quindel::e2e;
 
@@ -88,6 +98,87 @@ TEST(NoClickWay, TheBackendReportsNoWayToClickAndTheProgramEndsWithTheCompositor
     ASSERT_TRUE(waitFor(
         [&] { return program.read("quindel.ini").find("font=1") != std::string::npos; }, 20000));
     compositorGoesAway(program);
+}
+
+// A token from the compositor, as a desktop's launcher gets one for the program it starts.
+std::string activationToken() {
+    struct Ask {
+        xdg_activation_v1* activation = nullptr;
+        std::string token;
+    } ask;
+    wl_display* display = wl_display_connect(nullptr);
+    if (display == nullptr)
+        return {};
+    static const wl_registry_listener globals = {
+        .global =
+            [](void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
+                if (std::strcmp(interface, xdg_activation_v1_interface.name) == 0)
+                    static_cast<Ask*>(data)->activation = static_cast<xdg_activation_v1*>(
+                        wl_registry_bind(registry, name, &xdg_activation_v1_interface, 1));
+            },
+        .global_remove = [](void*, wl_registry*, uint32_t) {}};
+    static const xdg_activation_token_v1_listener done = {
+        .done = [](void* data, xdg_activation_token_v1*, const char* token) {
+            static_cast<Ask*>(data)->token = token;
+        }};
+    wl_registry_add_listener(wl_display_get_registry(display), &globals, &ask);
+    wl_display_roundtrip(display);
+    if (ask.activation != nullptr) {
+        xdg_activation_token_v1* token = xdg_activation_v1_get_activation_token(ask.activation);
+        xdg_activation_token_v1_add_listener(token, &done, &ask);
+        xdg_activation_token_v1_set_app_id(token, "quindel");
+        xdg_activation_token_v1_commit(token);
+        wl_display_roundtrip(display);
+    }
+    wl_display_disconnect(display);
+    return ask.token;
+}
+
+// sway's view of the program's window: whether it has the focus or asks for attention (what
+// sway does with an activation by default).
+bool swayActivatedQuindel() {
+    QProcess tree;
+    tree.start("swaymsg", {"-t", "get_tree", "--raw"});
+    tree.waitForFinished(5000);
+    QList<QJsonObject> nodes{QJsonDocument::fromJson(tree.readAllStandardOutput()).object()};
+    while (!nodes.isEmpty()) {
+        const QJsonObject node = nodes.takeLast();
+        if (node["app_id"].toString() == "quindel")
+            return node["focused"].toBool() || node["urgent"].toBool();
+        for (const char* children : {"nodes", "floating_nodes"})
+            for (const QJsonValue child : node[children].toArray())
+                nodes.append(child.toObject());
+    }
+    return false;
+}
+
+// A second start that the desktop gave an activation token, while another program has the
+// focus, hands the token on: the running program's window is activated with it, and the
+// second start ends with its message, the files untouched.
+TEST(WaylandFront, ASecondStartActivatesTheRunningWindowWithItsToken) {
+    InstalledProgram program;
+    ASSERT_TRUE(program.install());
+    ASSERT_TRUE(program.launch());
+    ASSERT_TRUE(waitFor(
+        [&] { return program.read("quindel.ini").find("font=1") != std::string::npos; }, 20000));
+    quindel::WaylandProbe probe(QUINDEL_WAYLAND_PROBE); // takes the focus
+    ASSERT_FALSE(probe.next("ready").empty());
+    QThread::msleep(300);
+    ASSERT_FALSE(swayActivatedQuindel());
+    const std::string settings = program.read("quindel.ini");
+
+    const std::string token = activationToken();
+    ASSERT_FALSE(token.empty());
+    QProcess second;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_ACTIVATION_TOKEN", QString::fromStdString(token));
+    second.setProcessEnvironment(env);
+    second.start(program.path("quindel"), {});
+    EXPECT_TRUE(second.waitForFinished(10000) && second.exitCode() == 0);
+    EXPECT_EQ(second.readAllStandardError().trimmed(),
+              "Quindel is already running: its window was brought to the front");
+    EXPECT_TRUE(waitFor(swayActivatedQuindel, 5000));
+    EXPECT_EQ(program.read("quindel.ini"), settings);
 }
 
 } // namespace
