@@ -511,6 +511,9 @@ TEST_F(Package, UnpackedReadOnlyProgramKeepsTheUsersFilesInAPrivatePerUserFolder
                           Case{"read-only program folder and per-user folder", false, false}}) {
         SCOPED_TRACE(c.what);
         QTemporaryDir tmp;
+        const std::shared_ptr<void> removable(nullptr, [&](void*) { // made writable to go
+            QProcess::execute("chmod", {"-R", "u+w", tmp.path()});
+        });
         const QString folder = tmp.path() + "/opt/quindel", home = tmp.path() + "/home",
                       config = home + "/config",
                       files = c.programWritable ? folder : config + "/quindel";
@@ -545,10 +548,8 @@ TEST_F(Package, UnpackedReadOnlyProgramKeepsTheUsersFilesInAPrivatePerUserFolder
         const bool perUser = ::stat(QString(config + "/quindel").toUtf8(), &st) == 0;
         EXPECT_EQ(perUser, !c.programWritable && c.userWritable);
         EXPECT_TRUE(!perUser || (st.st_mode & 07777) == 0700) << std::oct << st.st_mode;
-        if (!c.userWritable) {
-            QProcess::execute("chmod", {"-R", "u+w", tmp.path()}); // so the temporary folder can go
+        if (!c.userWritable)
             continue;
-        }
         // The user chooses the PC keyboard, makes a group in the editor; the next run reads it
         // back and its key clicks its point.
         QFile settings(files + "/quindel.ini");
@@ -580,7 +581,6 @@ TEST_F(Package, UnpackedReadOnlyProgramKeepsTheUsersFilesInAPrivatePerUserFolder
             {"quindel.ini", "gruppo-show.ini"});
         ASSERT_EQ(recorder.clicks.size(), 1u);
         EXPECT_TRUE(recorder.clicks[0].x == 1000 && recorder.clicks[0].y == 800);
-        QProcess::execute("chmod", {"-R", "u+w", tmp.path()}); // so the temporary folder can go
     }
 }
 
