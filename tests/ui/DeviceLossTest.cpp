@@ -79,12 +79,6 @@ struct Stage {
             return note == "3C" ? clicks() > before : shown() == note + "90";
         })) << source;
     }
-    void start(const std::string& name, int16_t place) {
-        if (state.isRunning)
-            window->startButton->click(); // Stop first
-        state.setInputDevice(place), state.midiInputName = name;
-        window->startButton->click();
-    }
     std::string shown() const { return window->triggerDisplay->text().toStdString(); }
     long clicks() const {
         return std::count_if(platform.events.begin(), platform.events.end(),
@@ -126,7 +120,8 @@ TEST(DeviceLoss, ALostDeviceIsShownAndReopenedByNameAndClicksOnceAgain) {
     ASSERT_NE(std::getenv("QUINDEL_TEST_JACK_START"), nullptr) << "run under with-services --jack";
     Stage stage;
     stage.plug("Pads"), stage.plug("Keys"); // Keys:out stands second
-    stage.start("Keys:out", 2);
+    stage.state.setInputDevice(2), stage.state.midiInputName = "Keys:out";
+    stage.window->startButton->click();
     RtMidiInput dialog(1);
     std::vector<std::string> told;
     dialog.errorReported = [&](int code, const std::string& text) {
