@@ -6,7 +6,6 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h> // the window manager's hints and states; the harness then undefines Bool
-#include <sys/stat.h>
 
 #include "e2e/E2eHarness.h"
 #include "e2e/MidiController.h"
@@ -21,7 +20,6 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <cstdio>
 #include <thread>
 
 using namespace quindel::e2e;
@@ -53,11 +51,11 @@ class Program : public ::testing::Test {
                "[midi config]\r\nmidi input= " + std::to_string(input) +
                "\r\n[file tasti]\r\nnomefile=" + kGroupFile + "\r\n";
     }
-    // Starts the program on Italian texts with extra settings lines, input and group.
-    void launch(int input, const std::string& extra, const QByteArray& group) {
+    // Starts the program on Italian texts with that input and group.
+    void launch(int input, const QByteArray& group) {
         ASSERT_TRUE(display.ok()) << "no X display with XTest";
         ASSERT_TRUE(installed || (installed = program.install()));
-        program.write("quindel.ini", QByteArray::fromStdString(settings(1, extra, input)));
+        program.write("quindel.ini", QByteArray::fromStdString(settings(1, "", input)));
         program.write(kGroupFile, group);
         ASSERT_TRUE(bool(at = program.start(display))) << "the program did not show its window";
         files = QDir(program.path("")).entryList(QDir::AllEntries | QDir::Hidden);
@@ -78,7 +76,8 @@ class Program : public ::testing::Test {
     QStringList files;
 };
 
-// Keys and MIDI messages, with immediate response and with "risposta immediata= 0" polling.
+// Keys and MIDI messages. How fast they click, with immediate response and with polling, is
+// measured by bench/e2e/AppBench.cpp; MainWindowTest checks which of the two ticks at once.
 class Clicks : public Program {
   protected:
     // A trigger and the clicks it must give: between least and most, all at x, y.
@@ -102,29 +101,20 @@ class Clicks : public Program {
         }
     }
     // Sends trigger n times at pauses of 150 to 400 ms (so at any moment of a tick); each must
-    // click once at the intro point. Prints the delays and gives their median.
-    double eachOnce(const char* what, int n, const std::function<void()>& trigger) {
-        std::vector<double> delays;
+    // click once at the intro point.
+    void eachOnce(const char* what, int n, const std::function<void()>& trigger) {
         for (int i = 0; i < n; ++i) {
             QThread::msleep(static_cast<unsigned long>(150 + 97 * i % 250));
             SCOPED_TRACE(testing::Message() << "trigger " << i);
-            const auto sent = Clock::now();
             run({{what, trigger, 1, 1, kIntroX, kIntroY}});
-            if (!recorder.clicks.empty())
-                delays.push_back(ms(recorder.clicks.front().at - sent));
         }
-        std::sort(delays.begin(), delays.end());
-        const double median = delays.empty() ? 0 : delays[delays.size() / 2];
-        std::printf("%s: median %.1f ms, max %.1f ms over %zu\n", what, median,
-                    delays.empty() ? 0 : delays.back(), delays.size());
-        return median;
     }
     // One run on input: a trigger while stopped does nothing, nor after Start (clicked after
     // the flag for English); then body, and X. The group is never written; the settings only
     // gain the language and the font.
-    void session(int input, const std::string& extra, bool english,
-                 const std::function<void()>& whileStopped, const std::function<void()>& body) {
-        launch(input, extra, group);
+    void session(int input, bool english, const std::function<void()>& whileStopped,
+                 const std::function<void()>& body) {
+        launch(input, group);
         if (HasFatalFailure())
             return;
         run({{"stopped", whileStopped, 0, 0}});
@@ -135,8 +125,7 @@ class Clicks : public Program {
         run({{"started: nothing stale fires", [] {}, 0, 0}});
         body();
         close();
-        EXPECT_EQ(program.read("quindel.ini"),
-                  settings(english ? 2 : 1, extra + "font=1\r\n", input));
+        EXPECT_EQ(program.read("quindel.ini"), settings(english ? 2 : 1, "font=1\r\n", input));
         EXPECT_EQ(program.read(kGroupFile), group.toStdString());
     }
 
@@ -149,7 +138,7 @@ class Clicks : public Program {
     ClickRecorder recorder{800, 500, 450, 450};
 };
 
-TEST_F(Clicks, KeysClickOnceATapRepeatWhileHeldStepThroughTheSequenceAndRespondAtOnce) {
+TEST_F(Clicks, KeysClickOnceATapAndRepeatWhileHeld) {
     const auto key = [this](KeySym k, int holdMs = 0) {
         return [=, this] { display.key(k, holdMs); };
     };
@@ -157,15 +146,11 @@ TEST_F(Clicks, KeysClickOnceATapRepeatWhileHeldStepThroughTheSequenceAndRespondA
         for (int i = 0; i < 8; ++i)
             display.key(XK_a), QThread::msleep(110);
     };
-    double immediate = 0, polling = 0;
-    session(kKeyboard, "", true, key(XK_a), [&] {
+    session(kKeyboard, true, key(XK_a), [&] {
         run({{"held for 1 s: a click on every tick", key(XK_a, 1000), 6, 12, kIntroX, kIntroY},
              {"taps 110 ms apart", taps110MsApart, 8, 8, kIntroX, kIntroY}});
-        immediate = eachOnce("key tap to click, immediate", 20, key(XK_a));
+        eachOnce("key tap", 20, key(XK_a));
     });
-    session(kKeyboard, "risposta immediata= 0\r\n", false, key(XK_a),
-            [&] { polling = eachOnce("key tap to click, polling", 20, key(XK_a)); });
-    EXPECT_LT(immediate, polling / 2);
 }
 
 TEST_F(Clicks, MidiTapsClickOnceAndGoOnWhileTheEditorIsOpenedDuringAStream) {
@@ -175,8 +160,7 @@ TEST_F(Clicks, MidiTapsClickOnceAndGoOnWhileTheEditorIsOpenedDuringAStream) {
     const auto send = [&](std::vector<unsigned char> m) { return [&midi, m] { midi.send(m); }; };
     // The note-off right behind the note-on, as pads send a quick tap.
     const auto tap = [&] { midi.send({0x90, 60, 100}), midi.send({0x80, 60, 0}); };
-    double immediate = 0, polling = 0;
-    session(device, "", false, send({0x90, 60, 100}), [&] {
+    session(device, false, send({0x90, 60, 100}), [&] {
         run({{"note 62 on", send({0x90, 62, 90}), 1, 1, kVerseX, kVerseY}});
         {
             // Clock and a controller every half millisecond while the editor is opened with
@@ -195,18 +179,15 @@ TEST_F(Clicks, MidiTapsClickOnceAndGoOnWhileTheEditorIsOpenedDuringAStream) {
                 10000))
                 << "the editor did not open";
             run({{"the stream", [] {}, 0, 0}});
-            eachOnce("MIDI tap to click, editor open during a stream", 5, tap);
+            eachOnce("MIDI tap, editor open during a stream", 5, tap);
             display.click(editor->x + kEditorOkX, editor->y + kEditorOkY);
             ASSERT_TRUE(waitFor([&] { return !display.findClient(kEditorTitle); }, 10000))
                 << "the editor did not close";
             run({{"after the editor closed", [] {}, 0, 0}});
-            eachOnce("MIDI tap to click, editor closed, during a stream", 3, tap);
+            eachOnce("MIDI tap, editor closed, during a stream", 3, tap);
         }
-        immediate = eachOnce("MIDI tap to click, immediate", 20, tap);
+        eachOnce("MIDI tap", 20, tap);
     });
-    session(device, "risposta immediata= 0\r\n", false, send({0x90, 60, 100}),
-            [&] { polling = eachOnce("MIDI tap to click, polling", 20, tap); });
-    EXPECT_LT(immediate, polling / 2);
 }
 
 // `quindel --trigger CODE` as a key binding runs it: status and message, clicks 100 ms apart
@@ -233,12 +214,10 @@ TEST_F(Clicks, TriggerCommandClicksStepsRefusesWhatItMustAndASecondStartRaisesTh
     };
     expect("65", "1 Quindel is not running: the trigger was not sent")();
     session(
-        kKeyboard, "", false,
+        kKeyboard, false,
         expect("65", "1 Quindel is stopped (press Start): the trigger was dropped"), [&] {
             run({{"--trigger 65", expect("65", "0 "), 1, 1, kIntroX, kIntroY},
-                 {"--trigger next: step 1", expect("next", "0 "), 1, 1, kIntroX, kIntroY},
-                 {"--trigger next: step 2", expect("next", "0 "), 1, 1, kVerseX, kVerseY},
-                 {"a MIDI code", expect("3E90", "0 "), 1, 1, kVerseX, kVerseY},
+                 {"--trigger next", expect("next", "0 "), 1, 1, kIntroX, kIntroY},
                  {"malformed",
                   expect("6x5", "1 Not a trigger code, give a key's code (116), a MIDI "
                                 "command (3C90), next or prev: 6x5"),
@@ -395,7 +374,7 @@ TEST_F(WindowManager, MainWindowIsAboveOthersOnlyWhileStartedAndItsDialogsAreMod
     ASSERT_FALSE(qEnvironmentVariable("QUINDEL_TEST_WM").isEmpty())
         << "run under tests/support/with-services.sh --wm";
     program.write("gruppo-Alpha.ini", "[main]\r\nnome=Alpha\r\n"); // listed first
-    launch(kKeyboard, "", "[main]\r\nnome=Zeta\r\n" + actionSection(1, "65", 1, 1050, 100, 0, "A"));
+    launch(kKeyboard, "[main]\r\nnome=Zeta\r\n" + actionSection(1, "65", 1, 1050, 100, 0, "A"));
     ASSERT_FALSE(rootProperty("_NET_SUPPORTING_WM_CHECK").empty()) << "no window manager";
     main = display.findClient(kMainTitle);
     ::Display* d = display.display();
@@ -530,6 +509,9 @@ TEST_F(Package, UnpackedReadOnlyProgramKeepsTheUsersFilesInAPrivatePerUserFolder
                           Case{"read-only program folder and per-user folder", false, false}}) {
         SCOPED_TRACE(c.what);
         QTemporaryDir tmp;
+        const std::shared_ptr<void> removable(nullptr, [&](void*) { // made writable to go
+            QProcess::execute("chmod", {"-R", "u+w", tmp.path()});
+        });
         const QString folder = tmp.path() + "/opt/quindel", home = tmp.path() + "/home",
                       config = home + "/config",
                       files = c.programWritable ? folder : config + "/quindel";
@@ -564,10 +546,8 @@ TEST_F(Package, UnpackedReadOnlyProgramKeepsTheUsersFilesInAPrivatePerUserFolder
         const bool perUser = ::stat(QString(config + "/quindel").toUtf8(), &st) == 0;
         EXPECT_EQ(perUser, !c.programWritable && c.userWritable);
         EXPECT_TRUE(!perUser || (st.st_mode & 07777) == 0700) << std::oct << st.st_mode;
-        if (!c.userWritable) {
-            QProcess::execute("chmod", {"-R", "u+w", tmp.path()}); // so the temporary folder can go
+        if (!c.userWritable)
             continue;
-        }
         // The user chooses the PC keyboard, makes a group in the editor; the next run reads it
         // back and its key clicks its point.
         QFile settings(files + "/quindel.ini");
@@ -599,7 +579,6 @@ TEST_F(Package, UnpackedReadOnlyProgramKeepsTheUsersFilesInAPrivatePerUserFolder
             {"quindel.ini", "gruppo-show.ini"});
         ASSERT_EQ(recorder.clicks.size(), 1u);
         EXPECT_TRUE(recorder.clicks[0].x == 1000 && recorder.clicks[0].y == 800);
-        QProcess::execute("chmod", {"-R", "u+w", tmp.path()}); // so the temporary folder can go
     }
 }
 

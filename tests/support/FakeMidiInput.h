@@ -13,18 +13,13 @@ namespace quindel::test {
 // so the write orders of port control can be checked. The port opens only on a listed device.
 class FakeMidiInput : public MidiInputControl {
   public:
-    struct Message {
-        int16_t status = 0;
-        int16_t data1 = 0;
-        int16_t data2 = 0;
-    };
+    using Message = MidiMessage;
 
     std::vector<std::string> devices{"Fake Keys", "Fake Pads"};
     std::deque<Message> queue;
     std::vector<std::string> writes;
     int16_t index = 0;
     int16_t state = 0; // openState
-    bool delivering = false;
     int reads = 0;
     uint8_t language = 0; // of the error texts
     // A full queue: after every read of the head, the head is dropped and a new message queued
@@ -34,40 +29,20 @@ class FakeMidiInput : public MidiInputControl {
 
     void portCommand(int16_t command) override {
         writes.push_back("portCommand " + std::to_string(command));
-        switch (command) {
-        case kPortOpen:
-            if (index >= 0 && index < static_cast<int16_t>(devices.size()))
-                state = 1;
-            break;
-        case kPortClose:
+        if (command == kPortOpen && listed())
+            state = 1;
+        else if (command == kPortClose)
             state = 0;
-            delivering = false;
-            break;
-        case kPortStart:
-            delivering = state != 0;
-            break;
-        case kPortStop:
-            delivering = false;
-            break;
-        case kPortDropHead:
-            if (!queue.empty())
-                queue.pop_front();
-            break;
-        default:
-            break;
-        }
+        else if (command == kPortDropHead && !queue.empty())
+            queue.pop_front();
     }
-    std::string deviceName() override {
-        return index >= 0 && index < static_cast<int16_t>(devices.size()) ? devices[index] : "";
-    }
+    bool listed() const { return index >= 0 && index < static_cast<int16_t>(devices.size()); }
+    std::string deviceName() override { return listed() ? devices[index] : ""; }
     int16_t pendingCount() override { return static_cast<int16_t>(queue.size()); }
     int16_t messageStatus() override { return ++reads, afterRead(head().status); }
     int16_t messageData1() override { return afterRead(head().data1); }
     int16_t messageData2() override { return afterRead(head().data2); }
-    MidiMessage headMessage() override {
-        const Message m = (++reads, head());
-        return afterRead(MidiMessage{m.status, m.data1, m.data2});
-    }
+    MidiMessage headMessage() override { return ++reads, afterRead(head()); }
     std::string systemData() override { return {}; }
     void notifyEnabled(bool enabled) override {
         writes.push_back(std::string("notifyEnabled ") + (enabled ? "1" : "0"));
