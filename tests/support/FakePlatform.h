@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -87,6 +88,14 @@ class FakePlatform : public Platform {
                                     (tapped.erase(virtualKey) ? 0x0001 : 0));
     }
     std::optional<ScreenPoint> cursorPos() override { return ScreenPoint{0, 0}; }
+    // When set, a point capture ends with it before beginPointCapture returns, as a press that
+    // came while the capture was being shown does.
+    std::optional<std::optional<ScreenPoint>> captureAtOnce;
+    bool beginPointCapture(std::function<void(std::optional<ScreenPoint>)> done) override {
+        if (captureAtOnce)
+            done(*captureAtOnce);
+        return captureAtOnce.has_value();
+    }
     int virtualKeyFromNative(uint32_t) override { return 0; }
     // Names a few keys: F5, Esc and the letters.
     std::string keyName(int vk) override {

@@ -287,6 +287,18 @@ TEST_F(EditorTest, WithoutGroupsOkClosesAndAClickPointCaptureEndsOnClose) {
     guard.callOnTimeout([&] { platform.setLeftButton(true), editor.clickPointTimerFired(); });
     guard.start(3000);
     EXPECT_FALSE(editor.AssignmentEditor::captureClickPoint());
+    // A capture that ends before the editor waits for it is not waited for: the point, or
+    // nothing when cancelled. Should it be waited for, only closing the editor would end it.
+    guard.stop();
+    for (const auto& outcome :
+         {std::optional<ScreenPoint>({1500, 300}), std::optional<ScreenPoint>()}) {
+        platform.captureAtOnce = outcome;
+        bool waited = false;
+        QTimer::singleShot(3000, &editor, [&] { waited = true, editor.done(QDialog::Rejected); });
+        EXPECT_EQ(editor.AssignmentEditor::captureClickPoint(), outcome.has_value());
+        EXPECT_FALSE(waited);
+        EXPECT_TRUE(!outcome || (editor.capturedX == 1500 && editor.capturedY == 300));
+    }
     editor.okClicked(); // no group: nothing to write
     EXPECT_EQ(editor.result(), QDialog::Accepted);
     EXPECT_TRUE(std::filesystem::is_empty(state.userFilesFolder));
