@@ -242,10 +242,18 @@ void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, ui
             .capabilities =
                 [](void* data, wl_seat* seat, uint32_t capabilities) {
                     auto& impl = *static_cast<WaylandPlatform::Impl*>(data);
-                    if ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) && impl.keyboard == nullptr) {
+                    const bool keyboard = capabilities & WL_SEAT_CAPABILITY_KEYBOARD;
+                    if (keyboard && impl.keyboard == nullptr) {
                         impl.keyboard = wl_seat_get_keyboard(seat);
                         wl_keyboard_add_listener(impl.keyboard, &kKeyboardListener,
                                                  &impl.keymapCodes);
+                    } else if (!keyboard && impl.keyboard != nullptr) {
+                        // The last keyboard went away (unplugged, or Mutter's remote desktop
+                        // session ended). The compositor sends nothing more to this object,
+                        // not even when a keyboard comes back: a new one brings the keymap in
+                        // force then, and its later changes. The codes stay meanwhile.
+                        wl_keyboard_destroy(impl.keyboard);
+                        impl.keyboard = nullptr;
                     }
                 },
             .name = [](void*, wl_seat*, const char*) {},

@@ -37,7 +37,6 @@ class WaylandPlatform : public Platform {
     void beginKeyPoll() override {}
     int16_t asyncKeyState(int) override { return 0; }
     std::optional<ScreenPoint> cursorPos() override { return std::nullopt; }
-    // The compositor's keymap is not read yet, so no native key has a code here.
     // From the compositor's keymap, by the rules of the X11 key table.
     int virtualKeyFromNative(uint32_t scanCode) override;
 
