@@ -3,6 +3,7 @@
 // de, it, fr), as when the user picks another one; its fake input presses the keys. The test's
 // own X display, set to each layout with setxkbmap, says what each key gives there.
 #include "core/engine/RuntimeState.h"
+#include "core/text/TriggerNames.h"
 #include "platform/wayland/WaylandPlatform.h"
 #include "platform/x11/X11Platform.h"
 #include "platform/xkb/XkbKeymapCodes.h"
@@ -12,6 +13,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
@@ -152,11 +154,17 @@ TEST(KeyCaptureOnWayland, KeysGiveTheCodesTheSameLayoutGivesOnX11) {
             const int expected = x11.virtualKeyFromNative(key + 8);
             EXPECT_NE(expected, 0) << "evdev key " << key;
             EXPECT_EQ(capture(dialog, keyboard, key), expected) << "evdev key " << key;
+            // Shown with the name its keycap has on this layout ("186 è").
+            EXPECT_EQ(dialog.promptLabel->text().toStdString(),
+                      triggerWithName(std::to_string(expected), x11, state.texts));
         }
-        // The keys not pressed, from the same keymap.
-        for (unsigned keycode = 8; keycode < 256; ++keycode)
+        // The keys not pressed, and the names of all codes, from the same keymap.
+        for (unsigned keycode = 1; keycode < 256; ++keycode) {
             EXPECT_EQ(wayland.virtualKeyFromNative(keycode), x11.virtualKeyFromNative(keycode))
                 << "keycode " << keycode;
+            EXPECT_EQ(wayland.keyName(int(keycode)), x11.keyName(int(keycode)))
+                << "code " << keycode;
+        }
     }
     // Text that is no keymap leaves the codes as they were.
     XkbKeymapCodes xkb;

@@ -519,4 +519,9 @@ int WaylandPlatform::virtualKeyFromNative(uint32_t scanCode) {
     return impl_->keymapCodes.virtualKey(scanCode);
 }
 
+std::string WaylandPlatform::keyName(int virtualKey) {
+    impl_->dispatch(); // a keymap that changed since
+    return impl_->keymapCodes.keyName(virtualKey);
+}
+
 } // namespace quindel
