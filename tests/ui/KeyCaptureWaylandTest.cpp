@@ -40,7 +40,7 @@ class FakeKeyboard {
             << "\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n";
         if ((display_ = wl_display_connect(nullptr)) == nullptr)
             return;
-        registry_ = wl_display_get_registry(display_);
+        wl_registry* registry = wl_display_get_registry(display_);
         static const wl_registry_listener listener{
             .global =
                 [](void* data, wl_registry* registry, uint32_t name, const char* interface,
@@ -52,16 +52,15 @@ class FakeKeyboard {
                                 registry, name, &org_kde_kwin_fake_input_interface, 4));
                 },
             .global_remove = [](void*, wl_registry*, uint32_t) {}};
-        wl_registry_add_listener(registry_, &listener, &input_);
+        wl_registry_add_listener(registry, &listener, &input_);
         wl_display_roundtrip(display_);
+        wl_registry_destroy(registry);
         if (input_ != nullptr)
             org_kde_kwin_fake_input_authenticate(input_, "Key test", "Presses keys");
     }
     ~FakeKeyboard() {
         if (input_ != nullptr)
             org_kde_kwin_fake_input_destroy(input_);
-        if (registry_ != nullptr)
-            wl_registry_destroy(registry_);
         if (display_ != nullptr)
             wl_display_disconnect(display_);
     }
@@ -75,7 +74,6 @@ class FakeKeyboard {
 
   private:
     wl_display* display_ = nullptr;
-    wl_registry* registry_ = nullptr;
     org_kde_kwin_fake_input* input_ = nullptr;
 };
 
