@@ -519,6 +519,11 @@ int WaylandPlatform::virtualKeyFromNative(uint32_t scanCode) {
     return impl_->keymapCodes.virtualKey(scanCode);
 }
 
+bool WaylandPlatform::knowsKeymap() {
+    impl_->dispatch();
+    return impl_->keymapCodes.hasKeymap();
+}
+
 std::string WaylandPlatform::keyName(int virtualKey) {
     impl_->dispatch(); // a keymap that changed since
     return impl_->keymapCodes.keyName(virtualKey);

@@ -39,6 +39,8 @@ class WaylandPlatform : public Platform {
     std::optional<ScreenPoint> cursorPos() override { return std::nullopt; }
     // From the compositor's keymap, by the rules of the X11 key table.
     int virtualKeyFromNative(uint32_t scanCode) override;
+    // Once the compositor sent its keymap (it does as soon as the seat has a keyboard).
+    bool knowsKeymap() override;
     std::string keyName(int virtualKey) override;
 
     // The way clicks go, chosen when the connection was made.

@@ -24,6 +24,8 @@ class XkbKeymapCodes {
     bool setKeymapText(std::string_view text);
     // Takes the keymap that xkb's rules make of these names (as setxkbmap would on X11).
     bool setKeymapNames(const char* layout, const char* variant = "");
+    // True once a keymap was taken.
+    bool hasKeymap() const { return !codes_.empty(); }
 
     // The code of an xkb keycode (the evdev code + 8, Qt's native scan code on Wayland); a
     // modifier gives its generic code (16, 17, 18); 0 when the key has none.
