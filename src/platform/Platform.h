@@ -105,6 +105,10 @@ class Platform {
     // The virtual-key code of a key event's native scan code (the X keycode on X11): the code
     // the key state above answers for that key on the current keymap; 0 when it has none.
     virtual int virtualKeyFromNative(uint32_t scanCode) = 0;
+    // True when virtualKeyFromNative answers from the desktop's keymap, so that a key it gives
+    // no code has none; false while the keymap is unknown. A platform that watches the keys
+    // reads the keymap to do so.
+    virtual bool knowsKeymap() { return canWatchKeys(); }
 
     // The name of the key that has this virtual-key code on the current keymap, as its keycap
     // reads ("F5", "Esc", "Right", "è"); empty when no key has the code or it cannot be told.

@@ -221,16 +221,14 @@ bool KeyCaptureDialog::event(QEvent* event) {
         auto* key = static_cast<QKeyEvent*>(event);
         // A key of the keyboard is named by its scan code, so the code taken is the one the
         // key poll fires on for that key on the current layout (on Wayland, the one the same
-        // layout gives on X11), whatever Shift or the typed character; a key the poll knows no
-        // code for is not offered. Events without a scan code (made up by the program), and keys
-        // the compositor's keymap leaves without one, go by the Qt key.
+        // layout gives on X11), whatever Shift or the typed character; a key the keymap gives
+        // no code is not offered (by its Qt key, keypad "=" and "(" would take the codes of the
+        // "=" and "9" keys). Events without a scan code (made up by the program), and keys
+        // while the platform knows no keymap, go by the Qt key.
         const quint32 scanCode = key->nativeScanCode();
-        const bool native = scanCode != 0 && platform_.available();
-        const int nativeCode =
-            native ? foldSidedModifier(platform_.virtualKeyFromNative(scanCode)) : 0;
         const int code =
-            nativeCode != 0 || (native && platform_.canWatchKeys())
-                ? nativeCode
+            scanCode != 0 && platform_.available() && platform_.knowsKeymap()
+                ? foldSidedModifier(platform_.virtualKeyFromNative(scanCode))
                 : virtualKeyFromQtKey(key->key(), key->modifiers() & Qt::KeypadModifier);
         keyDown(code);
         return true;

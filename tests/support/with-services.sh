@@ -7,7 +7,7 @@
 #   with-services.sh [--xvfb WIDTHxHEIGHT [--wm openbox]] [--jack]
 #                    [--mutter WIDTHxHEIGHT[,WIDTHxHEIGHT...]]
 #                    [--sway WIDTHxHEIGHT[,WIDTHxHEIGHT...]] [--kwin WIDTHxHEIGHT[,...]]
-#                    [--weston WIDTHxHEIGHT] -- command args...
+#                    [--weston WIDTHxHEIGHT] [--bus] -- command args...
 #
 # Exports DISPLAY for the X server, QUINDEL_TEST_WM with the window manager's name when one
 # runs, and JACK_DEFAULT_SERVER for the JACK server. A Wayland compositor gets its own
@@ -51,6 +51,7 @@ mutter_monitors=""
 sway_outputs=""
 kwin_size=""
 weston_size=""
+want_bus=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --xvfb) geometry="$2"; shift 2 ;;
@@ -60,6 +61,7 @@ while [ $# -gt 0 ]; do
     --sway) sway_outputs="$2"; shift 2 ;;
     --kwin) kwin_size="$2"; shift 2 ;;
     --weston) weston_size="$2"; shift 2 ;;
+    --bus) want_bus=1; shift ;;
     --) shift; break ;;
     *) break ;;
     esac
@@ -250,6 +252,16 @@ if [ -n "$sway_outputs$kwin_size$weston_size" ]; then
     [ -n "$geometry" ] || unset DISPLAY # nothing may fall back to some other X display
     export QT_QPA_PLATFORM=wayland
     run_as_test_user=1
+    # --bus: a session bus of their own too (Mutter always has one), on which tests can reach
+    # the compositor, e.g. to make KWin read its keyboard layout settings again.
+    if [ "$want_bus" = 1 ]; then
+        "${as_test_user[@]}" dbus-daemon --session --nofork \
+            --address="unix:path=$XDG_RUNTIME_DIR/bus" >"$workdir/dbus.log" 2>&1 &
+        pids+=($!)
+        export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
+        for _ in $(seq 1 200); do [ -S "$XDG_RUNTIME_DIR/bus" ] && break; sleep 0.05; done
+        [ -S "$XDG_RUNTIME_DIR/bus" ] || { echo "with-services: dbus-daemon did not start" >&2; cat "$workdir/dbus.log" >&2; exit 1; }
+    fi
 fi
 if [ -n "$sway_outputs" ]; then
     command -v sway >/dev/null || { echo "with-services: sway is not installed" >&2; exit 1; }

@@ -299,9 +299,17 @@ void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, ui
             .capabilities =
                 [](void* data, wl_seat* seat, uint32_t capabilities) {
                     auto& impl = *static_cast<WaylandPlatform::Impl*>(data);
-                    if ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) && impl.keyboard == nullptr) {
+                    const bool keyboard = capabilities & WL_SEAT_CAPABILITY_KEYBOARD;
+                    if (keyboard && impl.keyboard == nullptr) {
                         impl.keyboard = wl_seat_get_keyboard(seat);
                         wl_keyboard_add_listener(impl.keyboard, &kKeyboardListener, &impl);
+                    } else if (!keyboard && impl.keyboard != nullptr) {
+                        // The last keyboard went away (unplugged, or Mutter's remote desktop
+                        // session ended). The compositor sends nothing more to this object,
+                        // not even when a keyboard comes back: a new one brings the keymap in
+                        // force then, and its later changes. The codes stay meanwhile.
+                        wl_keyboard_destroy(impl.keyboard);
+                        impl.keyboard = nullptr;
                     }
                     if ((capabilities & WL_SEAT_CAPABILITY_POINTER) && impl.pointer == nullptr) {
                         impl.pointer = wl_seat_get_pointer(seat);
@@ -639,6 +647,16 @@ void WaylandPlatform::cancelPointCapture() {
 int WaylandPlatform::virtualKeyFromNative(uint32_t scanCode) {
     impl_->dispatch(); // a keymap that changed since
     return impl_->keymapCodes.virtualKey(scanCode);
+}
+
+bool WaylandPlatform::knowsKeymap() {
+    impl_->dispatch();
+    return impl_->keymapCodes.hasKeymap();
+}
+
+std::string WaylandPlatform::keyName(int virtualKey) {
+    impl_->dispatch(); // a keymap that changed since
+    return impl_->keymapCodes.keyName(virtualKey);
 }
 
 } // namespace quindel

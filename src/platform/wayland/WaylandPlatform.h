@@ -43,6 +43,9 @@ class WaylandPlatform : public Platform {
     void cancelPointCapture() override;
     // From the compositor's keymap, by the rules of the X11 key table.
     int virtualKeyFromNative(uint32_t scanCode) override;
+    // Once the compositor sent its keymap (it does as soon as the seat has a keyboard).
+    bool knowsKeymap() override;
+    std::string keyName(int virtualKey) override;
 
     // The way clicks go, chosen when the connection was made.
     WaylandClickWay clickWay() const;

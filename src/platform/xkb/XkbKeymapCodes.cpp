@@ -11,6 +11,9 @@ namespace quindel {
 
 namespace {
 
+// Trigger codes of keys are below this, as on X11.
+constexpr int kCodes = 256;
+
 // The first keysym of one level of the first layout (a second layout would let one key stand
 // for two letters), 0 for none.
 uint32_t keysymAt(xkb_keymap* keymap, xkb_keycode_t keycode, xkb_level_index_t level) {
@@ -77,8 +80,11 @@ void XkbKeymapCodes::takeKeymap(xkb_keymap* keymap) {
                      "is that of keycode %u\n",
                      first + unsigned(c.key), c.virtualKey, first + unsigned(c.earlier));
     codes_.assign(last + 1, 0);
+    codeKeysyms_.assign(kCodes, 0);
     for (std::size_t i = 0; i < keys.size(); ++i) {
         const int code = found.virtualKeys[i];
+        if (code > 0 && code < kCodes && codeKeysyms_[code] == 0)
+            codeKeysyms_[code] = keys[i].unshifted;
         const int generic = genericVirtualKey(code);
         codes_[first + i] = generic != 0 ? generic : code;
     }
@@ -87,6 +93,12 @@ void XkbKeymapCodes::takeKeymap(xkb_keymap* keymap) {
 
 int XkbKeymapCodes::virtualKey(unsigned keycode) const {
     return keycode < codes_.size() ? codes_[keycode] : 0;
+}
+
+std::string XkbKeymapCodes::keyName(int virtualKey) const {
+    if (virtualKey <= 0 || virtualKey >= kCodes || codeKeysyms_.empty())
+        return {};
+    return keyNameOf(virtualKey, codeKeysyms_[virtualKey]);
 }
 
 } // namespace quindel

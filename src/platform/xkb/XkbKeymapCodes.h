@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -23,16 +24,23 @@ class XkbKeymapCodes {
     bool setKeymapText(std::string_view text);
     // Takes the keymap that xkb's rules make of these names (as setxkbmap would on X11).
     bool setKeymapNames(const char* layout, const char* variant = "");
+    // True once a keymap was taken.
+    bool hasKeymap() const { return !codes_.empty(); }
 
     // The code of an xkb keycode (the evdev code + 8, Qt's native scan code on Wayland); a
     // modifier gives its generic code (16, 17, 18); 0 when the key has none.
     int virtualKey(unsigned keycode) const;
+    // The name of the key that has this code, as X11Platform names it for the same keymap
+    // ("F5", "Y", "è"); empty when it cannot be told.
+    std::string keyName(int virtualKey) const;
 
   private:
     void takeKeymap(xkb_keymap* keymap);
 
     xkb_context* context_ = nullptr;
     std::vector<int> codes_; // by keycode
+    // The unshifted keysym of the first key of each code (0 for none), which names the code.
+    std::vector<uint32_t> codeKeysyms_;
 };
 
 } // namespace quindel
