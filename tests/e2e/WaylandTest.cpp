@@ -121,7 +121,8 @@ std::string activationToken() {
         .done = [](void* data, xdg_activation_token_v1*, const char* token) {
             static_cast<Ask*>(data)->token = token;
         }};
-    wl_registry_add_listener(wl_display_get_registry(display), &globals, &ask);
+    wl_registry* registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &globals, &ask);
     wl_display_roundtrip(display);
     if (ask.activation != nullptr) {
         xdg_activation_token_v1* token = xdg_activation_v1_get_activation_token(ask.activation);
@@ -129,7 +130,10 @@ std::string activationToken() {
         xdg_activation_token_v1_set_app_id(token, "quindel");
         xdg_activation_token_v1_commit(token);
         wl_display_roundtrip(display);
+        xdg_activation_token_v1_destroy(token);
+        xdg_activation_v1_destroy(ask.activation);
     }
+    wl_registry_destroy(registry);
     wl_display_disconnect(display);
     return ask.token;
 }
