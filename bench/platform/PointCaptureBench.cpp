@@ -47,7 +47,10 @@ int main(int argc, char** argv) {
     if (const char* entries = std::getenv("QUINDEL_TEST_APPLICATIONS")) {
         char self[4096] = {};
         if (readlink("/proc/self/exe", self, sizeof self - 1) > 0) {
-            if (FILE* entry = std::fopen((std::string(entries) + "/bench.desktop").c_str(), "w")) {
+            if (FILE* entry = std::fopen(
+                    (std::string(entries) + "/bench-" + std::to_string(getpid()) + ".desktop")
+                        .c_str(),
+                    "w")) {
                 std::fprintf(entry,
                              "[Desktop Entry]\nType=Application\nName=Bench\nExec=%s\n"
                              "X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n",
