@@ -1,6 +1,6 @@
 // The executable quindel. A desktop's key binding runs `quindel --trigger CODE` on every press,
 // so this part loads no Qt: it reads the command line, hands a trigger to the running instance
-// or claims this program folder's one instance, and only then loads the application module
+// or claims the one instance of the user's files, and only then loads the application module
 // (quindel-app.so beside it, made from main.cpp) that runs the windows.
 #include "ui/TriggerCommand.h"
 #include "ui/TriggerSocket.h"

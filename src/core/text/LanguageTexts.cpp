@@ -150,7 +150,10 @@ CommandLineTexts commandLineTexts(uint8_t languageIndex) {
                 "Argomento sconosciuto: ",
                 "Uso: quindel [--trigger CODICE]",
                 "Quindel è già in esecuzione: la sua finestra è in primo piano",
-                "Il comando quindel --trigger non raggiungerà questo Quindel: "};
+                "Il comando quindel --trigger non raggiungerà questo Quindel: ",
+                "Quindel ha già 64 trigger in attesa: trigger ignorato",
+                "Quindel è già in esecuzione ma non è raggiungibile: ",
+                "Quindel non si avvia: non può bloccare la cartella dei suoi file "};
     return {"Quindel is not running: the trigger was not sent",
             "Quindel is stopped (press Start): the trigger was dropped",
             "Not a trigger code, give a key's code (116), a MIDI command (3C90), next or prev: ",
@@ -160,7 +163,10 @@ CommandLineTexts commandLineTexts(uint8_t languageIndex) {
             "Unknown argument: ",
             "Usage: quindel [--trigger CODE]",
             "Quindel is already running: its window was brought to the front",
-            "The command quindel --trigger will not reach this Quindel: "};
+            "The command quindel --trigger will not reach this Quindel: ",
+            "Quindel has 64 triggers waiting already: the trigger was dropped",
+            "Quindel is already running but cannot be reached: ",
+            "Quindel does not start: it cannot lock the folder of its files "};
 }
 
 } // namespace quindel

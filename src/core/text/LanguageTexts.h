@@ -63,7 +63,7 @@ struct LanguageTexts {
     std::string editPointLabel;
     std::string captureAgainCaption;
     std::string saveChangesQuestion;
-    std::string userFilesCaption; // the About window's line before the user's files folder
+    std::string userFilesCaption;      // the About window's line before the user's files folder
     std::string noClickMessage;        // Start where the desktop offers no way to click
     std::string keysNotWatchedMessage; // Start on the PC keyboard where keys cannot be watched
     std::string clickFailedMessage;    // a click the desktop did not take, in the lower display
@@ -89,6 +89,9 @@ struct CommandLineTexts {
     std::string usage;              // the accepted arguments
     std::string alreadyRunning;     // a second start, which brought the first to the front
     std::string channelUnavailable; // at start: + the reason; the program runs on
+    std::string queueFull;          // the trigger was dropped: too many wait
+    std::string runningUnreachable; // a second start, refused: + the reason
+    std::string noLock;             // a start, refused: + the folder and the reason
 };
 
 // The command-line messages of languageIndex; English for any value but Italian.
