@@ -3,6 +3,7 @@
 #   ./test.sh             the normal build in build/
 #   ./test.sh --sanitize  the same under AddressSanitizer + UndefinedBehaviorSanitizer, in build-asan/
 # Tests that need a display or a JACK server start their own (tests/support/with-services.sh).
+# The normal build then runs the fuzz targets for a minute each (scripts/run-fuzzers.sh).
 set -eu
 cd "$(dirname "$0")"
 build=build
@@ -18,3 +19,7 @@ scripts/install-packages.sh
 cmake -S . -B "$build" -G Ninja "${flags[@]}"
 cmake --build "$build"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+# The fuzz targets, a bounded time each, once per CI run.
+if [ "$build" = build ]; then
+    scripts/run-fuzzers.sh 60
+fi

@@ -8,7 +8,7 @@ packages=(
     libx11-dev libxtst-dev libxi-dev
     fonts-dseg
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth x11-utils x11-apps openbox jackd2 imagemagick clang ccache
+    xvfb xauth x11-utils x11-apps openbox jackd2 imagemagick clang libclang-rt-dev ccache
     libwayland-dev libwayland-bin wayland-protocols plasma-wayland-protocols libxkbcommon-dev
     libsystemd-dev qt6-wayland qt6-translations-l10n
     sway mutter kwin-wayland weston pipewire wireplumber dbus dbus-x11
