@@ -12,7 +12,18 @@
 
 namespace quindel {
 
+uint8_t commandLineLanguage() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
+        if (const char* value = std::getenv(name); value && value[0] != '\0')
+            return std::strncmp(value, "it", 2) == 0 ? kItalian : kEnglish;
+    return kEnglish;
+}
+
 namespace {
+
+uint8_t localeLanguage() {
+    return commandLineLanguage();
+}
 
 using namespace std::chrono_literals;
 
@@ -28,14 +39,6 @@ constexpr const char* kRaised = "front";
 // it hangs; a second start also waits for one that is still starting up.
 constexpr auto kTriggerWait = 1000ms;
 constexpr auto kStartWait = 5000ms;
-
-// The language of messages on the command line: the locale's, as for any command.
-uint8_t localeLanguage() {
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
-        if (const char* value = std::getenv(name); value && value[0] != '\0')
-            return std::strncmp(value, "it", 2) == 0 ? kItalian : kEnglish;
-    return kEnglish;
-}
 
 int fail(const std::string& message, int status = 1) {
     std::fprintf(stderr, "%s\n", message.c_str());

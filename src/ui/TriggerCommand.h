@@ -3,12 +3,16 @@
 #include "core/engine/CommandTrigger.h"
 #include "ui/TriggerSocket.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 namespace quindel {
+
+// The language of messages on the command line: the locale's, as for any command.
+uint8_t commandLineLanguage();
 
 // How a start goes on after its command line was read, before any window exists.
 struct InstanceStart {

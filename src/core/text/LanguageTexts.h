@@ -92,6 +92,8 @@ struct CommandLineTexts {
     std::string queueFull;          // the trigger was dropped: too many wait
     std::string runningUnreachable; // a second start, refused: + the reason
     std::string noLock;             // a start, refused: + the folder and the reason
+    std::string bindingsDesktops;   // --print-bindings for a desktop it does not know
+    std::string defaultKeymap;      // no keymap from the compositor: + the reason
 };
 
 // The command-line messages of languageIndex; English for any value but Italian.

@@ -101,4 +101,12 @@ std::string XkbKeymapCodes::keyName(int virtualKey) const {
     return keyNameOf(virtualKey, codeKeysyms_[virtualKey]);
 }
 
+std::string XkbKeymapCodes::keysymName(int virtualKey) const {
+    if (virtualKey <= 0 || virtualKey >= kCodes || codeKeysyms_.empty() ||
+        codeKeysyms_[virtualKey] == 0)
+        return {};
+    char name[64];
+    return xkb_keysym_get_name(codeKeysyms_[virtualKey], name, sizeof name) > 0 ? name : "";
+}
+
 } // namespace quindel
