@@ -11,6 +11,7 @@
 #include "core/text/LanguageTexts.h"
 #include "platform/wayland/CompositorKeymap.h"
 #include "platform/xkb/XkbKeymapCodes.h"
+#include "ui/KdeShortcutChannel.h"
 #include "ui/KeyBindings.h"
 #include "ui/TriggerCommand.h"
 
@@ -62,12 +63,19 @@ extern "C" int quindelRunApplication(int argc, char** argv, quindel::TriggerList
         quindel::DeviceDialog dialog(state, window.midiInput(), &window);
         dialog.exec();
     };
+    // Where keys cannot be watched, KDE's global shortcut service may bring them.
+    std::unique_ptr<quindel::KdeShortcutChannel> shortcuts;
     window.hooks.openEditor = [&] {
         quindel::AssignmentEditor editor(state, *platform, midiFactory, &window);
         editor.exec();
+        if (shortcuts)
+            shortcuts->groupChanged();
     };
     window.show();
     quindel::TriggerChannel triggerChannel(std::move(channelListener), window);
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) &&
+        !platform->canWatchKeys())
+        shortcuts = std::make_unique<quindel::KdeShortcutChannel>(state, window);
     return app.exec();
 }
 

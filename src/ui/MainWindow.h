@@ -111,6 +111,9 @@ class MainWindow : public QWidget {
     CommandTriggerOutcome commandTriggerArrived(const std::string& text);
     // The command trigger queued last goes: its sender never learnt that it was taken.
     void withdrawCommandTrigger();
+    // Keys arrive as the desktop's global shortcuts of Quindel: Start need not tell how to
+    // bind them.
+    void keysArriveAsShortcuts() { keysNotWatchedTold_ = true; }
     // Another start asked for this window: it is shown, raised and given the focus.
     void bringToFront(const std::string& activationToken = {});
 

@@ -4,8 +4,8 @@
 // second start brings the first to the front with the desktop's activation token, and the
 // bindings that `quindel --print-bindings sway` prints make keys of the seat click.
 #include "e2e/WaylandSession.h"
+#include "support/SeatKeyboards.h"
 
-#include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "xdg-activation-v1-client-protocol.h"
 
 #include <gtest/gtest.h>
@@ -15,11 +15,8 @@
 #include <QJsonObject>
 
 #include <wayland-client.h>
-#include <xkbcommon/xkbcommon.h>
 
 #include <linux/input-event-codes.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <cstring>
@@ -192,75 +189,6 @@ TEST(WaylandFront, ASecondStartActivatesTheRunningWindowWithItsToken) {
     EXPECT_EQ(program.read("quindel.ini"), settings);
 }
 
-// A keyboard of the compositor's seat that the test drives (wlroots' virtual keyboard), with
-// the us layout: its keys go through the compositor's bindings as a real keyboard's do.
-class VirtualKeyboard {
-  public:
-    VirtualKeyboard() {
-        if ((display_ = wl_display_connect(nullptr)) == nullptr)
-            return;
-        static const wl_registry_listener globals = {
-            .global =
-                [](void* data, wl_registry* registry, uint32_t name, const char* interface,
-                   uint32_t) {
-                    auto& self = *static_cast<VirtualKeyboard*>(data);
-                    if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self.seat_)
-                        self.seat_ = static_cast<wl_seat*>(
-                            wl_registry_bind(registry, name, &wl_seat_interface, 1));
-                    if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
-                        self.manager_ =
-                            static_cast<zwp_virtual_keyboard_manager_v1*>(wl_registry_bind(
-                                registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
-                },
-            .global_remove = [](void*, wl_registry*, uint32_t) {}};
-        registry_ = wl_display_get_registry(display_);
-        wl_registry_add_listener(registry_, &globals, this);
-        wl_display_roundtrip(display_);
-        if (!seat_ || !manager_)
-            return;
-        keyboard_ = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(manager_, seat_);
-        xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-        const xkb_rule_names names{"evdev", "pc105", "us", "", ""};
-        xkb_keymap* keymap =
-            xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
-        char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
-        const int fd = memfd_create("keymap", MFD_CLOEXEC);
-        const size_t size = std::strlen(text) + 1;
-        if (write(fd, text, size) == ssize_t(size))
-            zwp_virtual_keyboard_v1_keymap(keyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
-                                           uint32_t(size));
-        close(fd), std::free(text), xkb_keymap_unref(keymap), xkb_context_unref(context);
-        wl_display_roundtrip(display_);
-    }
-    ~VirtualKeyboard() {
-        if (keyboard_)
-            zwp_virtual_keyboard_v1_destroy(keyboard_);
-        if (manager_)
-            zwp_virtual_keyboard_manager_v1_destroy(manager_);
-        if (seat_)
-            wl_seat_destroy(seat_);
-        if (registry_)
-            wl_registry_destroy(registry_);
-        if (display_)
-            wl_display_disconnect(display_);
-    }
-    bool ready() const { return keyboard_ != nullptr; }
-    // Presses and releases the key of an evdev code.
-    void tap(uint32_t key) {
-        zwp_virtual_keyboard_v1_key(keyboard_, time_++, key, WL_KEYBOARD_KEY_STATE_PRESSED);
-        zwp_virtual_keyboard_v1_key(keyboard_, time_++, key, WL_KEYBOARD_KEY_STATE_RELEASED);
-        wl_display_roundtrip(display_);
-    }
-
-  private:
-    wl_display* display_ = nullptr;
-    wl_registry* registry_ = nullptr;
-    wl_seat* seat_ = nullptr;
-    zwp_virtual_keyboard_manager_v1* manager_ = nullptr;
-    zwp_virtual_keyboard_v1* keyboard_ = nullptr;
-    uint32_t time_ = 1;
-};
-
 // `quindel --print-bindings sway` prints a binding for each key of the groups, named by the
 // compositor's keymap; sway takes every line, and a key pressed on the seat then runs the
 // command, whose trigger clicks the action's point, once.
@@ -288,7 +216,7 @@ TEST(WaylandFront, PrintedBindingsMakeTheKeysOfTheGroupsClick) {
     for (const QString& line : expected)
         EXPECT_EQ(QProcess::execute("swaymsg", {"--quiet", line}), 0) << line.toStdString();
 
-    VirtualKeyboard keyboard;
+    quindel::test::VirtualKeyboard keyboard;
     ASSERT_TRUE(keyboard.ready()) << "sway offers no virtual keyboard";
     quindel::WaylandPlatform pointer;
     ASSERT_TRUE(program.launch());
@@ -313,6 +241,73 @@ TEST(WaylandFront, PrintedBindingsMakeTheKeysOfTheGroupsClick) {
     for (int i = 0; i < 5; ++i) {
         keyboard.tap(KEY_A);
         EXPECT_EQ(probe->next("press", 3000), "press 500 300 272") << "A " << i;
+        keyboard.tap(KEY_F5);
+        EXPECT_EQ(probe->next("press", 3000), "press 300 200 272") << "F5 " << i;
+    }
+    EXPECT_EQ(probe->next("press", 300), "");
+}
+
+// A call to KDE's global shortcut service, by busctl: its answer, or a null text when it failed.
+QString globalShortcuts(const QStringList& call) {
+    QProcess busctl;
+    busctl.start("busctl", QStringList{"--user", "call", "org.kde.kglobalaccel", "/kglobalaccel",
+                                       "org.kde.KGlobalAccel"} +
+                               call);
+    busctl.waitForFinished(5000);
+    const QString answer = QString(busctl.readAllStandardOutput()).trimmed();
+    return busctl.exitCode() != 0 ? QString() : answer.isNull() ? QString("") : answer;
+}
+
+// On KWin with its global shortcut service, the keys of the group are Quindel's shortcuts, with
+// no binding written: a key pressed through KWin clicks its action's point, once. A key that
+// another program has stays that program's, and its press clicks nothing.
+TEST(WaylandShortcuts, TheGroupsKeysAreGlobalShortcutsThatClick) {
+    ASSERT_TRUE(waitFor([] { return !globalShortcuts({"allComponents"}).isNull(); }, 20000))
+        << "KWin runs no global shortcut service";
+    const QStringList other = {"4", "othertool", "f7", "Other tool", "Its F7"};
+    ASSERT_FALSE(globalShortcuts(QStringList{"doRegister", "as"} + other).isNull());
+    ASSERT_EQ(globalShortcuts(QStringList{"setShortcut", "asaiu"} + other +
+                              QStringList{"1", "16777270", "4"}),
+              "ai 1 16777270");
+    InstalledProgram program;
+    ASSERT_TRUE(program.install());
+    allowFakeInput(program.path("quindel.desktop"));
+    program.write("quindel.ini", "[generale]\r\nlingua= 2\r\n[midi config]\r\nmidi input= 99\r\n"
+                                 "[file tasti]\r\nnomefile=gruppo-live.ini\r\n");
+    program.write("gruppo-live.ini", "[main]\r\nnome=live\r\n" +
+                                         actionSection(1, "116", 1, 300, 200, 0, "F5") +
+                                         actionSection(2, "65", 1, 500, 300, 0, "A") +
+                                         actionSection(3, "118", 1, 700, 400, 0, "F7"));
+    ASSERT_TRUE(program.launch());
+    const auto shortcutOf = [](const char* action) {
+        return globalShortcuts({"shortcut", "as", "4", "quindel", action, "Quindel", ""});
+    };
+    ASSERT_TRUE(waitFor([&] { return shortcutOf("trigger-116") == "ai 1 16777268"; }, 20000))
+        << shortcutOf("trigger-116").toStdString();
+    EXPECT_EQ(shortcutOf("trigger-65"), "ai 1 65");
+    EXPECT_EQ(shortcutOf("trigger-118"), "ai 1 0"); // listed, without its key
+
+    quindel::WaylandPlatform pointer;
+    quindel::test::FakeKeyboard keyboard;
+    ASSERT_TRUE(keyboard.available());
+    std::unique_ptr<quindel::WaylandProbe> probe;
+    for (int attempt = 0; attempt < 20 && !probe; ++attempt) {
+        QThread::msleep(500);
+        movePointerTo(pointer, kStartX, kStartY);
+        clickPointer(pointer, 0);
+        QThread::msleep(500);
+        probe = std::make_unique<quindel::WaylandProbe>(QUINDEL_WAYLAND_PROBE);
+        ASSERT_FALSE(probe->next("ready", 10000).empty());
+        QThread::msleep(300);
+        keyboard.tap(KEY_F5);
+        if (probe->next("press", 2000).empty())
+            probe.reset();
+    }
+    ASSERT_TRUE(probe) << "the program never clicked on F5";
+    for (int i = 0; i < 5; ++i) {
+        keyboard.tap(KEY_A);
+        EXPECT_EQ(probe->next("press", 3000), "press 500 300 272") << "A " << i;
+        keyboard.tap(KEY_F7);
         keyboard.tap(KEY_F5);
         EXPECT_EQ(probe->next("press", 3000), "press 300 200 272") << "F5 " << i;
     }

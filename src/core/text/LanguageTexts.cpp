@@ -71,6 +71,7 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
             "\"quindel --trigger CODICE\" nelle scorciatoie del desktop (vedi il manuale), "
             "oppure scegli un ingresso MIDI.";
         t.clickFailedMessage = "Clic non riuscito: il desktop non lo accetta";
+        t.keysTakenMessage = "Tasti di altre scorciatoie: ";
     } else if (languageIndex == kEnglish) {
         t.startCaption = "Start";
         t.stopCaption = "Stop";
@@ -135,6 +136,7 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
             "\"quindel --trigger CODE\" in the desktop's shortcuts (see the manual), or "
             "choose a MIDI input.";
         t.clickFailedMessage = "Click failed: the desktop does not take it";
+        t.keysTakenMessage = "Keys of other shortcuts: ";
     }
 }
 

@@ -67,6 +67,7 @@ struct LanguageTexts {
     std::string noClickMessage;        // Start where the desktop offers no way to click
     std::string keysNotWatchedMessage; // Start on the PC keyboard where keys cannot be watched
     std::string clickFailedMessage;    // a click the desktop did not take, in the lower display
+    std::string keysTakenMessage;      // + the keys that other shortcuts have, in the lower display
 };
 
 inline constexpr uint8_t kItalian = 1;
