@@ -506,10 +506,12 @@ void MainWindow::tickTimerFired() {
     // A click that never happened must not pass for one: the performer sees it at once.
     if (platform_.takeClickFailure())
         descriptionDisplay->setText(qs(state_.texts.clickFailedMessage));
-    // Without key events the keyboard can only be polled: the ticks go on as for a held key.
-    // So they do while command triggers wait, and once more after a tick that took one, for a
-    // key or MIDI command that waited meanwhile.
-    const bool keyboardPolled = state_.inputMode == kKeyboardMode && keyEvents_ == nullptr;
+    // Without key events the keyboard can only be polled: the ticks go on as for a held key
+    // (where keys cannot be watched at all, there is nothing to poll, and a command trigger
+    // wakes the tick at once). So they do while command triggers wait, and once more after a
+    // tick that took one, for a key or MIDI command that waited meanwhile.
+    const bool keyboardPolled =
+        state_.inputMode == kKeyboardMode && keyEvents_ == nullptr && platform_.canWatchKeys();
     armTickTimer(scheduler.tickEnded(dispatch.keyHeld || keyboardPolled || dispatch.commandTaken ||
                                      !state_.commandQueue.empty()));
 }

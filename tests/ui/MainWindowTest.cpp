@@ -204,6 +204,16 @@ TEST(MainWindowDispatch, CommandTriggersFireEachInOrderOnePerTick) {
         clickStart(w); // Stop
         EXPECT_TRUE(p.state.commandQueue.empty());
     }
+    // Where keys cannot be watched there is nothing to poll: the timer rests between commands,
+    // so the next one ticks at once instead of at the next poll.
+    Program p;
+    p.platform.keysWatched = false;
+    MainWindow& w = p.start("[midi config]\r\nmidi input= 99\r\n");
+    p.state.actionTable.push_back({"", "", 1, "65", 1, 65, 0, 0});
+    clickStart(w);
+    w.commandTriggerArrived("65");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.platform.events.size() == 2; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.tickTimer->isActive(); }));
 }
 
 // A capture dialog's error comes as a posted event and may run in a pause of the main window's
