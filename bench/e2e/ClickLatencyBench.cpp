@@ -4,12 +4,10 @@
 // samples. run-click-latency-bench.sh runs it on every session side by side.
 //
 //   click_latency_bench [samples]      (under tests/support/with-services.sh ... --jack)
+#include "LatencyFigures.h"
 #include "e2e/WaylandSession.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <random>
 
 using namespace quindel::e2e;
 
@@ -17,31 +15,15 @@ namespace {
 
 constexpr int kPointX = 900, kPointY = 600;
 
-// The nearest-rank quantile q of the figures (0.5: the median, 1: the largest); 0 for none.
-double quantile(std::vector<double> v, double q) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const auto rank = static_cast<size_t>(std::ceil(q * static_cast<double>(v.size())));
-    return v[std::clamp<size_t>(rank, 1, v.size()) - 1];
-}
-
-// Milliseconds from each note-on, sent at random pauses of 150 to 400 ms, to the press that
-// clicks() then reports (or none within 2 s, which gives no figure).
+// Milliseconds from each note-on to its click.
 std::vector<double> noteToClickMs(JackController& midi, int samples,
                                   const std::function<std::optional<Clock::time_point>()>& click) {
-    std::mt19937 random(42);
-    std::uniform_int_distribution<int> pause(150, 400);
-    std::vector<double> out;
-    for (int i = 0; i < samples; ++i) {
-        QThread::msleep(static_cast<unsigned long>(pause(random)));
-        click(); // anything left over
-        const auto sent = Clock::now();
-        midi.send({0x90, 60, 100}), midi.send({0x80, 60, 0});
-        if (const auto at = click())
-            out.push_back(ms(*at - sent));
-    }
-    return out;
+    return triggerToClickMs(
+        samples,
+        [&] {
+            midi.send({0x90, 60, 100}), midi.send({0x80, 60, 0});
+        },
+        click);
 }
 
 } // namespace

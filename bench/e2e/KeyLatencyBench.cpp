@@ -8,6 +8,7 @@
 // /bin/true (starting a process at all). run-key-latency-bench.sh runs every session.
 //
 //   key_latency_bench [samples]      (under tests/support/with-services.sh)
+#include "LatencyFigures.h"
 #include "e2e/WaylandSession.h"
 #include "support/SeatKeyboards.h"
 
@@ -20,11 +21,8 @@
 #include <sys/wait.h>
 #include <spawn.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <random>
 
 extern char** environ;
 
@@ -34,36 +32,10 @@ namespace {
 
 constexpr int kPointX = 900, kPointY = 600;
 
-double quantile(std::vector<double> v, double q) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const auto rank = static_cast<size_t>(std::ceil(q * static_cast<double>(v.size())));
-    return v[std::clamp<size_t>(rank, 1, v.size()) - 1];
-}
-
 void report(const char* what, const std::vector<double>& figures, int samples) {
     std::printf("%-28s median %6.2f ms   p99 %6.2f ms   max %6.2f ms   (%zu of %d)\n", what,
                 quantile(figures, 0.5), quantile(figures, 0.99), quantile(figures, 1),
                 figures.size(), samples);
-}
-
-// Milliseconds from each press, at random pauses of 150 to 400 ms, to the click that click()
-// then reports (none within 2 s gives no figure).
-std::vector<double> keyToClickMs(int samples, const std::function<void()>& press,
-                                 const std::function<std::optional<Clock::time_point>()>& click) {
-    std::mt19937 random(42);
-    std::uniform_int_distribution<int> pause(150, 400);
-    std::vector<double> out;
-    for (int i = 0; i < samples; ++i) {
-        QThread::msleep(static_cast<unsigned long>(pause(random)));
-        click(); // anything left over
-        const auto sent = Clock::now();
-        press();
-        if (const auto at = click())
-            out.push_back(ms(*at - sent));
-    }
-    return out;
 }
 
 // Start to exit of a command, without a shell; the figure only when it ended with status 0.
@@ -143,7 +115,7 @@ int main(int argc, char** argv) {
         QThread::msleep(300);
         display.click(where->x + kStartX, where->y + kStartY);
         QThread::msleep(800);
-        figures = keyToClickMs(
+        figures = triggerToClickMs(
             samples, [&] { display.key(XK_F5); },
             [&]() -> std::optional<Clock::time_point> {
                 recorder.pump();
@@ -171,27 +143,16 @@ int main(int argc, char** argv) {
         quindel::WaylandPlatform pointer;
         std::unique_ptr<quindel::WaylandProbe> probe;
         if (pointer.canClick() && program.launch())
-            for (int attempt = 0; attempt < 20 && !probe; ++attempt) {
-                QThread::msleep(500);
-                movePointerTo(pointer, kStartX, kStartY);
-                clickPointer(pointer, 0);
-                QThread::msleep(500);
+            // On sway the first Start says how keys come; Return closes that message.
+            probe = startRunning(pointer, pressF5, [&] {
                 if (sway)
-                    swayKeyboard.tap(KEY_ENTER); // the message of the first Start
-                QThread::msleep(300);
-                probe = std::make_unique<quindel::WaylandProbe>(QUINDEL_WAYLAND_PROBE);
-                if (probe->next("ready", 10000).empty())
-                    break;
-                QThread::msleep(300);
-                pressF5();
-                if (probe->next("press", 2000).empty())
-                    probe.reset();
-            }
+                    swayKeyboard.tap(KEY_ENTER);
+            });
         if (!probe) {
             std::fprintf(stderr, "key_latency_bench: the program does not click on F5 here\n");
             return 1;
         }
-        figures = keyToClickMs(samples, pressF5, [&]() -> std::optional<Clock::time_point> {
+        figures = triggerToClickMs(samples, pressF5, [&]() -> std::optional<Clock::time_point> {
             if (probe->next("press", 2000).empty())
                 return std::nullopt;
             return Clock::now();

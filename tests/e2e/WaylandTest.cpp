@@ -220,23 +220,9 @@ TEST(WaylandFront, PrintedBindingsMakeTheKeysOfTheGroupsClick) {
     ASSERT_TRUE(keyboard.ready()) << "sway offers no virtual keyboard";
     quindel::WaylandPlatform pointer;
     ASSERT_TRUE(program.launch());
-    // Start; the first Start of a run without watched keys says how keys come, and Return
-    // closes that message. The probe then covers the window; F5 clicks once running.
-    std::unique_ptr<quindel::WaylandProbe> probe;
-    for (int attempt = 0; attempt < 20 && !probe; ++attempt) {
-        QThread::msleep(500);
-        movePointerTo(pointer, kStartX, kStartY);
-        clickPointer(pointer, 0);
-        QThread::msleep(500);
-        keyboard.tap(KEY_ENTER);
-        QThread::msleep(300);
-        probe = std::make_unique<quindel::WaylandProbe>(QUINDEL_WAYLAND_PROBE);
-        ASSERT_FALSE(probe->next("ready", 10000).empty());
-        QThread::msleep(300);
-        keyboard.tap(KEY_F5);
-        if (probe->next("press", 2000).empty())
-            probe.reset();
-    }
+    // The first Start of a run without watched keys says how keys come: Return closes that.
+    const auto probe = startRunning(
+        pointer, [&] { keyboard.tap(KEY_F5); }, [&] { keyboard.tap(KEY_ENTER); });
     ASSERT_TRUE(probe) << "the program never clicked on F5";
     for (int i = 0; i < 5; ++i) {
         keyboard.tap(KEY_A);
@@ -290,19 +276,7 @@ TEST(WaylandShortcuts, TheGroupsKeysAreGlobalShortcutsThatClick) {
     quindel::WaylandPlatform pointer;
     quindel::test::FakeKeyboard keyboard;
     ASSERT_TRUE(keyboard.available());
-    std::unique_ptr<quindel::WaylandProbe> probe;
-    for (int attempt = 0; attempt < 20 && !probe; ++attempt) {
-        QThread::msleep(500);
-        movePointerTo(pointer, kStartX, kStartY);
-        clickPointer(pointer, 0);
-        QThread::msleep(500);
-        probe = std::make_unique<quindel::WaylandProbe>(QUINDEL_WAYLAND_PROBE);
-        ASSERT_FALSE(probe->next("ready", 10000).empty());
-        QThread::msleep(300);
-        keyboard.tap(KEY_F5);
-        if (probe->next("press", 2000).empty())
-            probe.reset();
-    }
+    const auto probe = startRunning(pointer, [&] { keyboard.tap(KEY_F5); });
     ASSERT_TRUE(probe) << "the program never clicked on F5";
     for (int i = 0; i < 5; ++i) {
         keyboard.tap(KEY_A);
