@@ -15,9 +15,12 @@ namespace quindel {
 
 KdeShortcutChannel::KdeShortcutChannel(RuntimeState& state, MainWindow& window)
     : state_(state), window_(window) {
+    // The service first: without it (any desktop but KDE's) nothing more is asked.
+    if (!shortcuts_.open())
+        return;
     std::string error;
     const std::string keymap = compositorKeymapText(error);
-    if (keymap.empty() || !keymap_.setKeymapText(keymap) || !shortcuts_.open())
+    if (keymap.empty() || !keymap_.setKeymapText(keymap))
         return;
     notifier_ = new QSocketNotifier(shortcuts_.eventSource(), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &KdeShortcutChannel::pressesArrived);

@@ -191,7 +191,12 @@ TriggerListener::Claim TriggerListener::claim(const ChannelLocation& where) {
     // one lock however the folder is reached. The kernel drops it when its holder ends in any
     // way, so a held lock always means a running instance, and a socket file without one was
     // left by a crash.
-    lockFd_ = open(where.lockFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A folder that is missing (and could not be made) holds no files yet; its nearest
+    // existing parent stands for it, so such instances still run one at a time.
+    std::filesystem::path folder = where.lockFolder;
+    while ((lockFd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0 &&
+           errno == ENOENT && folder.has_relative_path())
+        folder = folder.parent_path();
     if (lockFd_ < 0) {
         error_ = where.lockFolder + ": " + systemError();
         return Claim::NoLock;

@@ -79,8 +79,9 @@ class TriggerListener {
     TriggerListener(const TriggerListener&) = delete;
     TriggerListener& operator=(const TriggerListener&) = delete;
 
-    // Locks where.lockFolder without waiting: AnotherInstance when a running instance holds it.
-    // Holding it, removes a socket file that a crashed instance left and listens there.
+    // Locks where.lockFolder (its nearest existing parent while it is missing) without
+    // waiting: AnotherInstance when a running instance holds it. Holding it, removes a socket
+    // file that a crashed instance left and listens there.
     Claim claim(const ChannelLocation& where);
     const std::string& error() const { return error_; }
 

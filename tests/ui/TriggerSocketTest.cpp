@@ -182,7 +182,10 @@ TEST_F(Channel, TheLockHoldsWhereverTheSocketCannotBe) {
     EXPECT_EQ(std::filesystem::status(dir + "/made").permissions(), std::filesystem::perms(0700));
     EXPECT_EQ(made.error, "");
     EXPECT_NE(made.socketPath, channelLocationIn(dir, nullptr, dir + "/made").socketPath);
-    EXPECT_EQ(TriggerListener().claim({"", dir + "/missing", ""}), Claim::NoLock);
+    // A folder that is missing locks its nearest existing parent.
+    TriggerListener holder;
+    ASSERT_EQ(holder.claim({"", files, "no socket"}), Claim::Guarded);
+    EXPECT_EQ(TriggerListener().claim({"", files + "/missing/deeper", ""}), Claim::AnotherInstance);
 
     chmod(dir.c_str(), 0755);
     const std::string runtime = folder("runtime", 0755), own = folder("own", 0700);
