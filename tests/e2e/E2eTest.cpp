@@ -259,14 +259,13 @@ TEST_F(Clicks, TriggerCommandClicksStepsRefusesWhatItMustAndASecondStartRaisesTh
             EXPECT_EQ(taken + full, 1000);
             EXPECT_GE(taken, int(quindel::kMaxCommandTriggers));
             EXPECT_EQ(recorder.clicks.size(), size_t(taken));
-            // However fast they come, the ticks that click stay 100 ms apart (by the server's
-            // clock, give or take its scheduling).
-            Time closest = 1000000;
-            for (size_t i = 1; i < recorder.clicks.size(); ++i)
-                closest = std::min(closest,
-                                   recorder.clicks[i].serverMs - recorder.clicks[i - 1].serverMs);
-            EXPECT_GE(closest, 90u) << "of " << recorder.clicks.size() << " clicks";
-            EXPECT_GE(recorder.clicks.size(), 2u);
+            // However fast they come, the ticks that click stay 100 ms apart: by the server's
+            // clock, which sees each click a little later or sooner while the senders crowd the
+            // program, they span at least 100 ms for each, give or take that at both ends.
+            ASSERT_GE(recorder.clicks.size(), 2u);
+            const Time span = recorder.clicks.back().serverMs - recorder.clicks.front().serverMs;
+            EXPECT_GE(span + 30, 100 * (recorder.clicks.size() - 1))
+                << "of " << recorder.clicks.size() << " clicks";
             EXPECT_EQ(openFiles(), filesBefore);
 
             // A second start, with another window over the running one: that one is raised.
