@@ -17,7 +17,8 @@ struct RuntimeState;
 // On KDE Plasma under Wayland, where no program may watch the keyboard: the keys of the loaded
 // group are Quindel's global shortcuts (KdeGlobalShortcuts), and a press reaches the window as
 // `quindel --trigger CODE` would, without a process. Keys that belong to something else are
-// named in the main window's lower display while it is stopped, and on stderr.
+// named in the main window's lower display while it is stopped, and on stderr. When Quindel
+// ends the shortcuts become inactive: the keys reach other programs again.
 class KdeShortcutChannel : public QObject {
   public:
     // Does nothing where KDE's global shortcut service is not on the session bus.

@@ -4,6 +4,8 @@
 // second start brings the first to the front with the desktop's activation token, and the
 // bindings that `quindel --print-bindings sway` prints make keys of the seat click.
 #include "e2e/WaylandSession.h"
+#include "platform/wayland/KdeGlobalShortcuts.h"
+#include "platform/xkb/XkbKeymapCodes.h"
 #include "support/SeatKeyboards.h"
 
 #include "xdg-activation-v1-client-protocol.h"
@@ -286,6 +288,30 @@ TEST(WaylandShortcuts, TheGroupsKeysAreGlobalShortcutsThatClick) {
         EXPECT_EQ(probe->next("press", 3000), "press 300 200 272") << "F5 " << i;
     }
     EXPECT_EQ(probe->next("press", 300), "");
+}
+
+// A group change: the shortcuts of keys the new group no longer uses are removed, and those it
+// keeps stay, also once they are released at the end.
+TEST(WaylandShortcuts, ShortcutsFollowTheGroup) {
+    ASSERT_TRUE(waitFor([] { return !globalShortcuts({"allComponents"}).isNull(); }, 20000));
+    quindel::XkbKeymapCodes keymap;
+    ASSERT_TRUE(keymap.setKeymapNames("us"));
+    const auto shortcutOf = [](const char* action) {
+        return globalShortcuts({"shortcut", "as", "4", "quindel", action, "Quindel", ""});
+    };
+    const auto actions = [] {
+        return globalShortcuts({"allActionsForComponent", "as", "1", "quindel"});
+    };
+    quindel::KdeGlobalShortcuts shortcuts;
+    ASSERT_TRUE(shortcuts.open()) << shortcuts.errorText();
+    EXPECT_TRUE(shortcuts.setKeys({116, 65, 34}, keymap).empty());
+    EXPECT_EQ(shortcutOf("trigger-34"), "ai 1 16777239"); // Page Down
+    EXPECT_TRUE(shortcuts.setKeys({65}, keymap).empty());
+    EXPECT_EQ(shortcutOf("trigger-65"), "ai 1 65");
+    EXPECT_FALSE(actions().contains("trigger-116"));
+    EXPECT_FALSE(actions().contains("trigger-34"));
+    shortcuts.release();
+    EXPECT_TRUE(actions().contains("trigger-65")); // still listed
 }
 
 } // namespace

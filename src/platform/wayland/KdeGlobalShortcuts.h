@@ -41,7 +41,8 @@ class KdeGlobalShortcuts {
     // Handles what has arrived, without waiting, and gives the trigger codes of the presses, in
     // their order.
     std::vector<int> takePresses();
-    // The shortcuts stay listed but free their keys, as when a program that has them ends.
+    // The shortcuts become inactive, as when a program that has them ends: their keys reach
+    // the focused program again, and they stay listed (their keys kept for Quindel).
     void release();
 
     // The key code of KDE's shortcuts (Qt's key numbers) of the key that has this trigger code
