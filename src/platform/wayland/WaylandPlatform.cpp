@@ -273,6 +273,9 @@ static const wl_pointer_listener kPointerListener = {
     .axis_stop = [](void*, wl_pointer*, uint32_t, uint32_t) {},
     .axis_discrete = [](void*, wl_pointer*, uint32_t, int32_t) {},
     .axis_value120 = [](void*, wl_pointer*, uint32_t, int32_t) {},
+#ifdef WL_POINTER_AXIS_RELATIVE_DIRECTION_SINCE_VERSION // libwayland 1.22 and later
+    .axis_relative_direction = [](void*, wl_pointer*, uint32_t, uint32_t) {},
+#endif
 };
 
 void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, uint32_t name,
