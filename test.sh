@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the suite needs, builds, and runs every test.
-#   ./test.sh             the normal build in build/
+#   ./test.sh             the normal build in build/, then the release check on Debian 12 and 13
 #   ./test.sh --sanitize  the same under AddressSanitizer + UndefinedBehaviorSanitizer, in build-asan/
 # Tests that need a display or a JACK server start their own (tests/support/with-services.sh).
 set -eu
@@ -18,3 +18,10 @@ scripts/install-packages.sh
 cmake -S . -B "$build" -G Ninja "${flags[@]}"
 cmake --build "$build"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+# The package installed with apt and clicking in clean roots of each supported Debian release,
+# under their own X server, sway, Mutter and KWin (needs root: debootstrap, chroot, mounts).
+if [ "$build" = build ]; then
+    sudo_cmd=()
+    [ "$(id -u)" = 0 ] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" tests/e2e/release-check.sh "$build"
+fi
