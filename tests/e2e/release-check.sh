@@ -85,11 +85,14 @@ mount_root() {
         mount -t tmpfs -o mode=0755,nosuid,nodev run "$root/run" && mounts+=("$root/run") &&
         cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 }
+# Runs a command in the root; waited for in the background, so that a signal to this script
+# ends it at once (the clean-up stops whatever runs in the root).
 in_root() {
     local root=$1
     shift
     chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
-        DEBIAN_FRONTEND=noninteractive "$@"
+        DEBIAN_FRONTEND=noninteractive "$@" &
+    wait $!
 }
 
 # A kept root NAME of RELEASE, made when missing or when it was made from another STAMP (what
