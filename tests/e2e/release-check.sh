@@ -158,7 +158,7 @@ make_package() {
             { cat "$out/cpack.log" >&2; return 1; }
     else
         locked ensure_root "$release-build" "$release" \
-            "$release build $(sha256sum <"$source_dir/scripts/install-packages.sh")" \
+            "$release build $(sed -n '/^packages=(/,/^)/p' "$source_dir/scripts/install-packages.sh" | sha256sum)" \
             /tmp/install-packages.sh --build || return 1
         open_root "$release-build" || return 1
         mkdir -p "$root/src" "$roots/$release-ccache" "$root/root/.cache/ccache"
