@@ -5,8 +5,8 @@
 # every `quindel --trigger` (ReleaseTest); then the package is purged and the user's files must
 # stay.
 #   release-check.sh BUILD_DIR [RELEASE...]      (default: bookworm trixie; needs root)
-# The package of this machine's release is made from BUILD_DIR; another release's by
-# ./package.sh in a root of that release. The roots, made with debootstrap, are kept in
+# The package of this machine's release, ReleaseTest and the probe come from BUILD_DIR; another
+# release's are built in a root of that release (the package by ./package.sh). The roots, made with debootstrap, are kept in
 # QUINDEL_RELEASE_ROOTS (default /var/cache/quindel-release-roots), so a second run skips
 # debootstrap; each run works in a fresh overlay of them, and a kept root is never written to.
 # Everything mounted lives in a private mount namespace of this script and is unmounted on
@@ -146,20 +146,26 @@ close_root() {
     remove_folder "$work/$1"
 }
 
-# The package of a release: on this machine's release, made by CPack from the build folder
-# (as package-test.sh does); on another one, by ./package.sh in a root of that release, from a
-# copy of this source tree (a kept ccache folder makes a second build quick).
+# The package of a release, ReleaseTest and the probe, built for that release: on this
+# machine's release, from the build folder (the package by CPack, as package-test.sh makes it);
+# on another one, by ./package.sh in a root of that release, from a copy of this source tree,
+# and the two test programs in the same build folder there (a kept ccache folder makes a second
+# build quick).
 host_release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+test_packages=(libgtest-dev libgmock-dev)
 make_package() {
     local release=$1 out=$work/packages/$1 root=$work/$1-build/root
     mkdir -p "$out"
     if [ "$release" = "$host_release" ]; then
         (cd "$build" && cpack -G DEB -B "$out" >"$out/cpack.log" 2>&1) ||
             { cat "$out/cpack.log" >&2; return 1; }
+        cp "$build/tests/e2e/ReleaseTest" "$build/tests/wayland_probe" "$out/" || return 1
     else
         locked ensure_root "$release-build" "$release" \
-            "$release build $(sed -n '/^packages=(/,/^)/p' "$source_dir/scripts/install-packages.sh" | sha256sum)" \
-            /tmp/install-packages.sh --build || return 1
+            "$release build ${test_packages[*]} $(sed -n '/^packages=(/,/^)/p' \
+                "$source_dir/scripts/install-packages.sh" | sha256sum)" \
+            sh -c "/tmp/install-packages.sh --build && apt-get install -y -qq \
+                --no-install-recommends ${test_packages[*]}" || return 1
         open_root "$release-build" || return 1
         mkdir -p "$root/src" "$roots/$release-ccache" "$root/root/.cache/ccache"
         mount --bind "$roots/$release-ccache" "$root/root/.cache/ccache" &&
@@ -173,14 +179,18 @@ make_package() {
             echo "release-check: the build on $release warns" >&2
             return 1
         fi
-        cp "$root"/src/quindel_*.deb "$out/"
+        in_root "$root" cmake -S /src -B /src/build-package -DQUINDEL_BUILD_TESTS=ON \
+            >"$out/tests.log" 2>&1 &&
+            in_root "$root" cmake --build /src/build-package --target ReleaseTest wayland_probe \
+                >>"$out/tests.log" 2>&1 || { tail -40 "$out/tests.log" >&2; return 1; }
+        cp "$root"/src/quindel_*.deb "$root/src/build-package/tests/e2e/ReleaseTest" \
+            "$root/src/build-package/tests/wayland_probe" "$out/" || return 1
         close_root "$release-build"
     fi
     ls "$out"/quindel_*.deb >/dev/null 2>&1 || { echo "release-check: no package for $release" >&2; return 1; }
 }
 
-release_test=$build/tests/e2e/ReleaseTest probe=$build/tests/wayland_probe
-for file in "$release_test" "$probe"; do
+for file in "$build/tests/e2e/ReleaseTest" "$build/tests/wayland_probe"; do
     [ -x "$file" ] || { echo "release-check: $file is not built" >&2; exit 1; }
 done
 
@@ -199,7 +209,8 @@ check_release() {
     # reaches (ReleaseTest looks for the probe there).
     local here=/var/cache/quindel-check
     mkdir -p -m 0755 "$root$here"
-    cp "$deb" "$release_test" "$probe" "$source_dir/tests/support/with-services.sh" "$root$here/"
+    cp "$deb" "$work/packages/$release/ReleaseTest" "$work/packages/$release/wayland_probe" \
+        "$source_dir/tests/support/with-services.sh" "$root$here/" || return 1
     chmod -R a+rX "$root$here"
 
     # Only what the package asks for comes with it (no recommended packages): a dependency it
