@@ -19,12 +19,14 @@
 namespace quindel::e2e {
 
 // Under KWin: the desktop entries that let a program send input, in the folder the compositor
-// reads (elsewhere nothing). The installed program's own entry goes there as it was installed.
-inline void allowFakeInput(const QString& installedEntry) {
+// reads (elsewhere nothing): this test's own, and the installed program's entry as it was
+// installed, when given (a system-wide install brings its own).
+inline void allowFakeInput(const QString& installedEntry = {}) {
     const QString folder = qEnvironmentVariable("QUINDEL_TEST_APPLICATIONS");
     if (folder.isEmpty())
         return;
-    QFile::copy(installedEntry, folder + "/quindel.desktop");
+    if (!installedEntry.isEmpty())
+        QFile::copy(installedEntry, folder + "/quindel.desktop");
     QFile self(folder + "/quindel-test.desktop");
     if (self.open(QIODevice::WriteOnly))
         self.write("[Desktop Entry]\nType=Application\nName=Quindel test\nExec=" +
@@ -34,10 +36,10 @@ inline void allowFakeInput(const QString& installedEntry) {
 
 // Presses Start (the session places the window at the layout's top left, or in the middle of
 // the area QUINDEL_TEST_CENTERED_IN names, WIDTHxHEIGHT from the top left) and shows the probe,
-// which then covers the window, until a tap of note makes a press. The probe, or null when the
+// which then covers the window, until a trigger (tap) makes a press. The probe, or null when the
 // program never started.
-inline std::unique_ptr<WaylandProbe> startRunning(Platform& pointer, JackController& midi,
-                                                  unsigned char note) {
+inline std::unique_ptr<WaylandProbe> startRunning(Platform& pointer,
+                                                  const std::function<void()>& tap) {
     int x = kStartX, y = kStartY;
     int areaWidth = 0, areaHeight = 0;
     if (std::sscanf(qgetenv("QUINDEL_TEST_CENTERED_IN").constData(), "%dx%d", &areaWidth,
@@ -52,11 +54,16 @@ inline std::unique_ptr<WaylandProbe> startRunning(Platform& pointer, JackControl
         if (probe->next("ready", 10000).empty())
             return nullptr;
         QThread::msleep(300);
-        midi.send({0x90, note, 100}), midi.send({0x80, note, 0});
+        tap();
         if (!probe->next("press", 1500).empty())
             return probe;
     }
     return nullptr;
+}
+// The same, with a tap of note over JACK as the trigger.
+inline std::unique_ptr<WaylandProbe> startRunning(Platform& pointer, JackController& midi,
+                                                  unsigned char note) {
+    return startRunning(pointer, [&] { midi.send({0x90, note, 100}), midi.send({0x80, note, 0}); });
 }
 
 } // namespace quindel::e2e

@@ -15,7 +15,8 @@
 # Mutter, sway, KWin and weston (headless, several Mutter monitors and sway outputs side by side
 # from the left) set QT_QPA_PLATFORM=wayland, QUINDEL_TEST_COMPOSITOR and its process id
 # QUINDEL_TEST_COMPOSITOR_PID (tests that take it away on purpose); Mutter also
-# QUINDEL_TEST_PIPEWIRE_PID, sway SWAYSOCK, and KWin QUINDEL_TEST_APPLICATIONS, the
+# QUINDEL_TEST_PIPEWIRE_PID, sway SWAYSOCK, and KWin the menu and data folders of a Plasma
+# session (XDG_MENU_PREFIX, XDG_CONFIG_DIRS, XDG_DATA_HOME) and QUINDEL_TEST_APPLICATIONS, the
 # applications folder of its desktop entries. sway and KWin place a window whose app_id is
 # quindel at the top left of the layout, so tests know where its controls are.
 set -u
@@ -298,10 +299,26 @@ if [ -n "$kwin_size" ]; then
     mkdir -m 0755 "$workdir/kwin"
     cp "$(command -v kwin_wayland)" "$workdir/kwin/kwin_wayland"
     # KWin offers fake input only to programs whose desktop entry, found in its own data
-    # folders, names them and the interface: tests put entries here.
+    # folders, names them and the interface: tests put entries here. KWin 6 finds entries
+    # through the applications menu that XDG_MENU_PREFIX names, as a Plasma session sets it
+    # (plasma-workspace ships /etc/xdg/menus/plasma-applications.menu); the session's menu
+    # here lists every entry of the data folders, as Plasma's does.
     export QUINDEL_TEST_APPLICATIONS="$workdir/data/applications"
-    mkdir -p "$QUINDEL_TEST_APPLICATIONS"
+    mkdir -p "$QUINDEL_TEST_APPLICATIONS" "$workdir/xdg/menus"
     is_root && chown -R "$test_user:" "$workdir/data"
+    cat >"$workdir/xdg/menus/plasma-applications.menu" <<'MENU'
+<!DOCTYPE Menu PUBLIC "-//freedesktop//DTD Menu 1.0//EN"
+ "http://www.freedesktop.org/standards/menu-spec/1.0/menu.dtd">
+<Menu>
+  <Name>Applications</Name>
+  <DefaultAppDirs/>
+  <DefaultDirectoryDirs/>
+  <Include><All/></Include>
+</Menu>
+MENU
+    chmod -R a+rX "$workdir/xdg"
+    export XDG_MENU_PREFIX=plasma- XDG_CONFIG_DIRS="$workdir/xdg:${XDG_CONFIG_DIRS:-/etc/xdg}"
+    export XDG_DATA_HOME="$workdir/data"
     mkdir -p "$HOME/.config"
     cat >"$HOME/.config/kwinrulesrc" <<'RULES'
 [General]
@@ -319,7 +336,7 @@ RULES
     # Several outputs side by side from the left, all of the first one's size.
     kwin_first="${kwin_size%%,*}"
     kwin_count=$(($(tr -cd , <<<"$kwin_size" | wc -c) + 1))
-    XDG_DATA_HOME="$workdir/data" KWIN_COMPOSE=Q "${as_test_user[@]}" "$workdir/kwin/kwin_wayland" \
+    KWIN_COMPOSE=Q "${as_test_user[@]}" "$workdir/kwin/kwin_wayland" \
         --virtual --width "${kwin_first%x*}" --height "${kwin_first#*x}" --output-count "$kwin_count" \
         --socket "quindel-kwin-$$" --no-lockscreen >"$workdir/kwin.log" 2>&1 &
     pids+=($!)

@@ -1,5 +1,6 @@
 #include "platform/wayland/WaylandPlatform.h"
 
+#include "platform/wayland/KWinFakeInputAccess.h"
 #include "platform/wayland/MutterRemoteDesktop.h"
 #include "platform/wayland/PointCaptureOverlay.h"
 #include "platform/wayland/PointerInjector.h"
@@ -24,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <list>
@@ -137,6 +139,9 @@ struct WaylandPlatform::Impl {
     zxdg_output_manager_v1* outputManager = nullptr;
     zwlr_virtual_pointer_manager_v1* virtualPointers = nullptr;
     org_kde_kwin_fake_input* fakeInput = nullptr;
+    // A global of KWin's own (wlroots offers KWin's server decorations too): where KWin offers
+    // no fake input, it refused it to this program.
+    bool kwin = false;
     // What a click-point capture draws with, where the compositor has a layer shell.
     wl_compositor* compositor = nullptr;
     wl_shm* shm = nullptr;
@@ -273,6 +278,9 @@ static const wl_pointer_listener kPointerListener = {
     .axis_stop = [](void*, wl_pointer*, uint32_t, uint32_t) {},
     .axis_discrete = [](void*, wl_pointer*, uint32_t, int32_t) {},
     .axis_value120 = [](void*, wl_pointer*, uint32_t, int32_t) {},
+#ifdef WL_POINTER_AXIS_RELATIVE_DIRECTION_SINCE_VERSION // libwayland 1.22 and later
+    .axis_relative_direction = [](void*, wl_pointer*, uint32_t, uint32_t) {},
+#endif
 };
 
 void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, uint32_t name,
@@ -282,6 +290,9 @@ void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, ui
     const auto bind = [&](const wl_interface& i, uint32_t highest) {
         return wl_registry_bind(registry, name, &i, std::min(version, highest));
     };
+    if (std::strncmp(interface, "org_kde_kwin_", 13) == 0 &&
+        std::strcmp(interface, "org_kde_kwin_server_decoration_manager") != 0)
+        d.kwin = true;
     if (is(wl_output_interface)) {
         Output& o = d.outputs.emplace_back();
         o.name = name;
@@ -331,9 +342,11 @@ void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, ui
         d.virtualPointers = static_cast<zwlr_virtual_pointer_manager_v1*>(
             bind(zwlr_virtual_pointer_manager_v1_interface, 1));
     } else if (is(org_kde_kwin_fake_input_interface) && version >= 3) {
-        // Absolute motion came with version 3.
-        d.fakeInput =
-            static_cast<org_kde_kwin_fake_input*>(bind(org_kde_kwin_fake_input_interface, 4));
+        // Absolute motion came with version 3; the highest version both sides know, so that
+        // a newer KWin hears the requests as its own version defines them.
+        d.fakeInput = static_cast<org_kde_kwin_fake_input*>(
+            bind(org_kde_kwin_fake_input_interface,
+                 static_cast<uint32_t>(org_kde_kwin_fake_input_interface.version)));
     }
 }
 
@@ -412,6 +425,11 @@ void WaylandPlatform::Impl::chooseClickWay() {
         injector = std::make_unique<FakeInput>(display, fakeInput);
         fakeInput = nullptr; // the injector owns it now
         way = WaylandClickWay::KWinFakeInput;
+    } else if (kwin) {
+        std::error_code unknown;
+        error = kwinFakeInputRefusal(std::filesystem::canonical("/proc/self/exe", unknown),
+                                     desktopFoldersOfSession());
+        std::fprintf(stderr, "quindel: %s\n", error.c_str());
     } else {
         std::string whyNot;
         injector = openMutterRemoteDesktop(&whyNot);
