@@ -11,7 +11,7 @@ packages=(
     xvfb xauth x11-utils x11-apps openbox jackd2 imagemagick clang ccache
     libwayland-dev libwayland-bin wayland-protocols plasma-wayland-protocols libxkbcommon-dev
     libsystemd-dev qt6-wayland qt6-translations-l10n
-    sway mutter kwin-wayland weston xwayland pipewire wireplumber dbus dbus-x11
+    sway mutter kwin-wayland weston xwayland pipewire wireplumber dbus dbus-x11 libglib2.0-bin
     dpkg-dev lintian desktop-file-utils
 )
 missing=()
