@@ -234,44 +234,6 @@ TEST_F(X11Test, KeyEveryTableKeyOnTheKeyboardIsSeenUnderItsCode) {
 
 // A window manager is told by the check window it names on the root and on itself; a property
 // left behind by one that ended is not.
-// A click point is where the pointer is when the left button is first seen down, in root-window
-// pixels, the space of the clicks; the capture's events come through desktopEventSource. A
-// capture that was cancelled takes nothing.
-TEST_F(X11Test, APointIsTakenWhenTheLeftButtonIsSeenDownAndClickedThere) {
-    std::optional<std::optional<ScreenPoint>> outcome;
-    const auto waitForOutcome = [&](int ms) {
-        for (int waited = 0; !outcome && waited < ms; waited += 20) {
-            pollfd fd{platform.desktopEventSource(), POLLIN, 0};
-            ::poll(&fd, 1, 20);
-            platform.handleDesktopEvents();
-        }
-        return outcome.has_value();
-    };
-    const auto button = [](bool down) {
-        XTestFakeButtonEvent(gDisplay, 1, down, CurrentTime), XSync(gDisplay, False);
-    };
-    ASSERT_TRUE(platform.canClick() && !platform.onXWayland());
-    ASSERT_GE(platform.desktopEventSource(), 0);
-    const int x = gWidth * 3 / 4 + 1, y = gHeight / 3 + 1;
-    ASSERT_TRUE(platform.beginPointCapture([&](auto point) { outcome = point; }));
-    XTestFakeMotionEvent(gDisplay, -1, x, y, CurrentTime), XSync(gDisplay, False);
-    EXPECT_FALSE(waitForOutcome(200)) << "taken without a press";
-    button(true);
-    ASSERT_TRUE(waitForOutcome(2000));
-    button(false);
-    ASSERT_TRUE(*outcome);
-    EXPECT_EQ(std::pair((*outcome)->x, (*outcome)->y), std::pair(x, y));
-    XSync(gDisplay, True); // the press that was taken went to the root window too
-    clickAt((*outcome)->x, (*outcome)->y, 0);
-
-    outcome.reset();
-    ASSERT_TRUE(platform.beginPointCapture([&](auto point) { outcome = point; }));
-    platform.cancelPointCapture();
-    button(true);
-    EXPECT_FALSE(waitForOutcome(200));
-    button(false);
-}
-
 TEST_F(X11Test, AWindowManagerIsToldByItsCheckWindow) {
     const Window root = DefaultRootWindow(gDisplay),
                  check = XCreateSimpleWindow(gDisplay, root, 0, 0, 1, 1, 0, 0, 0);
