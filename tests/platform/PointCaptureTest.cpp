@@ -46,10 +46,10 @@ double tolerance = 0;
 
 using Outcome = std::optional<std::optional<ScreenPoint>>;
 
-// Handles the events of both connections until the capture decided, for at most 5 s.
+// Handles the events of both connections until the capture decided, for at most 30 s.
 bool waitForOutcome(Platform& capturer, const Outcome& outcome) {
     using namespace std::chrono;
-    const auto end = steady_clock::now() + seconds(5);
+    const auto end = steady_clock::now() + seconds(30);
     while (!outcome && steady_clock::now() < end) {
         pollfd events{capturer.desktopEventSource(), POLLIN, 0};
         ::poll(&events, 1, 5);
@@ -80,7 +80,7 @@ class Capture {
         if (!backend_.beginPointCapture([this](std::optional<ScreenPoint> p) { outcome_ = p; }))
             return false;
         // The cover's windows (Mutter) take a moment to be shown; the overlay is up already.
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!coverShown() && std::chrono::steady_clock::now() < end)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         return coverShown();
