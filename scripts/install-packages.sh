@@ -16,7 +16,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth x11-utils x11-apps openbox jackd2 imagemagick clang
     qt6-wayland qt6-translations-l10n
-    sway mutter kwin-wayland weston pipewire wireplumber dbus dbus-x11
+    sway mutter kwin-wayland weston xwayland pipewire wireplumber dbus dbus-x11 libglib2.0-bin
     lintian desktop-file-utils debootstrap
 )
 missing=()

@@ -74,6 +74,12 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
             "\"quindel --trigger CODICE\" nelle scorciatoie del desktop (vedi il manuale), "
             "oppure scegli un ingresso MIDI.";
         t.clickFailedMessage = "Clic non riuscito: il desktop non lo accetta";
+        t.xwaylandMessage =
+            "Quindel è partito come programma X11 (XWayland) su un desktop Wayland: i suoi clic "
+            "arriverebbero solo ai programmi X11, perciò Quindel resta fermo. Installa il "
+            "pacchetto qt6-wayland e togli QT_QPA_PLATFORM=xcb dall'ambiente, poi riavvia "
+            "Quindel.";
+        t.noPointCaptureMessage = "Su questo desktop Quindel non può prendere il punto del clic.";
     } else if (languageIndex == kEnglish) {
         t.startCaption = "Start";
         t.stopCaption = "Stop";
@@ -142,6 +148,11 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
             "\"quindel --trigger CODE\" in the desktop's shortcuts (see the manual), or "
             "choose a MIDI input.";
         t.clickFailedMessage = "Click failed: the desktop does not take it";
+        t.xwaylandMessage =
+            "Quindel started as an X11 program (XWayland) on a Wayland desktop: its clicks would "
+            "reach only X11 programs, so Quindel stays stopped. Install the package qt6-wayland "
+            "and remove QT_QPA_PLATFORM=xcb from the environment, then start Quindel again.";
+        t.noPointCaptureMessage = "Quindel cannot take a click point on this desktop.";
     }
 }
 

@@ -39,6 +39,7 @@ namespace {
 // offers it; else from wl_output's position and its mode divided by the scale.
 struct Output {
     uint32_t name = 0;
+    std::string outputName; // the desktop's name of it ("HEADLESS-1", "Meta-0")
     wl_output* output = nullptr;
     zxdg_output_v1* xdg = nullptr;
     int32_t x = 0, y = 0, modeWidth = 0, modeHeight = 0, scale = 1;
@@ -46,9 +47,7 @@ struct Output {
     int32_t logicalX = 0, logicalY = 0, logicalWidth = 0, logicalHeight = 0;
 };
 
-struct Box {
-    int32_t x = 0, y = 0, width = 0, height = 0;
-};
+using Box = LayoutBox;
 
 uint32_t millisecondsNow() {
     using namespace std::chrono;
@@ -152,6 +151,9 @@ struct WaylandPlatform::Impl {
         return overlay && overlay->showing() ? overlay.get() : nullptr;
     }
     std::function<void(std::optional<ScreenPoint>)> captureDone;
+    // The toolkit's windows, which take the point where there is no layer shell (GNOME).
+    ScreenCover* cover = nullptr;
+    bool coverShown = false;
     std::list<Output> outputs; // stable addresses: each is its listeners' data
     std::unique_ptr<PointerInjector> injector;
     WaylandClickWay way = WaylandClickWay::None;
@@ -164,6 +166,12 @@ struct WaylandPlatform::Impl {
     void reopenInjector();
     void watchOutput(Output& output);
     Box layout() const;
+    // The space of the clicks: the injector's own where it has one (Mutter's layout), else the
+    // layout's logical pixels. Stored points count from its top left corner.
+    Box clickSpace() const;
+    // A press on the toolkit's windows as a point of the click space; nothing for a screen
+    // that is not known.
+    std::optional<ScreenPoint> pointOfPress(const ScreenCover::Press& press) const;
     // Reads and handles what the compositor sent, without waiting; false when the connection
     // is gone.
     bool dispatch();
@@ -194,7 +202,8 @@ const wl_output_listener kOutputListener = {
     .done = [](void*, wl_output*) {},
     .scale = [](void* data, wl_output*,
                 int32_t factor) { static_cast<Output*>(data)->scale = std::max(factor, 1); },
-    .name = [](void*, wl_output*, const char*) {},
+    .name = [](void* data, wl_output*,
+               const char* name) { static_cast<Output*>(data)->outputName = name; },
     .description = [](void*, wl_output*, const char*) {},
 };
 
@@ -210,7 +219,8 @@ const zxdg_output_v1_listener kXdgOutputListener = {
             o->logicalWidth = width, o->logicalHeight = height, o->logical = true;
         },
     .done = [](void*, zxdg_output_v1*) {},
-    .name = [](void*, zxdg_output_v1*, const char*) {},
+    .name = [](void* data, zxdg_output_v1*,
+               const char* name) { static_cast<Output*>(data)->outputName = name; },
     .description = [](void*, zxdg_output_v1*, const char*) {},
 };
 
@@ -296,7 +306,7 @@ void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, ui
     if (is(wl_output_interface)) {
         Output& o = d.outputs.emplace_back();
         o.name = name;
-        o.output = static_cast<wl_output*>(bind(wl_output_interface, 2));
+        o.output = static_cast<wl_output*>(bind(wl_output_interface, 4)); // 4 names it
         wl_output_add_listener(o.output, &kOutputListener, &o);
         d.watchOutput(o);
     } else if (is(zxdg_output_manager_v1_interface)) {
@@ -386,6 +396,29 @@ Box WaylandPlatform::Impl::layout() const {
     if (right <= left || bottom <= top)
         return {};
     return {left, top, right - left, bottom - top};
+}
+
+Box WaylandPlatform::Impl::clickSpace() const {
+    if (injector != nullptr)
+        if (const std::optional<Box> own = injector->space(); own && own->width > 0)
+            return *own;
+    return layout();
+}
+
+std::optional<ScreenPoint>
+WaylandPlatform::Impl::pointOfPress(const ScreenCover::Press& press) const {
+    const Box space = clickSpace();
+    if (injector != nullptr)
+        if (const auto point = injector->pointOnOutput(press.screen, press.x, press.y))
+            return ScreenPoint{point->x - space.x, point->y - space.y};
+    for (const Output& o : outputs) {
+        if (o.outputName != press.screen)
+            continue;
+        return ScreenPoint{(o.logical ? o.logicalX : o.x) + static_cast<int32_t>(press.x) - space.x,
+                           (o.logical ? o.logicalY : o.y) + static_cast<int32_t>(press.y) -
+                               space.y};
+    }
+    return std::nullopt;
 }
 
 void WaylandPlatform::Impl::open() {
@@ -569,13 +602,13 @@ bool WaylandPlatform::handleDesktopEvents() {
 
 ScreenSize WaylandPlatform::screenSize() {
     impl_->dispatch(); // outputs that changed since the last events were handled
-    const Box box = impl_->layout();
+    const Box box = impl_->clickSpace();
     return {box.width, box.height};
 }
 
 ScreenPoint WaylandPlatform::layoutOrigin() {
     impl_->dispatch();
-    const Box box = impl_->layout();
+    const Box box = impl_->clickSpace();
     return {box.x, box.y};
 }
 
@@ -597,7 +630,7 @@ void WaylandPlatform::mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_
     };
     // Relative motion has no use here: the engine always places the pointer absolutely.
     if ((flags & kMouseMove) && (flags & kMouseAbsolute)) {
-        const Box box = d.layout();
+        const Box box = d.clickSpace();
         sent = d.injector->moveTo(box.x + pixelFromAbsolute(dx, box.width),
                                   box.y + pixelFromAbsolute(dy, box.height));
         queued = true;
@@ -633,9 +666,28 @@ void WaylandPlatform::mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_
 bool WaylandPlatform::beginPointCapture(std::function<void(std::optional<ScreenPoint>)> done) {
     Impl& d = *impl_;
     cancelPointCapture();
-    if (d.layerShell == nullptr || d.compositor == nullptr || d.shm == nullptr ||
-        d.viewporter == nullptr || d.pointer == nullptr || !d.dispatch())
+    if (!d.dispatch())
         return false;
+    if (d.layerShell == nullptr || d.compositor == nullptr || d.shm == nullptr ||
+        d.viewporter == nullptr || d.pointer == nullptr) {
+        // No overlay of our own here: the toolkit's windows take the press, which is turned
+        // into a point of the click space (on GNOME, of Mutter's layout in its layout mode).
+        if (d.cover == nullptr || !done)
+            return false;
+        d.captureDone = std::move(done);
+        d.coverShown = true;
+        d.cover->show([&d](std::optional<ScreenCover::Press> press) {
+            d.coverShown = false;
+            std::optional<ScreenPoint> point;
+            if (press && !(point = d.pointOfPress(*press)))
+                std::fprintf(stderr,
+                             "quindel: a click on the unknown screen \"%s\" was not taken\n",
+                             press->screen.c_str());
+            if (auto taken = std::exchange(d.captureDone, nullptr))
+                taken(point);
+        });
+        return true;
+    }
     // Each output with its place in the layout, whose top left corner is the point (0, 0).
     const Box box = d.layout();
     std::vector<PointCaptureOverlay::Area> areas;
@@ -656,9 +708,16 @@ bool WaylandPlatform::beginPointCapture(std::function<void(std::optional<ScreenP
     return true;
 }
 
+void WaylandPlatform::setScreenCover(ScreenCover* cover) {
+    cancelPointCapture();
+    impl_->cover = cover;
+}
+
 void WaylandPlatform::cancelPointCapture() {
     if (impl_->overlay)
         impl_->overlay->hide();
+    if (std::exchange(impl_->coverShown, false) && impl_->cover != nullptr)
+        impl_->cover->hide();
     impl_->captureDone = nullptr;
 }
 
