@@ -1,5 +1,7 @@
 #include "ui/RtMidiInput.h"
 
+#include "core/midi/PortControl.h"
+
 #include <QMetaObject>
 #include <QThread>
 #include <QTimer>
@@ -261,6 +263,18 @@ void RtMidiInput::refreshDevices() {
             // A back end that fails to list its ports contributes none.
         }
     }
+    // On a PipeWire desktop a controller is an ALSA port and, through PipeWire's JACK, a port
+    // of its MIDI bridge as well, a graph period later. It is offered once, by the short path.
+    std::vector<std::string> alsaDevices;
+    for (const Device& device : devices_)
+        if (backends_[device.backend]->api == RtMidi::LINUX_ALSA)
+            alsaDevices.push_back(deviceIdentity(device.name));
+    std::erase_if(devices_, [&](const Device& device) {
+        return backends_[device.backend]->api == RtMidi::UNIX_JACK &&
+               isMidiBridgePort(device.name) &&
+               std::find(alsaDevices.begin(), alsaDevices.end(), deviceIdentity(device.name)) !=
+                   alsaDevices.end();
+    });
 }
 
 bool RtMidiInput::backendHasPort(std::size_t backend, const std::string& name) {

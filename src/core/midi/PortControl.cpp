@@ -3,6 +3,10 @@
 #include "core/engine/RuntimeState.h"
 #include "core/midi/MidiInputControl.h"
 
+#include <cctype>
+#include <string>
+#include <string_view>
+
 namespace quindel {
 
 namespace {
@@ -31,23 +35,62 @@ std::string_view withoutSequencerAddress(std::string_view name) {
     return name.substr(0, space);
 }
 
+// PipeWire names a bridged port "<client>:(capture_<port number>) <port>" and keeps only
+// letters, digits and " /_:()[]" in it, writing '-' for every other byte.
+std::string asPipeWireWritesIt(std::string_view name) {
+    std::string text(name);
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool kept = (byte < 0x80 && std::isalnum(byte)) ||
+                          std::string_view(" /_:()[]").find(c) != std::string_view::npos;
+        if (!kept)
+            c = '-';
+    }
+    return text;
+}
+
+constexpr std::string_view kMidiBridge = "Midi-Bridge:";
+constexpr std::string_view kBridgeCapture = ":(capture_";
+
+// "<client>:<port>" of a port of PipeWire's MIDI bridge as JACK lists it
+// ("Midi-Bridge:Pads:(capture_0) Pads MIDI 1"); empty for any other name.
+std::string bridgedPort(std::string_view name) {
+    if (!name.starts_with(kMidiBridge))
+        return {};
+    name.remove_prefix(kMidiBridge.size());
+    const size_t capture = name.find(kBridgeCapture);
+    if (capture == std::string_view::npos)
+        return {};
+    const size_t close = name.find(") ", capture + kBridgeCapture.size());
+    if (close == std::string_view::npos)
+        return {};
+    return std::string(name.substr(0, capture)) + ':' + std::string(name.substr(close + 2));
+}
+
 } // namespace
+
+bool isMidiBridgePort(std::string_view name) {
+    return !bridgedPort(name).empty();
+}
+
+std::string deviceIdentity(std::string_view name) {
+    std::string bridged = bridgedPort(name);
+    return bridged.empty() ? asPipeWireWritesIt(withoutSequencerAddress(name)) : bridged;
+}
 
 int16_t storedDeviceNumber(const RuntimeState& state, MidiInputControl& control) {
     if (state.midiInputName.empty())
         return state.midiInputDevice;
-    // The exact name first; only when no device has it, the name without its ALSA address.
+    // The exact name first; only when no device has it, the device it stands for (the same
+    // ALSA port under a new address, or through PipeWire's bridge).
+    const std::string identity = deviceIdentity(state.midiInputName);
     for (const bool exact : {true, false}) {
-        const std::string_view wanted = exact ? std::string_view(state.midiInputName)
-                                              : withoutSequencerAddress(state.midiInputName);
-        if (!exact && wanted.size() == state.midiInputName.size())
-            break;
         int16_t found = 0;
         const int16_t count = control.deviceCount();
         for (int16_t i = 0; i < count; ++i) {
             control.deviceIndex(i);
             const std::string name = control.deviceName();
-            if ((exact ? std::string_view(name) : withoutSequencerAddress(name)) != wanted)
+            if (exact ? name != state.midiInputName : deviceIdentity(name) != identity)
                 continue;
             if (found == 0 || i + 1 == state.midiInputDevice)
                 found = static_cast<int16_t>(i + 1);

@@ -1,15 +1,26 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace quindel {
 
 struct RuntimeState;
 class MidiInputControl;
 
+// The device a port's name stands for, the same by every path and address: an ALSA port's
+// name without its sequencer address ("Pads:Pads MIDI 1"), and a port of PipeWire's MIDI bridge
+// as JACK lists it ("Midi-Bridge:Pads:(capture_0) Pads MIDI 1") as the ALSA port it bridges,
+// both with the characters that PipeWire replaces in names replaced alike.
+std::string deviceIdentity(std::string_view name);
+// True for a port of PipeWire's MIDI bridge as JACK lists it.
+bool isMidiBridgePort(std::string_view name);
+
 // The number (device index + 1) of the stored input device in control's list, 0 when it is not
-// there. With a stored name only a device of that name counts, the stored number choosing
-// among devices of the same name; without one the stored number is taken as it is.
+// there. With a stored name only a device of that name counts (or, when none has it, one that
+// stands for the same device), the stored number choosing among devices of the same name;
+// without one the stored number is taken as it is.
 int16_t storedDeviceNumber(const RuntimeState& state, MidiInputControl& control);
 
 // Opens control's input port on the stored device (closing an open one first); opens nothing
