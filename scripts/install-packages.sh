@@ -13,7 +13,7 @@ packages=(
     libsystemd-dev qt6-wayland qt6-translations-l10n
     sway mutter kwin-wayland weston pipewire wireplumber dbus dbus-x11
     dpkg-dev lintian desktop-file-utils
-    qemu-system-x86 busybox-static kmod
+    qemu-system-x86 busybox-static kmod pipewire-jack
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -265,15 +265,15 @@ void RtMidiInput::refreshDevices() {
     }
     // On a PipeWire desktop a controller is an ALSA port and, through PipeWire's JACK, a port
     // of its MIDI bridge as well, a graph period later. It is offered once, by the short path.
-    std::vector<std::string> alsaDevices;
+    std::vector<std::string> alsaPorts;
     for (const Device& device : devices_)
         if (backends_[device.backend]->api == RtMidi::LINUX_ALSA)
-            alsaDevices.push_back(deviceIdentity(device.name));
+            alsaPorts.push_back(device.name);
     std::erase_if(devices_, [&](const Device& device) {
         return backends_[device.backend]->api == RtMidi::UNIX_JACK &&
                isMidiBridgePort(device.name) &&
-               std::find(alsaDevices.begin(), alsaDevices.end(), deviceIdentity(device.name)) !=
-                   alsaDevices.end();
+               std::any_of(alsaPorts.begin(), alsaPorts.end(),
+                           [&](const std::string& alsa) { return sameDevice(alsa, device.name); });
     });
 }
 

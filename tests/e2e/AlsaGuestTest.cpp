@@ -4,6 +4,7 @@
 // controller that goes away and comes back is a sequencer client of a child process (this
 // executable run with --controller NAME), killed and started again.
 #include <QApplication> // before Xlib, as in the harness
+#include <QDir>
 #include <QListWidget>
 
 #include "core/engine/RuntimeState.h"
@@ -72,18 +73,35 @@ QByteArray settings(int device, const std::string& name) {
            "[file tasti]\r\nnomefile=gruppo-show.ini\r\n";
 }
 
+// The entries of the device dialog, and the one selected.
+std::pair<std::vector<std::string>, int> dialogEntries(quindel::RuntimeState& state,
+                                                       quindel::MidiInputControl& control) {
+    quindel::DeviceDialog dialog(state, control);
+    std::vector<std::string> names;
+    for (int row = 0; row < dialog.deviceList->count(); ++row)
+        names.push_back(dialog.deviceList->item(row)->text().toStdString());
+    return {names, dialog.deviceList->currentRow()};
+}
+
+const std::vector<std::string> kAlsaPorts{
+    "Midi Through:Midi Through Port-0 14:0", kVirMidi00, "Virtual Raw MIDI 0-1:VirMIDI 0-1 17:0",
+    "Virtual Raw MIDI 0-2:VirMIDI 0-2 18:0", "Virtual Raw MIDI 0-3:VirMIDI 0-3 19:0"};
+// How PipeWire's JACK lists its MIDI bridge port of VirMIDI 0-0: for a card's client it writes
+// the card's long name.
+const std::string kBridgedVirMidi00 = "Midi-Bridge:Virtual MIDI Card 1:(capture_0) VirMIDI 0-0";
+
 // The device dialog, on the program's real MIDI control: every ALSA port by its ALSA name, then
 // the JACK ports, without the PipeWire bridge ports of listed ALSA ports; OK stores the name.
 TEST(AlsaDevices, TheDialogListsAlsaNamesFirstEachDeviceOnceAndStoresTheChoiceByName) {
     JackController jack;
-    // Ports as PipeWire's JACK lists its MIDI bridge: two stand for ALSA ports listed here,
-    // the third for a device that only PipeWire reaches.
+    // Ports named as PipeWire's JACK names its MIDI bridge ports: two stand for ALSA ports
+    // listed here, the third for a device that only PipeWire reaches.
     jack_client_t* bridge = jack_client_open("Midi-Bridge", JackNoStartServer, nullptr);
     ASSERT_NE(bridge, nullptr) << "no JACK server";
     const std::shared_ptr<jack_client_t> closing(bridge, jack_client_close);
-    for (const char* port :
-         {"Virtual Raw MIDI 0-0:(capture_0) VirMIDI 0-0",
-          "Midi Through:(capture_0) Midi Through Port-0", "USB Keys:(capture_0) USB Keys MIDI 1"})
+    const std::string bridgedPort = kBridgedVirMidi00.substr(std::string("Midi-Bridge:").size());
+    for (const char* port : {bridgedPort.c_str(), "Midi Through:(capture_0) Midi Through Port-0",
+                             "USB Keys:(capture_0) USB Keys MIDI 1"})
         ASSERT_NE(jack_port_register(bridge, port, JACK_DEFAULT_MIDI_TYPE,
                                      JackPortIsOutput | JackPortIsPhysical, 0),
                   nullptr)
@@ -93,19 +111,12 @@ TEST(AlsaDevices, TheDialogListsAlsaNamesFirstEachDeviceOnceAndStoresTheChoiceBy
     state.userFilesFolder = folder.path().toStdString();
     quindel::loadLanguageTexts(state.texts, 1);
     quindel::RtMidiInput control;
-    const auto entries = [&] {
-        quindel::DeviceDialog dialog(state, control);
-        std::vector<std::string> names;
-        for (int row = 0; row < dialog.deviceList->count(); ++row)
-            names.push_back(dialog.deviceList->item(row)->text().toStdString());
-        return std::pair(names, dialog.deviceList->currentRow());
-    };
-    EXPECT_EQ(entries().first,
-              (std::vector<std::string>{
-                  "Midi Through:Midi Through Port-0 14:0", kVirMidi00,
-                  "Virtual Raw MIDI 0-1:VirMIDI 0-1 17:0", "Virtual Raw MIDI 0-2:VirMIDI 0-2 18:0",
-                  "Virtual Raw MIDI 0-3:VirMIDI 0-3 19:0", JackController::kDeviceName,
-                  "Midi-Bridge:USB Keys:(capture_0) USB Keys MIDI 1", "Tastiera PC"}));
+    const auto entries = [&] { return dialogEntries(state, control); };
+    std::vector<std::string> expected = kAlsaPorts;
+    expected.insert(expected.end(),
+                    {JackController::kDeviceName,
+                     "Midi-Bridge:USB Keys:(capture_0) USB Keys MIDI 1", "Tastiera PC"});
+    EXPECT_EQ(entries().first, expected);
     {
         quindel::DeviceDialog dialog(state, control);
         dialog.deviceList->setCurrentRow(1);
@@ -117,8 +128,56 @@ TEST(AlsaDevices, TheDialogListsAlsaNamesFirstEachDeviceOnceAndStoresTheChoiceBy
               "[midi config]\r\nmidi input= 2\r\nmidi input nome=" + kVirMidi00 + "\r\n");
     // A choice of the bridge port, made before it was left out, finds the ALSA port.
     state.setInputDevice(7);
-    state.midiInputName = "Midi-Bridge:Virtual Raw MIDI 0-0:(capture_0) VirMIDI 0-0";
+    state.midiInputName = kBridgedVirMidi00;
     EXPECT_EQ(entries().second, 1);
+}
+
+// A PipeWire desktop, started here: its MIDI bridge offers every ALSA port through PipeWire's
+// JACK too (this process runs on PipeWire's libjack, see CMakeLists.txt). Each controller is
+// listed once, by its ALSA port.
+TEST(PipeWireDesktop, EachControllerIsListedOnceByItsAlsaPort) {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR"), bus = runtime + "/bus";
+    ASSERT_FALSE(runtime.isEmpty());
+    // The guest has no login manager, which WirePlumber's Bluetooth part needs: it stays off.
+    const QString bluetooth = QDir::homePath() + "/.config/wireplumber/bluetooth.lua.d";
+    QDir().mkpath(bluetooth);
+    QFile(bluetooth + "/90-enable-all.lua").open(QIODevice::WriteOnly);
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + bus.toUtf8());
+    QProcess sessionBus, pipewire, wireplumber; // stopped in the reverse order
+    sessionBus.start("dbus-daemon", {"--session", "--nofork", "--address=unix:path=" + bus});
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(bus); }, 60000)) << "no session bus";
+    pipewire.start("pipewire", {});
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(runtime + "/pipewire-0"); }, 60000))
+        << "PipeWire did not start";
+    wireplumber.start("wireplumber", {});
+    jack_client_t* client = nullptr;
+    const auto bridged = [&] {
+        if (!client && !(client = jack_client_open("bridge-watch", JackNoStartServer, nullptr)))
+            return 0;
+        const char** ports = jack_get_ports(client, "^Midi-Bridge:.*capture",
+                                            JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput);
+        int count = 0;
+        while (ports && ports[count])
+            ++count;
+        jack_free(ports);
+        return count;
+    };
+    const bool bridging = waitFor([&] { return bridged() == 5; }, 60000);
+    if (client)
+        jack_client_close(client);
+    ASSERT_TRUE(bridging) << "PipeWire's MIDI bridge does not list the ALSA ports";
+
+    QTemporaryDir folder;
+    quindel::RuntimeState state;
+    state.userFilesFolder = folder.path().toStdString();
+    quindel::loadLanguageTexts(state.texts, 1);
+    quindel::RtMidiInput control;
+    std::vector<std::string> expected = kAlsaPorts;
+    expected.push_back("Tastiera PC");
+    EXPECT_EQ(dialogEntries(state, control).first, expected);
+    state.setInputDevice(6);
+    state.midiInputName = kBridgedVirMidi00;
+    EXPECT_EQ(dialogEntries(state, control).second, 1);
 }
 
 class AlsaProgram : public ::testing::Test {

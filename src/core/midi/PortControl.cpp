@@ -4,6 +4,8 @@
 #include "core/midi/MidiInputControl.h"
 
 #include <cctype>
+#include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 
@@ -19,11 +21,12 @@ constexpr int16_t kActiveSensing = 254;
 namespace {
 
 // An ALSA port's name ends in its sequencer address ("Pads:Pads MIDI 1 24:0"), which a device
-// plugged in again may get anew; the name without it still names the device.
-std::string_view withoutSequencerAddress(std::string_view name) {
+// plugged in again may get anew; the name without it still names the device. Empty address
+// when the name has none.
+std::pair<std::string_view, std::string_view> splitSequencerAddress(std::string_view name) {
     const size_t space = name.rfind(' ');
     if (space == std::string_view::npos)
-        return name;
+        return {name, {}};
     const std::string_view address = name.substr(space + 1);
     const size_t colon = address.find(':');
     const auto digits = [](std::string_view text) {
@@ -31,12 +34,12 @@ std::string_view withoutSequencerAddress(std::string_view name) {
     };
     if (colon == std::string_view::npos || !digits(address.substr(0, colon)) ||
         !digits(address.substr(colon + 1)))
-        return name;
-    return name.substr(0, space);
+        return {name, {}};
+    return {name.substr(0, space), address};
 }
 
-// PipeWire names a bridged port "<client>:(capture_<port number>) <port>" and keeps only
-// letters, digits and " /_:()[]" in it, writing '-' for every other byte.
+// PipeWire keeps only letters, digits and " /_:()[]" in a bridged port's name, writing '-'
+// for every other byte.
 std::string asPipeWireWritesIt(std::string_view name) {
     std::string text(name);
     for (char& c : text) {
@@ -52,45 +55,58 @@ std::string asPipeWireWritesIt(std::string_view name) {
 constexpr std::string_view kMidiBridge = "Midi-Bridge:";
 constexpr std::string_view kBridgeCapture = ":(capture_";
 
-// "<client>:<port>" of a port of PipeWire's MIDI bridge as JACK lists it
-// ("Midi-Bridge:Pads:(capture_0) Pads MIDI 1"); empty for any other name.
-std::string bridgedPort(std::string_view name) {
+// A port of PipeWire's MIDI bridge as JACK lists it: "Midi-Bridge:<client>:(capture_<port
+// number>) <port name>", where the client is the ALSA client's name, or for a card's client the
+// card's long name ("Virtual MIDI Card 1"), which no ALSA port name carries.
+struct BridgePort {
+    std::string_view portNumber;
+    std::string_view portName;
+};
+std::optional<BridgePort> bridgePort(std::string_view name) {
     if (!name.starts_with(kMidiBridge))
-        return {};
-    name.remove_prefix(kMidiBridge.size());
-    const size_t capture = name.find(kBridgeCapture);
+        return std::nullopt;
+    const size_t capture = name.find(kBridgeCapture, kMidiBridge.size());
     if (capture == std::string_view::npos)
-        return {};
-    const size_t close = name.find(") ", capture + kBridgeCapture.size());
+        return std::nullopt;
+    const size_t number = capture + kBridgeCapture.size();
+    const size_t close = name.find(") ", number);
     if (close == std::string_view::npos)
-        return {};
-    return std::string(name.substr(0, capture)) + ':' + std::string(name.substr(close + 2));
+        return std::nullopt;
+    return BridgePort{name.substr(number, close - number), name.substr(close + 2)};
 }
 
 } // namespace
 
 bool isMidiBridgePort(std::string_view name) {
-    return !bridgedPort(name).empty();
+    return bridgePort(name).has_value();
 }
 
-std::string deviceIdentity(std::string_view name) {
-    std::string bridged = bridgedPort(name);
-    return bridged.empty() ? asPipeWireWritesIt(withoutSequencerAddress(name)) : bridged;
+bool sameDevice(std::string_view first, std::string_view second) {
+    const std::optional<BridgePort> firstBridge = bridgePort(first);
+    const std::optional<BridgePort> secondBridge = bridgePort(second);
+    if (firstBridge && secondBridge)
+        return first == second;
+    if (!firstBridge && !secondBridge)
+        return splitSequencerAddress(first).first == splitSequencerAddress(second).first;
+    // A bridge port and an ALSA port: the same port number and port name.
+    const BridgePort& bridge = firstBridge ? *firstBridge : *secondBridge;
+    const auto [alsaName, address] = splitSequencerAddress(firstBridge ? second : first);
+    return !address.empty() && address.substr(address.find(':') + 1) == bridge.portNumber &&
+           asPipeWireWritesIt(alsaName).ends_with(":" + std::string(bridge.portName));
 }
 
 int16_t storedDeviceNumber(const RuntimeState& state, MidiInputControl& control) {
     if (state.midiInputName.empty())
         return state.midiInputDevice;
-    // The exact name first; only when no device has it, the device it stands for (the same
+    // The exact name first; only when no device has it, the same device by another name (an
     // ALSA port under a new address, or through PipeWire's bridge).
-    const std::string identity = deviceIdentity(state.midiInputName);
     for (const bool exact : {true, false}) {
         int16_t found = 0;
         const int16_t count = control.deviceCount();
         for (int16_t i = 0; i < count; ++i) {
             control.deviceIndex(i);
             const std::string name = control.deviceName();
-            if (exact ? name != state.midiInputName : deviceIdentity(name) != identity)
+            if (exact ? name != state.midiInputName : !sameDevice(name, state.midiInputName))
                 continue;
             if (found == 0 || i + 1 == state.midiInputDevice)
                 found = static_cast<int16_t>(i + 1);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 
 namespace quindel {
@@ -9,11 +8,11 @@ namespace quindel {
 struct RuntimeState;
 class MidiInputControl;
 
-// The device a port's name stands for, the same by every path and address: an ALSA port's
-// name without its sequencer address ("Pads:Pads MIDI 1"), and a port of PipeWire's MIDI bridge
-// as JACK lists it ("Midi-Bridge:Pads:(capture_0) Pads MIDI 1") as the ALSA port it bridges,
-// both with the characters that PipeWire replaces in names replaced alike.
-std::string deviceIdentity(std::string_view name);
+// Whether two port names stand for the same device: ALSA ports whose names differ only in their
+// sequencer address ("Pads:Pads MIDI 1 24:0", "Pads:Pads MIDI 1 28:0"), and an ALSA port and the
+// port of PipeWire's MIDI bridge that JACK lists for it ("Midi-Bridge:Pads:(capture_0) Pads
+// MIDI 1"). Other names only when equal.
+bool sameDevice(std::string_view first, std::string_view second);
 // True for a port of PipeWire's MIDI bridge as JACK lists it.
 bool isMidiBridgePort(std::string_view name);
 

@@ -51,8 +51,9 @@ TEST(PortControl, TheStoredDeviceIsFoundByItsNameAndNoOtherOpens) {
                                                {"X:X 1 20:0", 1, 6},
                                                {"X:X 1 24:0", 1, 5},
                                                {"X:X 1 24:0 2", 1, 0},
-                                               {"Midi-Bridge:X:(capture_3) X 1", 6, 6},
+                                               {"Midi-Bridge:X Card:(capture_0) X 1", 6, 6},
                                                {"Café:Café In 130:0", 1, 7},
+                                               {"Café:Café In 130:1", 1, 0},
                                                {"Midi-Bridge:Drum:(capture_0) ", 1, 0}}) {
         RuntimeState state;
         state.setInputDevice(static_cast<int16_t>(stored)), state.midiInputName = name;
