@@ -18,6 +18,7 @@ packages=(
     qt6-wayland qt6-translations-l10n
     sway mutter kwin-wayland weston xwayland pipewire wireplumber dbus dbus-x11 libglib2.0-bin
     lintian desktop-file-utils debootstrap
+    qemu-system-x86 busybox-static kmod pipewire-jack
 )
 missing=()
 for p in "${packages[@]}"; do

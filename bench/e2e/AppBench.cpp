@@ -10,6 +10,7 @@
 //   bench/e2e/run-app-bench.sh [seconds per CPU figure] [samples]
 #include "e2e/E2eHarness.h"
 #include "e2e/MidiController.h"
+#include "Quantile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -49,15 +50,6 @@ std::vector<double> triggerToClickMs(ClickRecorder& recorder, int samples,
             out.push_back(ms(recorder.clicks.front().at - sent));
     }
     return out;
-}
-
-// The nearest-rank quantile q of the figures (0.5: the median, 1: the largest); 0 for none.
-double quantile(std::vector<double> v, double q) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const auto rank = static_cast<size_t>(std::ceil(q * static_cast<double>(v.size())));
-    return v[std::clamp<size_t>(rank, 1, v.size()) - 1];
 }
 
 // CPU time of all threads of a process, in seconds: nanoseconds from the scheduler where the

@@ -5,6 +5,7 @@
 //
 //   click_latency_bench [samples]      (under tests/support/with-services.sh ... --jack)
 #include "e2e/WaylandSession.h"
+#include "Quantile.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,15 +17,6 @@ using namespace quindel::e2e;
 namespace {
 
 constexpr int kPointX = 900, kPointY = 600;
-
-// The nearest-rank quantile q of the figures (0.5: the median, 1: the largest); 0 for none.
-double quantile(std::vector<double> v, double q) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const auto rank = static_cast<size_t>(std::ceil(q * static_cast<double>(v.size())));
-    return v[std::clamp<size_t>(rank, 1, v.size()) - 1];
-}
 
 // Milliseconds from each note-on, sent at random pauses of 150 to 400 ms, to the press that
 // clicks() then reports (or none within 2 s, which gives no figure).

@@ -600,6 +600,13 @@ void MainWindow::drainMidi() {
 
 void MainWindow::openInputDevice() {
     openMidiInput(state_, *midiControl);
+    // Settings from before names were stored give only the device's place in the list. The
+    // device opened now is the one to look for after a loss, wherever it stands then, and never
+    // whatever takes its place: its name is stored as the device dialog stores a choice.
+    if (midiControl->openState() != 0 && state_.midiInputName.empty()) {
+        state_.midiInputName = midiControl->deviceName();
+        writeInputSource(state_);
+    }
     showDeviceMissing(midiControl->openState() == 0);
 }
 
