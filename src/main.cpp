@@ -3,6 +3,7 @@
 #include "ui/AssignmentEditor.h"
 #include "core/engine/RuntimeState.h"
 #include "ui/RtMidiInput.h"
+#include "ui/ScreenPointPicker.h"
 #include "ui/DeviceDialog.h"
 #include "ui/TriggerChannel.h"
 #include "ui/TriggerSocket.h"
@@ -48,6 +49,13 @@ extern "C" int quindelRunApplication(int argc, char** argv, quindel::TriggerList
                      platform ? platform->errorText().c_str() : "no desktop display");
         return 2;
     }
+    // The X server of a Wayland desktop (Qt without its Wayland plugin, or told to use xcb)
+    // runs, but its clicks would reach only X11 windows: Start refuses and says why.
+    if (platform->onXWayland())
+        std::fprintf(stderr, "Quindel: %s\n", platform->errorText().c_str());
+    // Where the desktop has no overlay of its own for taking click points, windows of ours do.
+    quindel::ScreenPointPicker screenCover;
+    platform->setScreenCover(&screenCover);
     quindel::RuntimeState state;
     state.programFolder = quindel::programFolder();
     state.userFilesFolder = quindel::chooseUserFilesFolder(state.programFolder);

@@ -15,7 +15,8 @@ namespace {
 
 constexpr int kPointX = 900, kPointY = 600;
 
-// Milliseconds from each note-on to its click.
+// Milliseconds from each note-on, sent at random pauses of 150 to 400 ms, to the press that
+// clicks() then reports (or none within 2 s, which gives no figure).
 std::vector<double> noteToClickMs(JackController& midi, int samples,
                                   const std::function<std::optional<Clock::time_point>()>& click) {
     return triggerToClickMs(

@@ -3,25 +3,15 @@
 // What the end-to-end latency benchmarks share: timing triggers to their clicks, and the
 // figures they print.
 
+#include "Quantile.h"
 #include "e2e/E2eHarness.h"
 
-#include <algorithm>
-#include <cmath>
 #include <functional>
 #include <optional>
 #include <random>
 #include <vector>
 
 namespace quindel::e2e {
-
-// The nearest-rank quantile q of the figures (0.5: the median, 1: the largest); 0 for none.
-inline double quantile(std::vector<double> v, double q) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const auto rank = static_cast<size_t>(std::ceil(q * static_cast<double>(v.size())));
-    return v[std::clamp<size_t>(rank, 1, v.size()) - 1];
-}
 
 // Milliseconds from each trigger, sent at random pauses of 150 to 400 ms (so at any moment of
 // a tick), to the click that click() then reports (none within its wait gives no figure).

@@ -33,6 +33,26 @@ inline constexpr uint32_t kMouseAbsolute = 0x8000;
 // Virtual-key code of the left mouse button.
 inline constexpr int kVirtualKeyLeftButton = 1;
 
+// Windows of the program that cover every screen and take the next left press. The window
+// toolkit provides them; the platform layer, which knows no toolkit, turns what they report into
+// a point of its own click space.
+class ScreenCover {
+  public:
+    // A press as the windows see it: the name of the screen (the desktop's name of the output)
+    // and the position on that screen, in the logical pixels the toolkit measures windows in.
+    struct Press {
+        std::string screen;
+        double x = 0;
+        double y = 0;
+    };
+    virtual ~ScreenCover() = default;
+    // Shows the windows; done follows once, with the first left press, or with nothing when the
+    // user cancelled (Escape, a right click).
+    virtual void show(std::function<void(std::optional<Press>)> done) = 0;
+    // Closes the windows without calling done.
+    virtual void hide() = 0;
+};
+
 // The desktop services the trigger engine and the editor need: synthetic pointer input, the
 // state of keys and of the left button, the pointer position and the screen size. One backend
 // per platform; tests use a recording fake.
@@ -47,6 +67,10 @@ class Platform {
     // True when the backend has a way to send clicks on this desktop; without one a run would
     // do nothing, so the program must not start one.
     virtual bool canClick() const { return available(); }
+
+    // True when this backend runs on the X server of a Wayland desktop (XWayland), whose clicks
+    // reach only the desktop's X11 windows: it then refuses to click at all (canClick is false).
+    virtual bool onXWayland() const { return false; }
 
     // True once after a click that the desktop did not take (its input service went away and
     // could not be had again); false again until the next such click.
@@ -92,15 +116,17 @@ class Platform {
     // The pointer position in physical screen pixels, if it can be read.
     virtual std::optional<ScreenPoint> cursorPos() = 0;
 
-    // Starts taking the next left click anywhere on the desktop, for backends that cannot read
-    // the pointer (Wayland): done is called once, with the point, or with nothing when the user
-    // cancelled (Escape, a right click). False when this backend has no such capture.
-    virtual bool beginPointCapture(std::function<void(std::optional<ScreenPoint>)> done) {
-        (void)done;
-        return false;
-    }
+    // Starts taking the next left click anywhere on the desktop, the one way this backend has
+    // to do so. done is called once, with the point in the space this backend's clicks use (so
+    // that a point taken is clicked on the same pixel), or with nothing when the user cancelled
+    // (Escape, a right click). It is called from handleDesktopEvents, or before this returns.
+    // False when no point can be taken on this desktop now.
+    virtual bool beginPointCapture(std::function<void(std::optional<ScreenPoint>)> done) = 0;
     // Ends a capture that is still waiting, without calling its done.
     virtual void cancelPointCapture() {}
+    // Windows of the program's toolkit over every screen, for a backend that has no way of its
+    // own to take a click point on its desktop (GNOME on Wayland). Not owned; null for none.
+    virtual void setScreenCover(ScreenCover* cover) { (void)cover; }
 
     // The virtual-key code of a key event's native scan code (the X keycode on X11): the code
     // the key state above answers for that key on the current keymap; 0 when it has none.
@@ -131,7 +157,8 @@ int32_t pixelFromAbsolute(int32_t absolute, int32_t extent);
 enum class PlatformKind { X11, Wayland };
 
 // The backend for the display system the window toolkit runs on, given by its platform name
-// (Qt's "wayland" family means Wayland; "xcb" and anything else, X11).
+// (Qt's "wayland" family means Wayland; "xcb" and anything else, X11). The one place that
+// reads a platform name: everything else asks it.
 PlatformKind platformKindFor(std::string_view toolkitPlatformName);
 
 // Why no desktop display can be reached (neither a Wayland compositor nor an X display), in a

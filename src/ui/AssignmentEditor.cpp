@@ -1,5 +1,4 @@
 #include "ui/AssignmentEditor.h"
-#include "ui/ScreenPointPicker.h"
 
 #include "ui/ActionEditDialog.h"
 #include "ui/Twips.h"
@@ -25,8 +24,8 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QStyle>
-#include <QTimer>
 
 #include <algorithm>
 #include <filesystem>
@@ -44,8 +43,6 @@ constexpr const char* kMainSection = "main";
 constexpr const char* kNameKey = "nome";
 // Sequence positions are stored in 8 bits.
 constexpr std::size_t kMaxSequenceEntries = 255;
-constexpr int kClickPollMs = 50;
-constexpr int kIdleTimerMs = 250;
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
@@ -184,9 +181,6 @@ AssignmentEditor::AssignmentEditor(RuntimeState& state, Platform& platform,
     prevTriggerLabel = makeLabel(this, "lblPrev", twipsRect(4440, 3960, 615, 255), "");
     prevTriggerLabel->setFrameStyle(QFrame::Box | QFrame::Plain);
     okButton = makeButton(this, "cmdExit", twipsRect(3960, 4440, 1095, 375), "OK");
-    // The click-point timer runs only while a capture waits for the button.
-    clickPointTimer = new QTimer(this);
-    clickPointTimer->setInterval(kIdleTimerMs);
 
     connect(groupCombo, &QComboBox::activated, this, &AssignmentEditor::groupChosen);
     connect(actionList, &QListWidget::itemDoubleClicked, this,
@@ -208,7 +202,6 @@ AssignmentEditor::AssignmentEditor(RuntimeState& state, Platform& platform,
     connect(nextTriggerButton, &QPushButton::clicked, this, &AssignmentEditor::nextTriggerClicked);
     connect(prevTriggerButton, &QPushButton::clicked, this, &AssignmentEditor::prevTriggerClicked);
     connect(okButton, &QPushButton::clicked, this, &AssignmentEditor::okClicked);
-    connect(clickPointTimer, &QTimer::timeout, this, &AssignmentEditor::clickPointTimerFired);
 
     // Opening: captions of the current language, then the group list, which shows the group
     // that runs; only when that group is not listed does the first listed one become current.
@@ -419,9 +412,11 @@ void AssignmentEditor::editAction(int row) {
                 dialog.setTrigger(state_.capturedTriggerCode, state_.inputMode);
         } else if (result == ActionEditDialog::CapturePoint) {
             showMessage(qs(state_.texts.clickPointMessage));
-            if (!captureClickPoint())
+            if (captureClickPoint())
+                dialog.setPoint(capturedX, capturedY);
+            else if (closedDuringCapture_)
                 return; // the editor was closed meanwhile
-            dialog.setPoint(capturedX, capturedY);
+            // A cancelled capture shows the dialog again as the user left it.
         } else {
             return; // Cancel: nothing changes
         }
@@ -563,46 +558,43 @@ bool AssignmentEditor::captureClickPoint() {
     if (captureLoop_)
         return false; // a capture is already waiting further up the stack
     pointCaptured = false;
-    bool cancelled = false;
+    closedDuringCapture_ = false;
     bool decided = false; // a capture may end before it is waited for
-    const auto take = [this, &cancelled, &decided](std::optional<QPoint> point) {
+    const auto take = [this, &decided](std::optional<ScreenPoint> point) {
         if (point) {
-            capturedX = point->x();
-            capturedY = point->y();
+            capturedX = point->x;
+            capturedY = point->y;
         }
         decided = true;
-        cancelled = !point;
         pointCaptured = point.has_value();
         if (captureLoop_)
             captureLoop_->quit();
     };
-    // Where the pointer cannot be read (Wayland), the click is taken by the backend's own
-    // overlay, else by windows of ours over every screen; elsewhere the left button is polled.
-    ScreenPointPicker picker;
-    const bool byBackend = platform_.beginPointCapture([take](std::optional<ScreenPoint> point) {
-        take(point ? std::optional<QPoint>(QPoint(point->x, point->y)) : std::nullopt);
-    });
-    const bool byPicker = !byBackend && QGuiApplication::platformName() == QLatin1String("wayland");
-    if (byPicker) {
-        connect(&picker, &ScreenPointPicker::finished, this, take);
-        picker.start();
+    // The platform takes the point its own way, in the space its clicks use; the editor only
+    // steps out of the way meanwhile.
+    if (!platform_.beginPointCapture(take)) {
+        pointCaptured = true;
+        showMessage(qs(platform_.onXWayland() ? state_.texts.xwaylandMessage
+                                              : state_.texts.noPointCaptureMessage));
+        return false;
     }
-    showMinimized();
-    stepAside(true);
-    if (!byBackend && !byPicker) {
-        clickPointTimer->setInterval(kClickPollMs);
-        clickPointTimer->start();
+    // The platform's events, which end the capture, also reach it without the main window.
+    std::unique_ptr<QSocketNotifier> events;
+    if (const int source = platform_.desktopEventSource(); source >= 0 && !decided) {
+        events = std::make_unique<QSocketNotifier>(source, QSocketNotifier::Read);
+        connect(events.get(), &QSocketNotifier::activated, this,
+                [this] { platform_.handleDesktopEvents(); });
     }
-    QEventLoop loop;
-    captureLoop_ = &loop;
-    if (!decided)
-        loop.exec();
-    captureLoop_ = nullptr;
-    clickPointTimer->stop();
-    if (byBackend && !pointCaptured && !cancelled)
-        platform_.cancelPointCapture(); // the editor was closed meanwhile
-    picker.stop();
-    if (byBackend || byPicker) {
+    if (!decided) {
+        showMinimized();
+        stepAside(true);
+        QEventLoop loop;
+        captureLoop_ = &loop;
+        if (!decided)
+            loop.exec();
+        captureLoop_ = nullptr;
+        if (!decided)
+            platform_.cancelPointCapture(); // the editor was closed meanwhile
         showNormal();
         stepAside(false);
     }
@@ -611,29 +603,12 @@ bool AssignmentEditor::captureClickPoint() {
     return taken;
 }
 
-void AssignmentEditor::clickPointTimerFired() {
-    if (pointCaptured)
-        return;
-    if (!isLeftButtonDown(platform_))
-        return;
-    const std::optional<ScreenPoint> position = platform_.cursorPos();
-    if (!position)
-        return;
-    capturedX = position->x;
-    capturedY = position->y;
-    pointCaptured = true;
-    stepAside(false);
-    showNormal();
-    clickPointTimer->stop();
-    if (captureLoop_)
-        captureLoop_->quit();
-}
-
 void AssignmentEditor::done(int result) {
     // Closing the editor ends a capture that still waits; its addition is dropped.
-    if (captureLoop_)
+    if (captureLoop_) {
+        closedDuringCapture_ = true;
         captureLoop_->quit();
-    clickPointTimer->stop();
+    }
     stepAside(false);
     QDialog::done(result);
 }

@@ -17,7 +17,6 @@ class QEventLoop;
 class QLabel;
 class QListWidget;
 class QPushButton;
-class QTimer;
 
 namespace quindel {
 
@@ -69,7 +68,6 @@ class AssignmentEditor : public QDialog {
     QPushButton* prevTriggerButton;
     QLabel* prevTriggerLabel;
     QPushButton* okButton;
-    QTimer* clickPointTimer;
 
     // The click-point capture: false only while a capture waits for the left button.
     bool pointCaptured = true;
@@ -102,11 +100,11 @@ class AssignmentEditor : public QDialog {
     void nextTriggerClicked();
     void prevTriggerClicked();
     void okClicked();
-    void clickPointTimerFired();
 
-    // Minimises the editor and waits, without blocking the user interface, until the left
-    // button is seen down; the pointer position is then in capturedX, capturedY. False when
-    // the wait ended without a point (the editor or the program was closed meanwhile).
+    // Minimises the editor and waits, without blocking the user interface, while the platform
+    // takes a click point its own way; the point is then in capturedX, capturedY. False when
+    // the wait ended without a point: the user cancelled, the platform cannot take one (after
+    // telling the user), or the editor was closed meanwhile.
     virtual bool captureClickPoint();
 
     void done(int result) override;
@@ -168,6 +166,8 @@ class AssignmentEditor : public QDialog {
     Platform& platform_;
     MidiInputFactory midiFactory_;
     QEventLoop* captureLoop_ = nullptr;
+    // The last capture ended because the editor was closed, not by the user's choice.
+    bool closedDuringCapture_ = false;
     std::optional<QPoint> placeBeforeAside_;
     SavedTables savedTables_;
 };

@@ -420,7 +420,8 @@ void MainWindow::startStopClicked() {
         showLoadedGroup();
     } else if (!platform_.canClick()) {
         // A run that cannot click would look busy while doing nothing.
-        showMessage(state_.texts.noClickMessage);
+        showMessage(platform_.onXWayland() ? state_.texts.xwaylandMessage
+                                           : state_.texts.noClickMessage);
     } else if (state_.midiInputDevice != kNoInputDevice) {
         // Where keys cannot be watched they arrive only through the desktop's shortcuts that
         // run `quindel --trigger CODE`: the first Start of the program says so, then runs.
@@ -563,6 +564,10 @@ void MainWindow::withdrawCommandTrigger() {
     quindel::withdrawCommandTrigger(state_);
 }
 
+bool MainWindow::onWayland() {
+    return platformKindFor(QGuiApplication::platformName().toStdString()) == PlatformKind::Wayland;
+}
+
 void MainWindow::bringToFront(const std::string& activationToken) {
     if (isMinimized())
         showNormal();
@@ -574,7 +579,7 @@ void MainWindow::bringToFront(const std::string& activationToken) {
         focus->raise();
     // A Wayland desktop lets a window come to the front only with a token that it issued; Qt
     // uses the one in the environment at the next activation request.
-    if (!activationToken.empty() && QGuiApplication::platformName().startsWith("wayland"))
+    if (!activationToken.empty() && onWayland())
         qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(activationToken));
     focus->activateWindow();
 }
@@ -602,6 +607,13 @@ void MainWindow::drainMidi() {
 
 void MainWindow::openInputDevice() {
     openMidiInput(state_, *midiControl);
+    // Settings from before names were stored give only the device's place in the list. The
+    // device opened now is the one to look for after a loss, wherever it stands then, and never
+    // whatever takes its place: its name is stored as the device dialog stores a choice.
+    if (midiControl->openState() != 0 && state_.midiInputName.empty()) {
+        state_.midiInputName = midiControl->deviceName();
+        writeInputSource(state_);
+    }
     showDeviceMissing(midiControl->openState() == 0);
 }
 
@@ -650,8 +662,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::MouseButtonPress: {
             // A Wayland compositor places windows itself and ignores move(): it is asked to
             // move this one for as long as the button is held.
-            if (QGuiApplication::platformName() == QLatin1String("wayland") &&
-                windowHandle() != nullptr && windowHandle()->startSystemMove())
+            if (onWayland() && windowHandle() != nullptr && windowHandle()->startSystemMove())
                 return true;
             const QPointF p = static_cast<QMouseEvent*>(event)->position();
             isDragging = true;

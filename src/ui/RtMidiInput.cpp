@@ -1,5 +1,7 @@
 #include "ui/RtMidiInput.h"
 
+#include "core/midi/PortControl.h"
+
 #include <QMetaObject>
 #include <QThread>
 #include <QTimer>
@@ -261,6 +263,18 @@ void RtMidiInput::refreshDevices() {
             // A back end that fails to list its ports contributes none.
         }
     }
+    // On a PipeWire desktop a controller is an ALSA port and, through PipeWire's JACK, a port
+    // of its MIDI bridge as well, a graph period later. It is offered once, by the short path.
+    std::vector<std::string> alsaPorts;
+    for (const Device& device : devices_)
+        if (backends_[device.backend]->api == RtMidi::LINUX_ALSA)
+            alsaPorts.push_back(device.name);
+    std::erase_if(devices_, [&](const Device& device) {
+        return backends_[device.backend]->api == RtMidi::UNIX_JACK &&
+               isMidiBridgePort(device.name) &&
+               std::any_of(alsaPorts.begin(), alsaPorts.end(),
+                           [&](const std::string& alsa) { return sameDevice(alsa, device.name); });
+    });
 }
 
 bool RtMidiInput::backendHasPort(std::size_t backend, const std::string& name) {

@@ -19,7 +19,8 @@ class RtMidiIn;
 namespace quindel {
 
 // The MIDI input control of the program, built on RtMidi. Its device list holds the input ports
-// of every MIDI back end that works when the list is made: the ALSA sequencer first, then JACK.
+// of every MIDI back end that works when the list is made: the ALSA sequencer first, then JACK,
+// without the ports of PipeWire's MIDI bridge that stand for listed ALSA ports.
 // A back end that is not there (no /dev/snd/seq, no JACK server) is left out silently and looked
 // for again at the next enumeration. RtMidi delivers messages on its own thread; they are queued
 // here under a lock and announced on the thread that owns the control (the UI thread).

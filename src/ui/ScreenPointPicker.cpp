@@ -4,8 +4,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRasterWindow>
 #include <QScreen>
-#include <QWidget>
 
 #include <functional>
 
@@ -13,15 +13,18 @@ namespace quindel {
 
 namespace {
 
-class PickerWindow : public QWidget {
+// A plain window rather than a widget: a widget's mouse events carry whole logical pixels,
+// and on a screen at scale 2 in physical pixels that would lose every odd pixel.
+class PickerWindow : public QRasterWindow {
   public:
-    PickerWindow(QScreen* screen, std::function<void(std::optional<QPoint>)> done)
-        : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool),
-          done_(std::move(done)) {
+    PickerWindow(QScreen* screen, std::function<void(std::optional<ScreenCover::Press>)> done)
+        : done_(std::move(done)) {
         setObjectName("pointPicker");
-        setAttribute(Qt::WA_TranslucentBackground);
+        setFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool);
+        QSurfaceFormat translucent = format();
+        translucent.setAlphaBufferSize(8);
+        setFormat(translucent);
         setCursor(Qt::CrossCursor);
-        setFocusPolicy(Qt::StrongFocus);
         setScreen(screen);
         setGeometry(screen->geometry());
     }
@@ -29,11 +32,15 @@ class PickerWindow : public QWidget {
   protected:
     void paintEvent(QPaintEvent*) override {
         // A faint tint tells the user the next click is taken; what lies below stays visible.
-        QPainter(this).fillRect(rect(), QColor(0, 0, 0, 40));
+        QPainter painter(this);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(QRect(QPoint(), size()), QColor(0, 0, 0, 40));
     }
     void mousePressEvent(QMouseEvent* event) override {
+        // The window fills its screen, so its own coordinates are those on the screen.
         if (event->button() == Qt::LeftButton)
-            done_(screen()->geometry().topLeft() + event->position().toPoint());
+            done_(ScreenCover::Press{screen()->name().toStdString(), event->position().x(),
+                                     event->position().y()});
         else if (event->button() == Qt::RightButton)
             done_(std::nullopt);
     }
@@ -43,7 +50,7 @@ class PickerWindow : public QWidget {
     }
 
   private:
-    std::function<void(std::optional<QPoint>)> done_;
+    std::function<void(std::optional<ScreenCover::Press>)> done_;
 };
 
 } // namespace
@@ -52,32 +59,34 @@ ScreenPointPicker::ScreenPointPicker(QObject* parent) : QObject(parent) {}
 
 ScreenPointPicker::~ScreenPointPicker() = default;
 
-void ScreenPointPicker::start() {
-    stop();
+void ScreenPointPicker::show(std::function<void(std::optional<Press>)> done) {
+    hide();
+    done_ = std::move(done);
     for (QScreen* screen : QGuiApplication::screens()) {
         auto window = std::make_unique<PickerWindow>(
-            screen, [this](std::optional<QPoint> point) { end(point); });
+            screen, [this](std::optional<Press> press) { end(std::move(press)); });
         window->showFullScreen();
         windows_.push_back(std::move(window));
     }
-    if (!windows_.empty()) {
-        windows_.front()->activateWindow();
-        windows_.front()->setFocus();
-    }
+    if (!windows_.empty())
+        windows_.front()->requestActivate();
 }
 
-void ScreenPointPicker::stop() {
+void ScreenPointPicker::hide() {
     // The windows may be deleted from inside one of their own event handlers.
     for (auto& window : windows_)
         window.release()->deleteLater();
     windows_.clear();
+    done_ = nullptr;
 }
 
-void ScreenPointPicker::end(std::optional<QPoint> point) {
+void ScreenPointPicker::end(std::optional<Press> press) {
     if (windows_.empty())
         return; // a second press before the windows went
-    stop();
-    emit finished(point);
+    auto done = std::move(done_);
+    hide();
+    if (done)
+        done(std::move(press));
 }
 
 } // namespace quindel

@@ -1,39 +1,37 @@
 #pragma once
 
-#include <QObject>
-#include <QPoint>
+#include "platform/Platform.h"
 
+#include <QObject>
+
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
-class QWidget;
+class QWindow;
 
 namespace quindel {
 
-// Takes a click point on a desktop that lets no program read the pointer (GNOME on Wayland):
-// a frameless, faintly tinted window covers each screen, and the first left press on any of
-// them gives the point, that screen's position plus the press's position on it, in the desktop's
-// logical pixels. Escape or a right click cancels.
-class ScreenPointPicker : public QObject {
+// The screen cover of a desktop that lets no program read the pointer and offers no overlay of
+// its own (GNOME on Wayland): a frameless, faintly tinted window covers each screen, and the
+// first left press on any of them is reported with the screen's name and the press's position
+// on it, in logical pixels. Escape or a right click cancels. The platform turns the press into
+// a point of its click space.
+class ScreenPointPicker : public QObject, public ScreenCover {
     Q_OBJECT
   public:
     explicit ScreenPointPicker(QObject* parent = nullptr);
     ~ScreenPointPicker() override;
 
-    // Shows the windows; finished follows once.
-    void start();
-    // Closes the windows without a point (finished is not sent).
-    void stop();
-
-  signals:
-    // The point taken, or nothing when the user cancelled.
-    void finished(std::optional<QPoint> point);
+    void show(std::function<void(std::optional<Press>)> done) override;
+    void hide() override;
 
   private:
-    void end(std::optional<QPoint> point);
+    void end(std::optional<Press> press);
 
-    std::vector<std::unique_ptr<QWidget>> windows_;
+    std::vector<std::unique_ptr<QWindow>> windows_;
+    std::function<void(std::optional<Press>)> done_;
 };
 
 } // namespace quindel

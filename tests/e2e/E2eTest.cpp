@@ -113,7 +113,7 @@ class Clicks : public Program {
     }
     // One run on input: a trigger while stopped does nothing, nor after Start (clicked after
     // the flag for English); then body, and X. The group is never written; the settings only
-    // gain the language and the font.
+    // gain the language, the font and, with a MIDI device chosen by place, its name.
     void session(int input, bool english, const std::function<void()>& whileStopped,
                  const std::function<void()>& body) {
         launch(input, group);
@@ -127,7 +127,11 @@ class Clicks : public Program {
         run({{"started: nothing stale fires", [] {}, 0, 0}});
         body();
         close();
-        EXPECT_EQ(program.read("quindel.ini"), settings(english ? 2 : 1, "font=1\r\n", input));
+        std::string stored = settings(english ? 2 : 1, "font=1\r\n", input);
+        if (input != kKeyboard) // Start stored the name of the device it opened
+            stored.insert(stored.find("[file tasti]"),
+                          std::string("midi input nome=") + JackController::kDeviceName + "\r\n");
+        EXPECT_EQ(program.read("quindel.ini"), stored);
         EXPECT_EQ(program.read(kGroupFile), group.toStdString());
     }
 

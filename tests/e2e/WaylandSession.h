@@ -20,12 +20,14 @@
 namespace quindel::e2e {
 
 // Under KWin: the desktop entries that let a program send input, in the folder the compositor
-// reads (elsewhere nothing). The installed program's own entry goes there as it was installed.
-inline void allowFakeInput(const QString& installedEntry) {
+// reads (elsewhere nothing): this test's own, and the installed program's entry as it was
+// installed, when given (a system-wide install brings its own).
+inline void allowFakeInput(const QString& installedEntry = {}) {
     const QString folder = qEnvironmentVariable("QUINDEL_TEST_APPLICATIONS");
     if (folder.isEmpty())
         return;
-    QFile::copy(installedEntry, folder + "/quindel.desktop");
+    if (!installedEntry.isEmpty())
+        QFile::copy(installedEntry, folder + "/quindel.desktop");
     QFile self(folder + "/quindel-test.desktop");
     if (self.open(QIODevice::WriteOnly))
         self.write("[Desktop Entry]\nType=Application\nName=Quindel test\nExec=" +

@@ -40,6 +40,36 @@ void compositorGoesAway(InstalledProgram& program) {
         << "the program did not end after the compositor went away";
 }
 
+// KWin offers its fake input only to programs that its applications menu lists (with-services.sh
+// sets KWin up as a Plasma session does, menu file and prefix): without an entry for this test
+// the backend has no way to click and says what is missing, the menu file where the session
+// names none, else the entry; with the entry it clicks. (In a KWin session of its own.)
+TEST(KWinAccess, WithoutTheDesktopEntryTheBackendSaysWhatIsMissing) {
+    const std::string self =
+        QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath().toStdString();
+    const QByteArray prefix = qgetenv("XDG_MENU_PREFIX");
+    for (const bool plasma : {false, true}) {
+        SCOPED_TRACE(plasma ? "Plasma's menu" : "no menu");
+        qputenv("XDG_MENU_PREFIX", plasma ? prefix : QByteArray("not-plasma-"));
+        quindel::WaylandPlatform refused;
+        EXPECT_FALSE(refused.canClick());
+        const std::string missing =
+            plasma ? "no desktop entry in " +
+                         qEnvironmentVariable("QUINDEL_TEST_APPLICATIONS").toStdString() + ", "
+                   : "no menu file menus/not-plasma-applications.menu";
+        EXPECT_NE(refused.errorText().find(missing), std::string::npos) << refused.errorText();
+        if (plasma) {
+            EXPECT_NE(refused.errorText().find(" names " + self + " with"), std::string::npos)
+                << refused.errorText();
+        }
+    }
+    qputenv("XDG_MENU_PREFIX", prefix);
+    allowFakeInput();
+    QThread::msleep(2000); // KWin looks at its applications folders at most every 1.5 s
+    quindel::WaylandPlatform allowed;
+    EXPECT_TRUE(allowed.canClick()) << allowed.errorText();
+}
+
 // 100 MIDI taps alternating between a point on the first output and one on the second where
 // the session has two (sway, Mutter); else both on the one output. Each clicks its exact pixel
 // once. Halfway, sway's second output changes its mode, so the layout's extent grows under the

@@ -11,8 +11,10 @@ trap 'rm -rf "$work"' EXIT
 failed=0
 fail() { echo "FAILED: $*" >&2; failed=1; }
 
+# The version names the release it was built for (0.5+deb12 on Debian 12).
 version=$(sed -n 's/.*kProgramVersion = "\(.*\)";/\1/p' "$build/generated/core/ProgramVersion.h")
-deb="$work/quindel_${version}_$(dpkg --print-architecture).deb"
+release=$(. /etc/os-release && [ "$ID" = debian ] && echo "+deb${VERSION_ID%%.*}")
+deb="$work/quindel_${version}${release}_$(dpkg --print-architecture).deb"
 (cd "$build" && cpack -G DEB -B "$work" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
 [ -f "$deb" ] || { ls "$work"; echo "FAILED: no $deb" >&2; exit 1; }
 
@@ -39,12 +41,13 @@ grep -qx "License: OFL-1.1" "$work/root/usr/share/doc/quindel/copyright" ||
     fail "the copyright file does not name the fonts' licence"
 
 # Each dependency holds a library the program loads; the Qt widgets are among them
-# (the executable and the application module it loads).
+# (the executable and the application module it loads), and Qt's Wayland platform plugin.
 needed=$(objdump -p "$work/root/opt/quindel/quindel" "$work/root/opt/quindel/quindel-app.so" |
     awk '/NEEDED/ {print $2}' | sort -u)
 depends=$(dpkg-deb --field "$deb" Depends)
 grep -q libqt6widgets6 <<<"$depends" || fail "Depends lacks libqt6widgets6: $depends"
-for package in $(tr ',' '\n' <<<"$depends" | sed 's/[|(].*//'); do
+grep -qw qt6-wayland <<<"$depends" || fail "Depends lacks qt6-wayland: $depends"
+for package in $(tr ',' '\n' <<<"$depends" | sed 's/[|(].*//' | grep -vx ' *qt6-wayland'); do
     dpkg -L "$package" | sed 's|.*/||' | grep -qxF -f <(echo "$needed") ||
         fail "$package holds no library the program loads"
 done

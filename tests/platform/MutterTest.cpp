@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/wayland/MutterRemoteDesktop.h"
+#include "platform/wayland/WaylandPlatform.h"
 #include "support/WaylandProbe.h"
 
 #include <poll.h>
@@ -11,8 +12,11 @@
 #include <signal.h>
 
 #include <array>
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <thread>
 
 namespace quindel {
 namespace {
@@ -111,6 +115,94 @@ TEST(MutterRemoteDesktop,
     EXPECT_FALSE(injector->moveTo(10, 10));
     EXPECT_FALSE(injector->flush());
     EXPECT_NE(mutter.errorText().find("PipeWire"), std::string::npos) << mutter.errorText();
+}
+
+// A stand-in for Mutter on the session bus that does all a remote desktop session needs, up to
+// its start, and refuses every pointer event after it, as Mutter does to a session it will not
+// serve. It answers on a thread of its own while the caller waits for replies.
+class RefusingMutter {
+  public:
+    RefusingMutter() {
+        if (sd_bus_open_user(&bus_) < 0)
+            return;
+        for (const char* name : {"org.gnome.Mutter.DisplayConfig", "org.gnome.Mutter.RemoteDesktop",
+                                 "org.gnome.Mutter.ScreenCast"})
+            named_ += sd_bus_request_name(bus_, name, 0) >= 0;
+        sd_bus_add_fallback(bus_, nullptr, "/", &RefusingMutter::answer, this);
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                if (sd_bus_process(bus_, nullptr) == 0)
+                    sd_bus_wait(bus_, 50'000);
+            }
+        });
+    }
+    ~RefusingMutter() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        sd_bus_flush_close_unref(bus_);
+    }
+    bool serving() const { return named_ == 3; }
+    int refused() const { return refused_; }
+
+  private:
+    static int answer(sd_bus_message* m, void* self, sd_bus_error*) {
+        auto& mutter = *static_cast<RefusingMutter*>(self);
+        const char* member = sd_bus_message_get_member(m);
+        if (member == nullptr || !sd_bus_message_is_method_call(m, nullptr, nullptr))
+            return 0;
+        const auto is = [&](const char* name) { return std::strcmp(member, name) == 0; };
+        if (is("GetCurrentState"))
+            return currentState(m);
+        if (is("CreateSession"))
+            return sd_bus_reply_method_return(m, "o",
+                                              sd_bus_message_get_interface(m)[18] == 'R'
+                                                  ? "/org/gnome/Mutter/RemoteDesktop/S1"
+                                                  : "/org/gnome/Mutter/ScreenCast/S1");
+        if (is("Get")) // the remote desktop session's SessionId
+            return sd_bus_reply_method_return(m, "v", "s", "S1");
+        if (is("RecordMonitor"))
+            return sd_bus_reply_method_return(m, "o", "/org/gnome/Mutter/ScreenCast/S1/Stream1");
+        if (is("Start"))
+            return sd_bus_reply_method_return(m, "");
+        if (std::strncmp(member, "NotifyPointer", 13) == 0) {
+            ++mutter.refused_;
+            return sd_bus_reply_method_errorf(m, "org.freedesktop.DBus.Error.Failed",
+                                              "Session not ready for input");
+        }
+        return 0;
+    }
+    // One 1280x1024 monitor at 0,0, scale 1, in the physical layout mode.
+    static int currentState(sd_bus_message* call) {
+        return sd_bus_reply_method_return(
+            call, "ua((ssss)a(siiddada{sv})a{sv})a(iiduba(ssss)a{sv})a{sv}", 1u, 1, "Meta-0", "v",
+            "p", "0", 1, "1280x1024@60", 1280, 1024, 60.0, 1.0, 1, 1.0, 1, "is-current", "b", 1, 0,
+            1, 0, 0, 1.0, 0u, 1, 1, "Meta-0", "v", "p", "0", 0, 1, "layout-mode", "u", 2u);
+    }
+
+    sd_bus* bus_ = nullptr;
+    int named_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> refused_{0};
+    std::thread thread_;
+};
+
+// A session whose first event Mutter refuses clicks nowhere: opening it fails with the reason,
+// and the Wayland backend, which has no other way to click there, does not pass for one that
+// clicks, so Start refuses. Run on a compositor without input protocols (weston) and a session
+// bus of its own, where the stand-in above plays Mutter.
+TEST(MutterWarmUpRefused, IsReportedAndNoClicksArePromised) {
+    RefusingMutter mutter;
+    ASSERT_TRUE(mutter.serving());
+    std::string whyNot;
+    EXPECT_EQ(openMutterRemoteDesktop(&whyNot), nullptr);
+    EXPECT_NE(whyNot.find("refused pointer motion"), std::string::npos) << whyNot;
+    EXPECT_EQ(mutter.refused(), 1);
+    WaylandPlatform platform;
+    ASSERT_TRUE(platform.available()) << platform.errorText();
+    EXPECT_EQ(platform.clickWay(), WaylandClickWay::None);
+    EXPECT_FALSE(platform.canClick());
+    EXPECT_EQ(mutter.refused(), 2);
 }
 
 } // namespace

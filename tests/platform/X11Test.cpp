@@ -3,6 +3,7 @@
 
 #include "core/engine/PointerOutput.h"
 #include "platform/x11/KeyTable.h"
+#include "platform/wayland/WaylandPlatform.h"
 #include "platform/x11/X11Platform.h"
 #include "support/FakePlatform.h"
 
@@ -10,12 +11,21 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <optional>
 #include <set>
+
+extern char** environ;
 
 int gWidth = 0, gHeight = 0;
 Display* gDisplay = nullptr; // ours: gets the clicks on the root window; XTest input
@@ -241,13 +251,62 @@ TEST_F(X11Test, AWindowManagerIsToldByItsCheckWindow) {
     XDeleteProperty(gDisplay, root, name);
 }
 
+// The X server of a Wayland desktop (run with --xwayland): the backend starts, but never
+// passes for one that clicks, says why, and takes no click point.
+TEST(X11PlatformOnXWayland, RefusesToClickAndSaysWhy) {
+    X11Platform platform;
+    ASSERT_TRUE(platform.available()) << platform.errorText();
+    EXPECT_TRUE(platform.onXWayland());
+    EXPECT_FALSE(platform.canClick());
+    EXPECT_NE(platform.errorText().find("XWayland"), std::string::npos) << platform.errorText();
+    EXPECT_FALSE(platform.beginPointCapture([](auto) {}));
+}
+
+// Starts Xwayland on the Wayland compositor of WAYLAND_DISPLAY, rootless as a desktop runs it,
+// and points DISPLAY at it; its process id, or -1.
+pid_t startXWayland() {
+    int ready[2];
+    if (pipe(ready) != 0)
+        return -1;
+    const std::string fd = std::to_string(ready[1]);
+    char* argv[] = {const_cast<char*>("Xwayland"), const_cast<char*>("-rootless"),
+                    const_cast<char*>("-noreset"), const_cast<char*>("-displayfd"),
+                    const_cast<char*>(fd.c_str()), nullptr};
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, "Xwayland", nullptr, nullptr, argv, environ) != 0)
+        pid = -1;
+    close(ready[1]);
+    char number[16] = {};
+    pollfd p{ready[0], POLLIN, 0};
+    if (pid > 0 && ::poll(&p, 1, 20000) > 0 && read(ready[0], number, sizeof number - 1) > 0)
+        setenv("DISPLAY", (":" + std::string(number, std::strcspn(number, "\n"))).c_str(), 1);
+    close(ready[0]);
+    return pid;
+}
+
 } // namespace quindel
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    // Xwayland makes its input devices once the Wayland seat has a pointer, which a headless
+    // compositor gets from a virtual one.
+    std::unique_ptr<quindel::WaylandPlatform> seatPointer;
+    pid_t xwayland = -1;
+    if (argc >= 2 && std::string(argv[1]) == "--xwayland") {
+        seatPointer = std::make_unique<quindel::WaylandPlatform>();
+        xwayland = quindel::startXWayland();
+        if (xwayland < 0 || (gDisplay = XOpenDisplay(nullptr)) == nullptr)
+            return std::fprintf(stderr, "Xwayland did not start\n"), 2;
+        const int result = RUN_ALL_TESTS();
+        XCloseDisplay(gDisplay);
+        kill(xwayland, SIGTERM), waitpid(xwayland, nullptr, 0);
+        return result;
+    }
     if (argc < 2 || std::sscanf(argv[1], "%dx%d", &gWidth, &gHeight) != 2 ||
         (gDisplay = XOpenDisplay(nullptr)) == nullptr)
-        return std::fprintf(stderr, "usage: %s WIDTHxHEIGHT, with an X display\n", argv[0]), 2;
+        return std::fprintf(stderr, "usage: %s WIDTHxHEIGHT | --xwayland, with a display\n",
+                            argv[0]),
+               2;
     XSelectInput(gDisplay, DefaultRootWindow(gDisplay), ButtonPressMask | ButtonReleaseMask);
     return RUN_ALL_TESTS();
 }

@@ -62,6 +62,7 @@ class FakePlatform : public Platform {
     // What the desktop allows, and its connection: watchDesktop makes the pipe that the window
     // watches, loseDesktop makes it readable with the connection gone.
     bool clicks = true, keysWatched = true, desktopLost = false, clickFailure = false;
+    bool xwayland = false;
     int desktopEnds[2] = {-1, -1};
     bool watchDesktop() { return pipe2(desktopEnds, O_NONBLOCK | O_CLOEXEC) == 0; }
     void loseDesktop() {
@@ -69,6 +70,7 @@ class FakePlatform : public Platform {
         [[maybe_unused]] const auto written = write(desktopEnds[1], "x", 1);
     }
     bool canClick() const override { return clicks; }
+    bool onXWayland() const override { return xwayland; }
     bool canWatchKeys() const override { return keysWatched; }
     bool takeClickFailure() override { return std::exchange(clickFailure, false); }
     int desktopEventSource() const override { return desktopEnds[0]; }
@@ -89,13 +91,17 @@ class FakePlatform : public Platform {
     }
     std::optional<ScreenPoint> cursorPos() override { return ScreenPoint{0, 0}; }
     // When set, a point capture ends with it before beginPointCapture returns, as a press that
-    // came while the capture was being shown does.
+    // came while the capture was being shown does; otherwise it waits for captureDone.
     std::optional<std::optional<ScreenPoint>> captureAtOnce;
+    std::function<void(std::optional<ScreenPoint>)> captureDone;
     bool beginPointCapture(std::function<void(std::optional<ScreenPoint>)> done) override {
         if (captureAtOnce)
             done(*captureAtOnce);
-        return captureAtOnce.has_value();
+        else
+            captureDone = std::move(done);
+        return true;
     }
+    void cancelPointCapture() override { captureDone = nullptr; }
     int virtualKeyFromNative(uint32_t) override { return 0; }
     // Names a few keys: F5, Esc and the letters.
     std::string keyName(int vk) override {

@@ -7,7 +7,13 @@
 #   with-services.sh [--xvfb WIDTHxHEIGHT [--wm openbox]] [--jack]
 #                    [--mutter WIDTHxHEIGHT[,WIDTHxHEIGHT...]]
 #                    [--sway WIDTHxHEIGHT[,WIDTHxHEIGHT...]] [--kwin WIDTHxHEIGHT[,...]]
-#                    [--weston WIDTHxHEIGHT] [--bus] -- command args...
+#                    [--weston WIDTHxHEIGHT] [--bus] [--scale S[,S...]] -- command args...
+#
+# --scale gives the outputs of sway and Mutter their scales, one each in order (the last one
+# for the rest), and KWin its one scale for every output. A sway output may also be placed:
+# WIDTHxHEIGHT@X:Y (in the layout's logical pixels, so also left of or above the first one).
+# Mutter takes a fractional scale only in its logical layout mode, an experimental setting
+# that is switched on for it; whole scales leave it in its default, physical, layout mode.
 #
 # Exports DISPLAY for the X server, QUINDEL_TEST_WM with the window manager's name when one
 # runs, and JACK_DEFAULT_SERVER for the JACK server. A Wayland compositor gets its own
@@ -15,7 +21,8 @@
 # Mutter, sway, KWin and weston (headless, several Mutter monitors and sway outputs side by side
 # from the left) set QT_QPA_PLATFORM=wayland, QUINDEL_TEST_COMPOSITOR and its process id
 # QUINDEL_TEST_COMPOSITOR_PID (tests that take it away on purpose); Mutter also
-# QUINDEL_TEST_PIPEWIRE_PID, sway SWAYSOCK, and KWin QUINDEL_TEST_APPLICATIONS, the
+# QUINDEL_TEST_PIPEWIRE_PID, sway SWAYSOCK, and KWin the menu and data folders of a Plasma
+# session (XDG_MENU_PREFIX, XDG_CONFIG_DIRS, XDG_DATA_HOME) and QUINDEL_TEST_APPLICATIONS, the
 # applications folder of its desktop entries. sway and KWin place a window whose app_id is
 # quindel at the top left of the layout, so tests know where its controls are.
 set -u
@@ -52,6 +59,7 @@ sway_outputs=""
 kwin_size=""
 weston_size=""
 want_bus=0
+scales=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --xvfb) geometry="$2"; shift 2 ;;
@@ -62,11 +70,21 @@ while [ $# -gt 0 ]; do
     --kwin) kwin_size="$2"; shift 2 ;;
     --weston) weston_size="$2"; shift 2 ;;
     --bus) want_bus=1; shift ;;
+    --scale) scales="$2"; shift 2 ;;
     --) shift; break ;;
     *) break ;;
     esac
 done
 [ $# -gt 0 ] || { echo "with-services: no command given" >&2; exit 2; }
+
+# The scale of output $1 (counted from 1) as --scale gives it: 1 without one.
+scale_of() {
+    local list=(${scales//,/ })
+    [ ${#list[@]} -eq 0 ] && { echo 1; return; }
+    local i=$(($1 - 1))
+    [ $i -ge ${#list[@]} ] && i=$((${#list[@]} - 1))
+    echo "${list[$i]}"
+}
 
 pids=()
 workdir=$(mktemp -d)
@@ -196,6 +214,10 @@ if [ -n "$mutter_monitors" ]; then
     # of a new window lands off its point in it).
     mkdir -p "$HOME/.config/glib-2.0/settings"
     printf '[org/gnome/mutter]\ncenter-new-windows=true\n' >"$HOME/.config/glib-2.0/settings/keyfile"
+    if grep -q '\.' <<<"$scales"; then
+        echo "experimental-features=['scale-monitor-framebuffer']" \
+            >>"$HOME/.config/glib-2.0/settings/keyfile"
+    fi
     is_root && chown -R "$test_user:" "$HOME/.config"
     GSETTINGS_BACKEND=keyfile MUTTER_DEBUG_DISABLE_ANIMATIONS=1 "${as_test_user[@]}" mutter --headless --wayland --no-x11 \
         --wayland-display="$WAYLAND_DISPLAY" "${monitors[@]}" >"$workdir/mutter.log" 2>&1 &
@@ -216,6 +238,35 @@ if [ -n "$mutter_monitors" ]; then
         cat "$workdir/dbus.log" "$workdir/pipewire.log" "$workdir/mutter.log" >&2
         exit 1
     }
+    # Scales are set as the desktop's display settings do, through DisplayConfig, the monitors
+    # side by side from the left (in the pixels of the layout mode).
+    if [ -n "$scales" ]; then
+        state=$("${as_test_user[@]}" gdbus call --session --dest org.gnome.Mutter.DisplayConfig \
+            --object-path /org/gnome/Mutter/DisplayConfig \
+            --method org.gnome.Mutter.DisplayConfig.GetCurrentState)
+        serial=$(sed -E 's/^\(uint32 ([0-9]+),.*/\1/' <<<"$state")
+        logical_mode=0
+        grep -q "'layout-mode': <uint32 1>" <<<"$state" && logical_mode=1
+        monitors_config=""
+        x=0
+        n=0
+        for m in ${mutter_monitors//,/ }; do
+            s=$(scale_of $((n + 1)))
+            monitors_config+="${monitors_config:+, }($x, 0, $s, 0, $([ $n = 0 ] && echo true || echo false), [('Meta-$n', '$m@60.000', @a{sv} {})])"
+            w=${m%x*}
+            [ "$logical_mode" = 1 ] && w=$(awk -v w="$w" -v s="$s" 'BEGIN { printf "%d", w / s + 0.5 }')
+            x=$((x + w))
+            n=$((n + 1))
+        done
+        "${as_test_user[@]}" gdbus call --session --dest org.gnome.Mutter.DisplayConfig \
+            --object-path /org/gnome/Mutter/DisplayConfig \
+            --method org.gnome.Mutter.DisplayConfig.ApplyMonitorsConfig \
+            "$serial" 1 "[$monitors_config]" "@a{sv} {}" >"$workdir/scale.log" 2>&1 || {
+            echo "with-services: Mutter refused the scales $scales" >&2
+            cat "$workdir/scale.log" >&2
+            exit 1
+        }
+    fi
     # Tests that take PipeWire away on purpose find its process id here.
     export QUINDEL_TEST_PIPEWIRE_PID="${pids[-2]}"
     [ -n "$geometry" ] || unset DISPLAY # nothing may fall back to some other X display
@@ -269,10 +320,17 @@ if [ -n "$sway_outputs" ]; then
     config="$workdir/sway.conf"
     x=0
     n=0
-    for size in ${sway_outputs//,/ }; do
+    for output in ${sway_outputs//,/ }; do
         n=$((n + 1))
-        echo "output HEADLESS-$n mode $size position $x 0" >>"$config"
-        x=$((x + ${size%x*}))
+        size=${output%@*}
+        s=$(scale_of $n)
+        if [ "$output" != "$size" ]; then
+            position="${output#*@}"
+            echo "output HEADLESS-$n mode $size position ${position%:*} ${position#*:} scale $s" >>"$config"
+        else
+            echo "output HEADLESS-$n mode $size position $x 0 scale $s" >>"$config"
+            x=$((x + $(awk -v w="${size%x*}" -v s="$s" 'BEGIN { printf "%d", w / s + 0.5 }')))
+        fi
     done
     cat >>"$config" <<'CONFIG'
 default_border none
@@ -298,10 +356,26 @@ if [ -n "$kwin_size" ]; then
     mkdir -m 0755 "$workdir/kwin"
     cp "$(command -v kwin_wayland)" "$workdir/kwin/kwin_wayland"
     # KWin offers fake input only to programs whose desktop entry, found in its own data
-    # folders, names them and the interface: tests put entries here.
+    # folders, names them and the interface: tests put entries here. KWin 6 finds entries
+    # through the applications menu that XDG_MENU_PREFIX names, as a Plasma session sets it
+    # (plasma-workspace ships /etc/xdg/menus/plasma-applications.menu); the session's menu
+    # here lists every entry of the data folders, as Plasma's does.
     export QUINDEL_TEST_APPLICATIONS="$workdir/data/applications"
-    mkdir -p "$QUINDEL_TEST_APPLICATIONS"
+    mkdir -p "$QUINDEL_TEST_APPLICATIONS" "$workdir/xdg/menus"
     is_root && chown -R "$test_user:" "$workdir/data"
+    cat >"$workdir/xdg/menus/plasma-applications.menu" <<'MENU'
+<!DOCTYPE Menu PUBLIC "-//freedesktop//DTD Menu 1.0//EN"
+ "http://www.freedesktop.org/standards/menu-spec/1.0/menu.dtd">
+<Menu>
+  <Name>Applications</Name>
+  <DefaultAppDirs/>
+  <DefaultDirectoryDirs/>
+  <Include><All/></Include>
+</Menu>
+MENU
+    chmod -R a+rX "$workdir/xdg"
+    export XDG_MENU_PREFIX=plasma- XDG_CONFIG_DIRS="$workdir/xdg:${XDG_CONFIG_DIRS:-/etc/xdg}"
+    export XDG_DATA_HOME="$workdir/data"
     mkdir -p "$HOME/.config"
     cat >"$HOME/.config/kwinrulesrc" <<'RULES'
 [General]
@@ -319,9 +393,9 @@ RULES
     # Several outputs side by side from the left, all of the first one's size.
     kwin_first="${kwin_size%%,*}"
     kwin_count=$(($(tr -cd , <<<"$kwin_size" | wc -c) + 1))
-    XDG_DATA_HOME="$workdir/data" KWIN_COMPOSE=Q "${as_test_user[@]}" "$workdir/kwin/kwin_wayland" \
+    KWIN_COMPOSE=Q "${as_test_user[@]}" "$workdir/kwin/kwin_wayland" \
         --virtual --width "${kwin_first%x*}" --height "${kwin_first#*x}" --output-count "$kwin_count" \
-        --socket "quindel-kwin-$$" --no-lockscreen >"$workdir/kwin.log" 2>&1 &
+        --scale "$(scale_of 1)" --socket "quindel-kwin-$$" --no-lockscreen >"$workdir/kwin.log" 2>&1 &
     pids+=($!)
     await_wayland_socket "quindel-kwin-$$" "$workdir/kwin.log"
     export QUINDEL_TEST_COMPOSITOR=kwin QUINDEL_TEST_COMPOSITOR_PID="${pids[-1]}"

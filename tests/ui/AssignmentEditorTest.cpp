@@ -1,5 +1,6 @@
 #include "support/FakePlatform.h"
 
+#include "core/engine/PointerOutput.h"
 #include "core/engine/RuntimeState.h"
 #include "core/storage/GroupFiles.h"
 #include "core/storage/Settings.h"
@@ -82,7 +83,13 @@ class EditorTest : public ::testing::Test {
 struct ScriptedEditor : AssignmentEditor {
     ScriptedEditor(RuntimeState& s, Platform& p) : AssignmentEditor(s, p, nullptr), state_(s) {}
     void showMessage(const QString& text) override { messages.push_back(text.toStdString()); }
-    bool captureClickPoint() override { return capturedX = -40, capturedY = 40000, true; }
+    // The platform's capture when realCapture is set, else a point taken at once.
+    bool captureClickPoint() override {
+        if (realCapture)
+            return AssignmentEditor::captureClickPoint();
+        return capturedX = -40, capturedY = 40000, true;
+    }
+    bool realCapture = false;
     std::optional<QString> askText(const QString&) override {
         const auto& answer = answers.at(asked++);
         return answer ? std::optional(QString::fromStdString(*answer)) : std::nullopt;
@@ -198,7 +205,13 @@ TEST_F(EditorTest, EditingAnActionChangesOnlyWhatIsRedone) {
         // Cancel after every field was redone changes nothing.
         [](D d) { return d.descriptionEdit->setText("X"), ActionEditDialog::CapturePoint; },
         [](D) { return QDialog::Rejected; },
-        [](D d) { return d.descriptionEdit->setText("Coda"), QDialog::Accepted; }};
+        [](D d) { return d.descriptionEdit->setText("Coda"), QDialog::Accepted; },
+        // A cancelled point capture brings the dialog back as the user left it.
+        [&](D d) {
+            editor.realCapture = true, platform.captureAtOnce.emplace();
+            return d.descriptionEdit->setText("Typed"), ActionEditDialog::CapturePoint;
+        },
+        [](D d) { return d.descriptionEdit->text() == "Typed" ? QDialog::Accepted : 5; }};
     // The sequence C, B turned to B, C in the working list: the edit keeps that too.
     editor.sequenceList->setCurrentRow(1), editor.moveUpClicked();
     editor.actionList->setCurrentRow(1);
@@ -207,7 +220,10 @@ TEST_F(EditorTest, EditingAnActionChangesOnlyWhatIsRedone) {
     const QRect third = editor.actionList->visualItemRect(editor.actionList->item(2));
     QTest::mouseClick(editor.actionList->viewport(), Qt::LeftButton, {}, third.center());
     QTest::mouseDClick(editor.actionList->viewport(), Qt::LeftButton, {}, third.center());
+    editor.editAction(0);
     EXPECT_EQ(editor.edited, editor.edits.size());
+    EXPECT_EQ(state.actionTable.at(0).description + std::to_string(state.actionTable[0].clickX),
+              "Typed10");
     EXPECT_EQ(state.sequenceTable.at(0).triggerCode, "3C90"); // what next and prev fire
     editor.okClicked();
     const std::string saved = readFile("gruppo-Live.ini");
@@ -283,8 +299,11 @@ TEST_F(EditorTest, SequenceAndDeleteButtonsWithAndWithoutSelection) {
 TEST_F(EditorTest, WithoutGroupsOkClosesAndAClickPointCaptureEndsOnClose) {
     ScriptedEditor editor(state, platform);
     QTimer::singleShot(0, [&] { editor.reject(); });
-    QTimer guard; // should closing not end the wait, this press would, and the check fail
-    guard.callOnTimeout([&] { platform.setLeftButton(true), editor.clickPointTimerFired(); });
+    QTimer guard; // should closing not end the wait, this point would, and the check fail
+    guard.callOnTimeout([&] {
+        if (platform.captureDone)
+            platform.captureDone(ScreenPoint{1, 1});
+    });
     guard.start(3000);
     EXPECT_FALSE(editor.AssignmentEditor::captureClickPoint());
     // A capture that ends before the editor waits for it is not waited for: the point, or
@@ -459,6 +478,14 @@ TEST_F(RealSession, MidiEditedGroupIsSavedWithTheCapturedCodesAndPoints) {
               (std::vector<ActionRecord>{{"tasto-001", "Intro", 1, "3C90", 2, 550, 350, 1},
                                          {"tasto-002", "Verse", 2, "3E90", 2, 800, 620, 2}}));
     EXPECT_EQ(state.nextTriggerCode + state.prevTriggerCode, "40B041B0");
+    // Each is clicked on the root pixel where it was taken, however Qt scales its windows
+    // (editor_test_qt_scale2 runs this with Qt at scale 2).
+    for (const ActionRecord& action : state.actionTable) {
+        movePointerTo(*x11, action.clickX, action.clickY);
+        clickPointer(*x11, 0);
+        const ScreenPoint at = x11->cursorPos().value(); // after the click, on its connection
+        EXPECT_EQ(std::pair(at.x, at.y), std::pair(int(action.clickX), int(action.clickY)));
+    }
 }
 
 } // namespace

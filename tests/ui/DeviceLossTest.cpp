@@ -51,7 +51,7 @@ struct Stage {
     std::unique_ptr<MainWindow> window;
 
     Stage() {
-        state.programFolder = dir.path().toStdString();
+        state.programFolder = state.userFilesFolder = dir.path().toStdString();
         window = std::make_unique<MainWindow>(
             state, platform, [] { return std::unique_ptr<MidiInputControl>(new RtMidiInput); });
         state.actionTable = {{"", "Go", 1, "3C90", 2, 10, 20, 0}}; // note 60 clicks
@@ -110,6 +110,32 @@ struct Stage {
         }));
     }
 };
+
+// Settings from before names were stored give only the device's place. Start stores the name
+// of the device it opened, as the device dialog would; after a loss another device in that
+// place is not opened, and the device is reopened by its name where it now stands. It runs
+// first, while with-services.sh's JACK server runs: the next test stops that one.
+TEST(DeviceLoss, AChoiceStoredByPlaceOnlyIsReopenedByTheNameOfTheDeviceOpenedAtStart) {
+    Stage stage;
+    stage.plug("Pads"), stage.plug("Keys");
+    stage.state.setInputDevice(2); // Keys:out
+    stage.window->startButton->click();
+    ASSERT_FALSE(stage.window->deviceMissing());
+    QFile settings(stage.dir.filePath("quindel.ini"));
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    EXPECT_THAT(settings.readAll().toStdString(),
+                testing::HasSubstr("midi input= 2\r\nmidi input nome=Keys:out\r\n"));
+    stage.unplug("Keys");
+    ASSERT_TRUE(waitFor([&] { return stage.missing(); }));
+    stage.plug("Drums"); // now second
+    stage.plug("Keys");
+    ASSERT_TRUE(waitFor([&] { return !stage.window->deviceMissing(); }));
+    const long before = stage.clicks();
+    stage.tap("Drums", "3C", false); // clicks only if Drums:out was opened
+    stage.tap("Keys");
+    stage.tap("Keys", "3E");
+    EXPECT_EQ(stage.clicks(), before + 1);
+}
 
 // While started the source is unplugged and plugged again, or the JACK server stops and starts
 // again: each time the window shows the loss, reopens the source, and one tap clicks once. The

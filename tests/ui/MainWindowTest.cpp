@@ -105,18 +105,20 @@ TEST(MainWindowStart, ABadStoredLanguageIsTakenAsItalianAndStartNeedsAnInput) {
 // and ends the program's event loop with code 1.
 TEST(MainWindowStart, StartRefusesWhatTheDesktopCannotDoAndALostDesktopEndsTheProgram) {
     const struct {
-        bool clicks, keys;
+        bool clicks, keys, xwayland;
         const char* input;
         std::string LanguageTexts::*message; // null: nothing to say
         bool starts;
-    } cases[] = {{false, true, "1", &LanguageTexts::noClickMessage, false},
-                 {false, false, "99", &LanguageTexts::noClickMessage, false},
-                 {true, false, "99", &LanguageTexts::keysNotWatchedMessage, true},
-                 {true, false, "1", nullptr, true}};
+    } cases[] = {{false, true, false, "1", &LanguageTexts::noClickMessage, false},
+                 {false, false, false, "99", &LanguageTexts::noClickMessage, false},
+                 {false, true, true, "1", &LanguageTexts::xwaylandMessage, false},
+                 {true, false, false, "99", &LanguageTexts::keysNotWatchedMessage, true},
+                 {true, false, false, "1", nullptr, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input);
         Program p;
         p.platform.clicks = c.clicks, p.platform.keysWatched = c.keys;
+        p.platform.xwayland = c.xwayland;
         ASSERT_TRUE(p.platform.watchDesktop());
         MainWindow& w = p.start(QByteArray("[midi config]\r\nmidi input= ") + c.input);
         EXPECT_EQ(clickStart(w), c.message ? p.state.texts.*c.message : "");

@@ -64,14 +64,23 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.userFilesCaption = "Impostazioni e configurazioni in:";
         t.noClickMessage =
             "Questo desktop non offre a Quindel alcun modo di cliccare, perciò Quindel resta "
-            "fermo. Su KDE Plasma copiare quindel.desktop in ~/.local/share/applications e "
-            "riavviare Quindel.";
+            "fermo. Su KDE Plasma, KWin lascia cliccare solo i programmi la cui voce (file "
+            ".desktop) è elencata nel menu delle applicazioni di Plasma con la riga "
+            "X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input: il pacchetto installa la sua; "
+            "per una cartella del programma propria copiare il suo quindel.desktop in "
+            "~/.local/share/applications. Quindel avviato da un terminale dice che cosa manca.";
         t.keysNotWatchedMessage =
             "Su questo desktop Quindel non può osservare i tasti del PC: assegna i tasti a "
             "\"quindel --trigger CODICE\" nelle scorciatoie del desktop (vedi il manuale), "
             "oppure scegli un ingresso MIDI.";
         t.clickFailedMessage = "Clic non riuscito: il desktop non lo accetta";
         t.keysTakenMessage = "Tasti di altre scorciatoie: ";
+        t.xwaylandMessage =
+            "Quindel è partito come programma X11 (XWayland) su un desktop Wayland: i suoi clic "
+            "arriverebbero solo ai programmi X11, perciò Quindel resta fermo. Installa il "
+            "pacchetto qt6-wayland e togli QT_QPA_PLATFORM=xcb dall'ambiente, poi riavvia "
+            "Quindel.";
+        t.noPointCaptureMessage = "Su questo desktop Quindel non può prendere il punto del clic.";
     } else if (languageIndex == kEnglish) {
         t.startCaption = "Start";
         t.stopCaption = "Stop";
@@ -128,15 +137,24 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
         t.captureAgainCaption = "Capture again";
         t.saveChangesQuestion = "The configuration has been changed. Save the changes?";
         t.userFilesCaption = "Settings and configurations in:";
-        t.noClickMessage = "This desktop offers Quindel no way to click, so Quindel stays "
-                           "stopped. On KDE Plasma, copy quindel.desktop to "
-                           "~/.local/share/applications and start Quindel again.";
+        t.noClickMessage =
+            "This desktop offers Quindel no way to click, so Quindel stays stopped. On KDE "
+            "Plasma, KWin lets only programs click whose desktop entry the Plasma applications "
+            "menu lists with the line X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input: the "
+            "package installs Quindel's; for a program folder of your own, copy its "
+            "quindel.desktop to ~/.local/share/applications. Quindel started from a terminal "
+            "says what is missing.";
         t.keysNotWatchedMessage =
             "Quindel cannot watch the PC keys on this desktop: bind your keys to "
             "\"quindel --trigger CODE\" in the desktop's shortcuts (see the manual), or "
             "choose a MIDI input.";
         t.clickFailedMessage = "Click failed: the desktop does not take it";
         t.keysTakenMessage = "Keys of other shortcuts: ";
+        t.xwaylandMessage =
+            "Quindel started as an X11 program (XWayland) on a Wayland desktop: its clicks would "
+            "reach only X11 programs, so Quindel stays stopped. Install the package qt6-wayland "
+            "and remove QT_QPA_PLATFORM=xcb from the environment, then start Quindel again.";
+        t.noPointCaptureMessage = "Quindel cannot take a click point on this desktop.";
     }
 }
 

@@ -68,6 +68,8 @@ struct LanguageTexts {
     std::string keysNotWatchedMessage; // Start on the PC keyboard where keys cannot be watched
     std::string clickFailedMessage;    // a click the desktop did not take, in the lower display
     std::string keysTakenMessage;      // + the keys that other shortcuts have, in the lower display
+    std::string xwaylandMessage; // Start or a click point on the X server of a Wayland desktop
+    std::string noPointCaptureMessage; // a click point where the desktop offers no way to take one
 };
 
 inline constexpr uint8_t kItalian = 1;

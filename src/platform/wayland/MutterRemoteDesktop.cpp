@@ -150,10 +150,15 @@ int readMonitors(sd_bus_message* m, std::vector<MutterRemoteDesktop::Monitor>* o
         bool turned = l.transform % 2 == 1;
         int width = turned ? mode->second.height : mode->second.width;
         int height = turned ? mode->second.width : mode->second.height;
-        double scale = layoutMode == kLayoutModeLogical ? l.scale : 1.0;
+        // In the logical layout mode the layout counts logical pixels and the stream physical
+        // ones; in the physical mode both count physical pixels, and a logical pixel of a
+        // monitor at scale 2 spans two of them.
+        const bool logicalMode = layoutMode == kLayoutModeLogical;
+        double scale = logicalMode ? l.scale : 1.0;
         l.monitor.width = static_cast<int>(std::lround(width / scale));
         l.monitor.height = static_cast<int>(std::lround(height / scale));
         l.monitor.streamScale = scale;
+        l.monitor.layoutScale = logicalMode ? 1.0 : l.scale;
         out->push_back(l.monitor);
     }
     return 0;
@@ -350,6 +355,34 @@ bool MutterRemoteDesktop::moveTo(int x, int y) {
     double streamX = std::clamp(x - best->x, 0, best->width - 1) * best->streamScale;
     double streamY = std::clamp(y - best->y, 0, best->height - 1) * best->streamScale;
     return notify("NotifyPointerMotionAbsolute", "sdd", best->stream.c_str(), streamX, streamY);
+}
+
+std::optional<LayoutBox> MutterRemoteDesktop::space() {
+    if (!sessionReady() || monitors_.empty())
+        return std::nullopt;
+    int left = monitors_.front().x, top = monitors_.front().y;
+    int right = left, bottom = top;
+    for (const Monitor& m : monitors_) {
+        left = std::min(left, m.x), top = std::min(top, m.y);
+        right = std::max(right, m.x + m.width), bottom = std::max(bottom, m.y + m.height);
+    }
+    return LayoutBox{left, top, right - left, bottom - top};
+}
+
+std::optional<ScreenPoint> MutterRemoteDesktop::pointOnOutput(const std::string& output, double x,
+                                                              double y) {
+    if (!sessionReady())
+        return std::nullopt;
+    for (const Monitor& m : monitors_) {
+        if (m.connector != output)
+            continue;
+        const auto along = [](double v, double scale, int extent) {
+            return std::clamp(static_cast<int>(std::floor(v * scale)), 0, extent - 1);
+        };
+        return ScreenPoint{m.x + along(x, m.layoutScale, m.width),
+                           m.y + along(y, m.layoutScale, m.height)};
+    }
+    return std::nullopt;
 }
 
 bool MutterRemoteDesktop::button(int evdevButton, bool pressed) {

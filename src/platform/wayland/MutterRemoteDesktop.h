@@ -3,6 +3,7 @@
 #include "platform/wayland/PointerInjector.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,11 @@ class MutterRemoteDesktop : public PointerInjector {
     bool moveTo(int x, int y) override;
     bool button(int evdevButton, bool pressed) override;
     bool flush() override;
+    // Mutter's layout: in logical pixels, or in physical ones (its default layout mode, where a
+    // monitor at scale 2 spans twice its logical size).
+    std::optional<LayoutBox> space() override;
+    std::optional<ScreenPoint> pointOnOutput(const std::string& output, double x,
+                                             double y) override;
 
     // The bus connection's descriptor: readable when Mutter sent something. -1 without a bus;
     // a new session comes with a new connection, so ask again after a motion.
@@ -41,12 +47,13 @@ class MutterRemoteDesktop : public PointerInjector {
     // Why the session is gone and could not be opened again; empty while it works.
     const std::string& errorText() const { return error_; }
 
-    // Where each recorded monitor lies in compositor-global logical pixels (for tests).
+    // Where each recorded monitor lies in Mutter's layout, in the pixels of its layout mode.
     struct Monitor {
         std::string connector;
         std::string stream; // the screen cast stream's object path
         int x = 0, y = 0, width = 0, height = 0;
-        double streamScale = 1.0; // stream pixels per logical pixel
+        double streamScale = 1.0; // stream pixels per layout pixel
+        double layoutScale = 1.0; // layout pixels per logical pixel of the monitor
     };
     const std::vector<Monitor>& monitors() const { return monitors_; }
     // False once Mutter ended the session (seen by processEvents) until it is opened again.

@@ -1,5 +1,6 @@
 #include "platform/wayland/WaylandPlatform.h"
 
+#include "platform/wayland/KWinFakeInputAccess.h"
 #include "platform/wayland/MutterRemoteDesktop.h"
 #include "platform/wayland/PointCaptureOverlay.h"
 #include "platform/wayland/PointerInjector.h"
@@ -24,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <list>
@@ -37,6 +39,7 @@ namespace {
 // offers it; else from wl_output's position and its mode divided by the scale.
 struct Output {
     uint32_t name = 0;
+    std::string outputName; // the desktop's name of it ("HEADLESS-1", "Meta-0")
     wl_output* output = nullptr;
     zxdg_output_v1* xdg = nullptr;
     int32_t x = 0, y = 0, modeWidth = 0, modeHeight = 0, scale = 1;
@@ -44,9 +47,7 @@ struct Output {
     int32_t logicalX = 0, logicalY = 0, logicalWidth = 0, logicalHeight = 0;
 };
 
-struct Box {
-    int32_t x = 0, y = 0, width = 0, height = 0;
-};
+using Box = LayoutBox;
 
 uint32_t millisecondsNow() {
     using namespace std::chrono;
@@ -137,6 +138,9 @@ struct WaylandPlatform::Impl {
     zxdg_output_manager_v1* outputManager = nullptr;
     zwlr_virtual_pointer_manager_v1* virtualPointers = nullptr;
     org_kde_kwin_fake_input* fakeInput = nullptr;
+    // A global of KWin's own (wlroots offers KWin's server decorations too): where KWin offers
+    // no fake input, it refused it to this program.
+    bool kwin = false;
     // What a click-point capture draws with, where the compositor has a layer shell.
     wl_compositor* compositor = nullptr;
     wl_shm* shm = nullptr;
@@ -147,6 +151,9 @@ struct WaylandPlatform::Impl {
         return overlay && overlay->showing() ? overlay.get() : nullptr;
     }
     std::function<void(std::optional<ScreenPoint>)> captureDone;
+    // The toolkit's windows, which take the point where there is no layer shell (GNOME).
+    ScreenCover* cover = nullptr;
+    bool coverShown = false;
     std::list<Output> outputs; // stable addresses: each is its listeners' data
     std::unique_ptr<PointerInjector> injector;
     WaylandClickWay way = WaylandClickWay::None;
@@ -159,6 +166,12 @@ struct WaylandPlatform::Impl {
     void reopenInjector();
     void watchOutput(Output& output);
     Box layout() const;
+    // The space of the clicks: the injector's own where it has one (Mutter's layout), else the
+    // layout's logical pixels. Stored points count from its top left corner.
+    Box clickSpace() const;
+    // A press on the toolkit's windows as a point of the click space; nothing for a screen
+    // that is not known.
+    std::optional<ScreenPoint> pointOfPress(const ScreenCover::Press& press) const;
     // Reads and handles what the compositor sent, without waiting; false when the connection
     // is gone.
     bool dispatch();
@@ -189,7 +202,8 @@ const wl_output_listener kOutputListener = {
     .done = [](void*, wl_output*) {},
     .scale = [](void* data, wl_output*,
                 int32_t factor) { static_cast<Output*>(data)->scale = std::max(factor, 1); },
-    .name = [](void*, wl_output*, const char*) {},
+    .name = [](void* data, wl_output*,
+               const char* name) { static_cast<Output*>(data)->outputName = name; },
     .description = [](void*, wl_output*, const char*) {},
 };
 
@@ -205,7 +219,8 @@ const zxdg_output_v1_listener kXdgOutputListener = {
             o->logicalWidth = width, o->logicalHeight = height, o->logical = true;
         },
     .done = [](void*, zxdg_output_v1*) {},
-    .name = [](void*, zxdg_output_v1*, const char*) {},
+    .name = [](void* data, zxdg_output_v1*,
+               const char* name) { static_cast<Output*>(data)->outputName = name; },
     .description = [](void*, zxdg_output_v1*, const char*) {},
 };
 
@@ -273,6 +288,9 @@ static const wl_pointer_listener kPointerListener = {
     .axis_stop = [](void*, wl_pointer*, uint32_t, uint32_t) {},
     .axis_discrete = [](void*, wl_pointer*, uint32_t, int32_t) {},
     .axis_value120 = [](void*, wl_pointer*, uint32_t, int32_t) {},
+#ifdef WL_POINTER_AXIS_RELATIVE_DIRECTION_SINCE_VERSION // libwayland 1.22 and later
+    .axis_relative_direction = [](void*, wl_pointer*, uint32_t, uint32_t) {},
+#endif
 };
 
 void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, uint32_t name,
@@ -282,10 +300,13 @@ void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, ui
     const auto bind = [&](const wl_interface& i, uint32_t highest) {
         return wl_registry_bind(registry, name, &i, std::min(version, highest));
     };
+    if (std::strncmp(interface, "org_kde_kwin_", 13) == 0 &&
+        std::strcmp(interface, "org_kde_kwin_server_decoration_manager") != 0)
+        d.kwin = true;
     if (is(wl_output_interface)) {
         Output& o = d.outputs.emplace_back();
         o.name = name;
-        o.output = static_cast<wl_output*>(bind(wl_output_interface, 2));
+        o.output = static_cast<wl_output*>(bind(wl_output_interface, 4)); // 4 names it
         wl_output_add_listener(o.output, &kOutputListener, &o);
         d.watchOutput(o);
     } else if (is(zxdg_output_manager_v1_interface)) {
@@ -331,9 +352,11 @@ void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, ui
         d.virtualPointers = static_cast<zwlr_virtual_pointer_manager_v1*>(
             bind(zwlr_virtual_pointer_manager_v1_interface, 1));
     } else if (is(org_kde_kwin_fake_input_interface) && version >= 3) {
-        // Absolute motion came with version 3.
-        d.fakeInput =
-            static_cast<org_kde_kwin_fake_input*>(bind(org_kde_kwin_fake_input_interface, 4));
+        // Absolute motion came with version 3; the highest version both sides know, so that
+        // a newer KWin hears the requests as its own version defines them.
+        d.fakeInput = static_cast<org_kde_kwin_fake_input*>(
+            bind(org_kde_kwin_fake_input_interface,
+                 static_cast<uint32_t>(org_kde_kwin_fake_input_interface.version)));
     }
 }
 
@@ -375,6 +398,29 @@ Box WaylandPlatform::Impl::layout() const {
     return {left, top, right - left, bottom - top};
 }
 
+Box WaylandPlatform::Impl::clickSpace() const {
+    if (injector != nullptr)
+        if (const std::optional<Box> own = injector->space(); own && own->width > 0)
+            return *own;
+    return layout();
+}
+
+std::optional<ScreenPoint>
+WaylandPlatform::Impl::pointOfPress(const ScreenCover::Press& press) const {
+    const Box space = clickSpace();
+    if (injector != nullptr)
+        if (const auto point = injector->pointOnOutput(press.screen, press.x, press.y))
+            return ScreenPoint{point->x - space.x, point->y - space.y};
+    for (const Output& o : outputs) {
+        if (o.outputName != press.screen)
+            continue;
+        return ScreenPoint{(o.logical ? o.logicalX : o.x) + static_cast<int32_t>(press.x) - space.x,
+                           (o.logical ? o.logicalY : o.y) + static_cast<int32_t>(press.y) -
+                               space.y};
+    }
+    return std::nullopt;
+}
+
 void WaylandPlatform::Impl::open() {
     const char* name = std::getenv("WAYLAND_DISPLAY");
     display = wl_display_connect(nullptr);
@@ -412,6 +458,11 @@ void WaylandPlatform::Impl::chooseClickWay() {
         injector = std::make_unique<FakeInput>(display, fakeInput);
         fakeInput = nullptr; // the injector owns it now
         way = WaylandClickWay::KWinFakeInput;
+    } else if (kwin) {
+        std::error_code unknown;
+        error = kwinFakeInputRefusal(std::filesystem::canonical("/proc/self/exe", unknown),
+                                     desktopFoldersOfSession());
+        std::fprintf(stderr, "quindel: %s\n", error.c_str());
     } else {
         std::string whyNot;
         injector = openMutterRemoteDesktop(&whyNot);
@@ -551,13 +602,13 @@ bool WaylandPlatform::handleDesktopEvents() {
 
 ScreenSize WaylandPlatform::screenSize() {
     impl_->dispatch(); // outputs that changed since the last events were handled
-    const Box box = impl_->layout();
+    const Box box = impl_->clickSpace();
     return {box.width, box.height};
 }
 
 ScreenPoint WaylandPlatform::layoutOrigin() {
     impl_->dispatch();
-    const Box box = impl_->layout();
+    const Box box = impl_->clickSpace();
     return {box.x, box.y};
 }
 
@@ -579,7 +630,7 @@ void WaylandPlatform::mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_
     };
     // Relative motion has no use here: the engine always places the pointer absolutely.
     if ((flags & kMouseMove) && (flags & kMouseAbsolute)) {
-        const Box box = d.layout();
+        const Box box = d.clickSpace();
         sent = d.injector->moveTo(box.x + pixelFromAbsolute(dx, box.width),
                                   box.y + pixelFromAbsolute(dy, box.height));
         queued = true;
@@ -615,9 +666,28 @@ void WaylandPlatform::mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_
 bool WaylandPlatform::beginPointCapture(std::function<void(std::optional<ScreenPoint>)> done) {
     Impl& d = *impl_;
     cancelPointCapture();
-    if (d.layerShell == nullptr || d.compositor == nullptr || d.shm == nullptr ||
-        d.viewporter == nullptr || d.pointer == nullptr || !d.dispatch())
+    if (!d.dispatch())
         return false;
+    if (d.layerShell == nullptr || d.compositor == nullptr || d.shm == nullptr ||
+        d.viewporter == nullptr || d.pointer == nullptr) {
+        // No overlay of our own here: the toolkit's windows take the press, which is turned
+        // into a point of the click space (on GNOME, of Mutter's layout in its layout mode).
+        if (d.cover == nullptr || !done)
+            return false;
+        d.captureDone = std::move(done);
+        d.coverShown = true;
+        d.cover->show([&d](std::optional<ScreenCover::Press> press) {
+            d.coverShown = false;
+            std::optional<ScreenPoint> point;
+            if (press && !(point = d.pointOfPress(*press)))
+                std::fprintf(stderr,
+                             "quindel: a click on the unknown screen \"%s\" was not taken\n",
+                             press->screen.c_str());
+            if (auto taken = std::exchange(d.captureDone, nullptr))
+                taken(point);
+        });
+        return true;
+    }
     // Each output with its place in the layout, whose top left corner is the point (0, 0).
     const Box box = d.layout();
     std::vector<PointCaptureOverlay::Area> areas;
@@ -638,9 +708,16 @@ bool WaylandPlatform::beginPointCapture(std::function<void(std::optional<ScreenP
     return true;
 }
 
+void WaylandPlatform::setScreenCover(ScreenCover* cover) {
+    cancelPointCapture();
+    impl_->cover = cover;
+}
+
 void WaylandPlatform::cancelPointCapture() {
     if (impl_->overlay)
         impl_->overlay->hide();
+    if (std::exchange(impl_->coverShown, false) && impl_->cover != nullptr)
+        impl_->cover->hide();
     impl_->captureDone = nullptr;
 }
 

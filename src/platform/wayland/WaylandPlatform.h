@@ -14,8 +14,9 @@ enum class WaylandClickWay { None, VirtualPointer, KWinFakeInput, MutterRemoteDe
 
 // The Platform in a Wayland session, on a connection of its own to the compositor. It clicks
 // through the first way the compositor offers: the wlroots virtual pointer, KWin's fake input,
-// or Mutter's remote desktop. The screen is the bounding box of the output layout in logical
-// pixels, kept current as outputs come, go and change. No Wayland client may watch the keyboard
+// or Mutter's remote desktop. The screen is the bounding box of the outputs in the space the
+// clicks go in (the layout's logical pixels; on GNOME Mutter's layout in its layout mode), kept
+// current as outputs come, go and change. No Wayland client may watch the keyboard
 // or read the global pointer: the key poll reports no keys and the pointer position is unknown.
 class WaylandPlatform : public Platform {
   public:
@@ -38,9 +39,12 @@ class WaylandPlatform : public Platform {
     int16_t asyncKeyState(int) override { return 0; }
     std::optional<ScreenPoint> cursorPos() override { return std::nullopt; }
     // Where the compositor has a layer shell (sway, KWin), an overlay over every output takes
-    // the click; elsewhere (GNOME) there is no capture here.
+    // the click; elsewhere (GNOME) the screen cover's windows do. Either way the point is in the
+    // click space, counted from its top left corner: the layout's logical pixels, or Mutter's
+    // layout in its layout mode (physical pixels in its default mode).
     bool beginPointCapture(std::function<void(std::optional<ScreenPoint>)> done) override;
     void cancelPointCapture() override;
+    void setScreenCover(ScreenCover* cover) override;
     // From the compositor's keymap, by the rules of the X11 key table.
     int virtualKeyFromNative(uint32_t scanCode) override;
     // Once the compositor sent its keymap (it does as soon as the seat has a keyboard).
@@ -50,7 +54,7 @@ class WaylandPlatform : public Platform {
     // The way clicks go, chosen when the connection was made.
     WaylandClickWay clickWay() const;
 
-    // The top left corner of the output layout's bounding box, in compositor coordinates.
+    // The top left corner of the click space's bounding box, in compositor coordinates.
     ScreenPoint layoutOrigin();
 
     // The connection's state; public only for the listeners of its Wayland objects.

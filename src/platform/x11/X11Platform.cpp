@@ -10,6 +10,7 @@
 #include <X11/extensions/XTest.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,6 +41,9 @@ constexpr auto kPollPause = std::chrono::seconds(2);
 constexpr auto kFreshPress = std::chrono::milliseconds(500);
 
 constexpr std::size_t kKeys = 256;
+
+// How often a click-point capture looks at the left button.
+constexpr long kCapturePollNanoseconds = 50'000'000;
 
 } // namespace
 
@@ -78,8 +82,14 @@ struct X11Platform::Impl {
     std::chrono::steady_clock::time_point lastPoll{};
     bool polled = false;
     uint64_t roundTrips = 0;
+    // The X server is XWayland, the X11 side of a Wayland desktop.
+    bool xwayland = false;
+    // The click-point capture: a timer that fires every 50 ms while one waits, and its caller.
+    int captureTimer = -1;
+    std::function<void(std::optional<ScreenPoint>)> captureDone;
 
     void open();
+    void armCaptureTimer(bool armed);
     void loadKeyboardMapping();
     void drainEvents();
     // One XQueryPointer round trip: the pointer position on the root window and the button
@@ -157,6 +167,24 @@ void X11Platform::Impl::open() {
     loadKeyboardMapping();
     if (rawKeys)
         watchKeySources();
+    // Xwayland announces itself by an extension of its name (from version 23.1); before that
+    // only by the names of the input devices it makes for the Wayland seat.
+    int xwOpcode = 0, xwEvent = 0, xwError = 0;
+    xwayland = XQueryExtension(display, "XWAYLAND", &xwOpcode, &xwEvent, &xwError) != 0;
+    if (!xwayland && xiOpcode >= 0) {
+        int count = 0;
+        XIDeviceInfo* devices = XIQueryDevice(display, XIAllDevices, &count);
+        for (int i = 0; i < count && !xwayland; ++i)
+            xwayland =
+                devices[i].name != nullptr && std::strncmp(devices[i].name, "xwayland-", 9) == 0;
+        if (devices != nullptr)
+            XIFreeDeviceInfo(devices);
+    }
+    if (xwayland)
+        error = std::string("The X display \"") + name +
+                "\" is the X server of a Wayland desktop (XWayland): clicks sent there reach only "
+                "its X11 windows.";
+    captureTimer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     XFlush(display);
     roundTrips = 0; // count from here: setting up is not part of the polling cost
 }
@@ -337,6 +365,8 @@ X11Platform::X11Platform() : impl_(std::make_unique<Impl>()) {
 }
 
 X11Platform::~X11Platform() {
+    if (impl_->captureTimer >= 0)
+        close(impl_->captureTimer);
     if (impl_->pressesRead >= 0)
         close(impl_->pressesRead), close(impl_->keySource);
     if (impl_->display != nullptr)
@@ -349,6 +379,58 @@ bool X11Platform::available() const {
 
 std::string X11Platform::errorText() const {
     return impl_->error;
+}
+
+bool X11Platform::canClick() const {
+    return available() && !impl_->xwayland;
+}
+
+bool X11Platform::onXWayland() const {
+    return impl_->xwayland;
+}
+
+void X11Platform::Impl::armCaptureTimer(bool armed) {
+    const long interval = armed ? kCapturePollNanoseconds : 0;
+    const itimerspec spec{{0, interval}, {0, interval}};
+    timerfd_settime(captureTimer, 0, &spec, nullptr);
+}
+
+int X11Platform::desktopEventSource() const {
+    return impl_->captureTimer;
+}
+
+bool X11Platform::handleDesktopEvents() {
+    Impl& d = *impl_;
+    uint64_t expirations = 0;
+    [[maybe_unused]] const auto got = read(d.captureTimer, &expirations, sizeof expirations);
+    if (!d.captureDone || d.display == nullptr)
+        return true;
+    // The point is where the pointer is when the button is first seen down; the press itself
+    // goes on to the window below, so the click also acts there.
+    int x = 0;
+    int y = 0;
+    unsigned int mask = 0;
+    if (d.queryPointer(x, y, mask) && (mask & Button1Mask) != 0) {
+        d.armCaptureTimer(false);
+        std::exchange(d.captureDone, nullptr)(ScreenPoint{x, y});
+    }
+    return true;
+}
+
+bool X11Platform::beginPointCapture(std::function<void(std::optional<ScreenPoint>)> done) {
+    Impl& d = *impl_;
+    // On XWayland the pointer is seen only over the desktop's X11 windows.
+    if (d.display == nullptr || d.captureTimer < 0 || d.xwayland || !done)
+        return false;
+    d.captureDone = std::move(done);
+    d.armCaptureTimer(true);
+    return true;
+}
+
+void X11Platform::cancelPointCapture() {
+    impl_->captureDone = nullptr;
+    if (impl_->captureTimer >= 0)
+        impl_->armCaptureTimer(false);
 }
 
 bool X11Platform::tracksKeyTaps() const {

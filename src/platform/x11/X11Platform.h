@@ -7,7 +7,10 @@
 namespace quindel {
 
 // The Platform on an X display: XTest for pointer output, XQueryKeymap plus XInput2 raw key
-// events for key state, XQueryPointer for the button and the pointer position.
+// events for key state, XQueryPointer for the button and the pointer position. A click point
+// is taken by watching the left button every 50 ms (a timer behind desktopEventSource), in
+// root-window pixels, the space of its clicks. The X server of a Wayland desktop (XWayland)
+// is refused: its clicks would reach only the desktop's X11 windows.
 class X11Platform : public Platform {
   public:
     X11Platform();
@@ -17,6 +20,12 @@ class X11Platform : public Platform {
 
     bool available() const override;
     std::string errorText() const override;
+    bool canClick() const override;
+    bool onXWayland() const override;
+    int desktopEventSource() const override;
+    bool handleDesktopEvents() override;
+    bool beginPointCapture(std::function<void(std::optional<ScreenPoint>)> done) override;
+    void cancelPointCapture() override;
     void mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_t data,
                     uintptr_t extraInfo) override;
     ScreenSize screenSize() override;

@@ -50,11 +50,21 @@ TEST(PortControl, TheStoredDeviceIsFoundByItsNameAndNoOtherOpens) {
                                                {"Pads", 2, 1},
                                                {"X:X 1 20:0", 1, 6},
                                                {"X:X 1 24:0", 1, 5},
-                                               {"X:X 1 24:0 2", 1, 0}}) {
+                                               {"X:X 1 24:0 2", 1, 0},
+                                               {"Midi-Bridge:X Card:(capture_0) X 1", 6, 6},
+                                               {"Café:Café In 130:0", 1, 7},
+                                               {"Café:Café In 130:1", 1, 0},
+                                               {"Midi-Bridge:Drum:(capture_0) ", 1, 0}}) {
         RuntimeState state;
         state.setInputDevice(static_cast<int16_t>(stored)), state.midiInputName = name;
         FakeMidiInput midi;
-        midi.devices = {"Pads", "Keys", "Drum", "Pads", "X:X 1 28:0", "X:X 1 20:0"};
+        midi.devices = {"Pads",
+                        "Keys",
+                        "Drum",
+                        "Pads",
+                        "X:X 1 28:0",
+                        "X:X 1 20:0",
+                        "Midi-Bridge:Caf--:(capture_0) Caf-- In"};
         const int16_t result = openMidiInput(state, midi);
         EXPECT_EQ(std::pair(result, midi.state ? midi.index + 1 : 0),
                   (std::pair<int16_t, int>(opened ? 1 : 0, opened)))
