@@ -42,8 +42,9 @@ extern "C" int quindelRunApplication(int argc, char** argv, quindel::TriggerList
     QGuiApplication::setDesktopFileName(QStringLiteral("quindel"));
     // The backend serves the display system Qt runs on: a Wayland session may offer X11 too
     // (XWayland), but X11 clicks do not reach its native windows.
-    std::unique_ptr<quindel::Platform> platform = quindel::createPlatform(
-        quindel::platformKindFor(QGuiApplication::platformName().toStdString()));
+    const quindel::PlatformKind platformKind =
+        quindel::platformKindFor(QGuiApplication::platformName().toStdString());
+    std::unique_ptr<quindel::Platform> platform = quindel::createPlatform(platformKind);
     if (!platform || !platform->available()) {
         std::fprintf(stderr, "Quindel cannot start: %s\n",
                      platform ? platform->errorText().c_str() : "no desktop display");
@@ -81,8 +82,7 @@ extern "C" int quindelRunApplication(int argc, char** argv, quindel::TriggerList
     };
     window.show();
     quindel::TriggerChannel triggerChannel(std::move(channelListener), window);
-    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) &&
-        !platform->canWatchKeys())
+    if (platformKind == quindel::PlatformKind::Wayland && !platform->canWatchKeys())
         shortcuts = std::make_unique<quindel::KdeShortcutChannel>(state, window);
     return app.exec();
 }
