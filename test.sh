@@ -3,6 +3,7 @@
 #   ./test.sh             the normal build in build/, then the release check on Debian 12 and 13
 #   ./test.sh --sanitize  the same under AddressSanitizer + UndefinedBehaviorSanitizer, in build-asan/
 # Tests that need a display or a JACK server start their own (tests/support/with-services.sh).
+# The normal build then runs the fuzz targets for a minute each (scripts/run-fuzzers.sh).
 set -eu
 cd "$(dirname "$0")"
 build=build
@@ -65,4 +66,6 @@ if [ "$build" = build ]; then
     sudo_cmd=()
     [ "$(id -u)" = 0 ] || sudo_cmd=(sudo)
     "${sudo_cmd[@]}" tests/e2e/release-check.sh "$build"
+    # The fuzz targets, a bounded time each, once per CI run.
+    scripts/run-fuzzers.sh 60
 fi

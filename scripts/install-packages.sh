@@ -14,7 +14,7 @@ packages=(
 )
 [ "${1:-}" = --build ] || packages+=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth x11-utils x11-apps openbox jackd2 imagemagick clang
+    xvfb xauth x11-utils x11-apps openbox jackd2 imagemagick clang libclang-rt-dev
     qt6-wayland qt6-translations-l10n
     sway mutter kwin-wayland weston xwayland pipewire wireplumber dbus dbus-x11 libglib2.0-bin
     lintian desktop-file-utils debootstrap

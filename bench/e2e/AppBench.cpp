@@ -9,8 +9,8 @@
 //
 //   bench/e2e/run-app-bench.sh [seconds per CPU figure] [samples]
 #include "e2e/E2eHarness.h"
+#include "LatencyFigures.h"
 #include "e2e/MidiController.h"
-#include "Quantile.h"
 
 #include <QCoreApplication>
 #include <QDir>

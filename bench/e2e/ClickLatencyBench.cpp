@@ -4,13 +4,10 @@
 // samples. run-click-latency-bench.sh runs it on every session side by side.
 //
 //   click_latency_bench [samples]      (under tests/support/with-services.sh ... --jack)
+#include "LatencyFigures.h"
 #include "e2e/WaylandSession.h"
-#include "Quantile.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <random>
 
 using namespace quindel::e2e;
 
@@ -22,18 +19,12 @@ constexpr int kPointX = 900, kPointY = 600;
 // clicks() then reports (or none within 2 s, which gives no figure).
 std::vector<double> noteToClickMs(JackController& midi, int samples,
                                   const std::function<std::optional<Clock::time_point>()>& click) {
-    std::mt19937 random(42);
-    std::uniform_int_distribution<int> pause(150, 400);
-    std::vector<double> out;
-    for (int i = 0; i < samples; ++i) {
-        QThread::msleep(static_cast<unsigned long>(pause(random)));
-        click(); // anything left over
-        const auto sent = Clock::now();
-        midi.send({0x90, 60, 100}), midi.send({0x80, 60, 0});
-        if (const auto at = click())
-            out.push_back(ms(*at - sent));
-    }
-    return out;
+    return triggerToClickMs(
+        samples,
+        [&] {
+            midi.send({0x90, 60, 100}), midi.send({0x80, 60, 0});
+        },
+        click);
 }
 
 } // namespace

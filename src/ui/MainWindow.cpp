@@ -372,6 +372,7 @@ void MainWindow::stopRunning() {
     blinkTimer->stop();
     closeMidiInput(*midiControl);
     showDeviceMissing(false);
+    state_.commandQueue.clear();
     state_.isRunning = false;
     setIndicatorDark();
 }
@@ -435,7 +436,7 @@ void MainWindow::startStopClicked() {
         // A command left from before (keyboard ticks never take it, a capture may leave one as
         // it closes) must not fire as the first trigger of the run.
         state_.lastMidiCommand.clear();
-        state_.commandTrigger.clear();
+        state_.commandQueue.clear();
         forgetKeyPressesOfStop();
         scheduler.setImmediate(immediateResponse_);
         armTickTimer(scheduler.start());
@@ -506,9 +507,14 @@ void MainWindow::tickTimerFired() {
     // A click that never happened must not pass for one: the performer sees it at once.
     if (platform_.takeClickFailure())
         descriptionDisplay->setText(qs(state_.texts.clickFailedMessage));
-    // Without key events the keyboard can only be polled: the ticks go on as for a held key.
-    const bool keyboardPolled = state_.inputMode == kKeyboardMode && keyEvents_ == nullptr;
-    armTickTimer(scheduler.tickEnded(dispatch.keyHeld || keyboardPolled));
+    // Without key events the keyboard can only be polled: the ticks go on as for a held key
+    // (where keys cannot be watched at all, there is nothing to poll, and a command trigger
+    // wakes the tick at once). So they do while command triggers wait, and once more after a
+    // tick that took one, for a key or MIDI command that waited meanwhile.
+    const bool keyboardPolled =
+        state_.inputMode == kKeyboardMode && keyEvents_ == nullptr && platform_.canWatchKeys();
+    armTickTimer(scheduler.tickEnded(dispatch.keyHeld || keyboardPolled || dispatch.commandTaken ||
+                                     !state_.commandQueue.empty()));
 }
 
 void MainWindow::forgetKeyPressesOfStop() {
@@ -549,12 +555,13 @@ void MainWindow::keyEventsArrived() {
 
 CommandTriggerOutcome MainWindow::commandTriggerArrived(const std::string& text) {
     const CommandTriggerOutcome outcome = takeCommandTrigger(state_, text);
-    // As with a real key, only a key that the group uses wakes the tick.
-    const int key = keyCodeFromTrigger(state_.commandTrigger);
-    if (outcome == CommandTriggerOutcome::Taken &&
-        (state_.inputMode != kKeyboardMode || key == 0 || tickPollsKey(state_, key)))
+    if (outcome == CommandTriggerOutcome::Taken)
         wakeDispatch();
     return outcome;
+}
+
+void MainWindow::withdrawCommandTrigger() {
+    quindel::withdrawCommandTrigger(state_);
 }
 
 bool MainWindow::onWayland() {

@@ -106,9 +106,14 @@ class MainWindow : public QWidget {
     // caption stays when no group is loaded. While started it shows the triggers instead.
     void showLoadedGroup();
 
-    // A code from `quindel --trigger`, handed to the next tick as a trigger that has just
-    // arrived; it wakes the tick as a key or a MIDI command would.
+    // A code from `quindel --trigger`, queued for the ticks (takeCommandTrigger); it wakes the
+    // tick as a key or a MIDI command would.
     CommandTriggerOutcome commandTriggerArrived(const std::string& text);
+    // The command trigger queued last goes: its sender never learnt that it was taken.
+    void withdrawCommandTrigger();
+    // Keys arrive as the desktop's global shortcuts of Quindel: Start need not tell how to
+    // bind them.
+    void keysArriveAsShortcuts() { keysNotWatchedTold_ = true; }
     // Another start asked for this window: it is shown, raised and given the focus.
     void bringToFront(const std::string& activationToken = {});
 

@@ -13,7 +13,7 @@ namespace quindel {
 
 TriggerChannel::TriggerChannel(std::unique_ptr<TriggerListener> listener, MainWindow& window)
     : listener_(std::move(listener)), window_(window) {
-    if (!listener_)
+    if (!listener_ || listener_->listenFd() < 0) // holds the lock only
         return;
     auto* listening = new QSocketNotifier(listener_->listenFd(), QSocketNotifier::Read, this);
     connect(listening, &QSocketNotifier::activated, this, &TriggerChannel::service);
@@ -27,12 +27,18 @@ TriggerChannel::TriggerChannel(std::unique_ptr<TriggerListener> listener, MainWi
 TriggerChannel::~TriggerChannel() = default;
 
 void TriggerChannel::service() {
-    listener_->service([this](const std::string& request) {
-        return answerChannelRequest(
-            request,
-            [this](const std::string& text) { return window_.commandTriggerArrived(text); },
-            [this](const std::string& token) { window_.bringToFront(token); });
-    });
+    listener_->service(
+        [this](const std::string& request) {
+            return answerChannelRequest(
+                request,
+                [this](const std::string& text) { return window_.commandTriggerArrived(text); },
+                [this](const std::string& token) { window_.bringToFront(token); });
+        },
+        [this](const std::string& answer) {
+            // The sender reports a failure: the trigger must not fire behind its back.
+            if (answerTookTrigger(answer))
+                window_.withdrawCommandTrigger();
+        });
     // The listener has closed the sockets of finished clients: their notifiers stop before the
     // event loop could poll a closed descriptor, and go once they have returned.
     for (QSocketNotifier* notifier : clients_) {

@@ -20,7 +20,7 @@ class MainWindow;
 // clients past their deadline, so a slow or silent client never holds the window up.
 class TriggerChannel : public QObject {
   public:
-    // Does nothing without a listener (this instance could not claim its channel).
+    // Does nothing without a listener, or with one that holds only the lock (no socket).
     TriggerChannel(std::unique_ptr<TriggerListener> listener, MainWindow& window);
     ~TriggerChannel() override;
 

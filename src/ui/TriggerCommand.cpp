@@ -1,5 +1,6 @@
 #include "ui/TriggerCommand.h"
 
+#include "core/storage/UserFilesFolder.h"
 #include "core/text/LanguageTexts.h"
 
 #include <algorithm>
@@ -11,7 +12,18 @@
 
 namespace quindel {
 
+uint8_t commandLineLanguage() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
+        if (const char* value = std::getenv(name); value && value[0] != '\0')
+            return std::strncmp(value, "it", 2) == 0 ? kItalian : kEnglish;
+    return kEnglish;
+}
+
 namespace {
+
+uint8_t localeLanguage() {
+    return commandLineLanguage();
+}
 
 using namespace std::chrono_literals;
 
@@ -20,20 +32,13 @@ constexpr const char* kTaken = "taken";
 constexpr const char* kStopped = "stopped";
 constexpr const char* kMalformed = "malformed";
 constexpr const char* kNoStep = "no-step";
+constexpr const char* kFull = "full";
 constexpr const char* kRaised = "front";
 
 // How long a trigger waits for the running program, which answers in a few milliseconds unless
 // it hangs; a second start also waits for one that is still starting up.
 constexpr auto kTriggerWait = 1000ms;
 constexpr auto kStartWait = 5000ms;
-
-// The language of messages on the command line: the locale's, as for any command.
-uint8_t localeLanguage() {
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
-        if (const char* value = std::getenv(name); value && value[0] != '\0')
-            return std::strncmp(value, "it", 2) == 0 ? kItalian : kEnglish;
-    return kEnglish;
-}
 
 int fail(const std::string& message, int status = 1) {
     std::fprintf(stderr, "%s\n", message.c_str());
@@ -44,7 +49,7 @@ int sendTrigger(const std::string& text) {
     const CommandLineTexts t = commandLineTexts(localeLanguage());
     if (commandTriggerCode(text).empty())
         return fail(t.malformed + text);
-    const ChannelLocation where = channelLocation(executableFolder());
+    const ChannelLocation where = channelLocation(userFilesFolderFor(executableFolder()));
     if (!where.error.empty())
         return fail(t.unreachable + where.error);
     const ChannelAnswer answer =
@@ -67,6 +72,8 @@ int sendTrigger(const std::string& text) {
         return fail(t.malformed + text);
     if (answer.reply == kNoStep)
         return fail(t.noStep + commandTriggerCode(text));
+    if (answer.reply == kFull)
+        return fail(t.queueFull);
     return fail(t.noAnswer);
 }
 
@@ -88,6 +95,8 @@ std::string activationToken() {
 // it listens, so a refused connection is tried again until the wait ends.
 int bringRunningToFront(const ChannelLocation& where) {
     const CommandLineTexts t = commandLineTexts(localeLanguage());
+    if (!where.error.empty())
+        return fail(t.runningUnreachable + where.error);
     const std::string token = activationToken();
     const std::string request = token.empty() ? kRaised : kRaised + (" " + token);
     const auto end = std::chrono::steady_clock::now() + kStartWait;
@@ -110,7 +119,7 @@ int bringRunningToFront(const ChannelLocation& where) {
 
 } // namespace
 
-InstanceStart startInstance(int argc, char** argv) {
+InstanceStart startInstance(int argc, char** argv, const std::string& programFolder) {
     InstanceStart start;
     const CommandLineTexts t = commandLineTexts(localeLanguage());
     if (argc >= 2 && std::strcmp(argv[1], "--trigger") == 0) {
@@ -128,19 +137,23 @@ InstanceStart startInstance(int argc, char** argv) {
         start.exitCode = fail(t.unknownArgument + argv[1] + " (" + t.usage + ")", 2);
         return start;
     }
-    const ChannelLocation where = channelLocation(executableFolder());
+    const ChannelLocation where = channelLocation(chooseUserFilesFolder(programFolder));
     start.listener = std::make_unique<TriggerListener>();
     switch (start.listener->claim(where)) {
     case TriggerListener::Claim::Listening:
+        break;
+    case TriggerListener::Claim::Guarded:
+        // This instance holds the lock, so it alone writes its files; only the command cannot
+        // reach it, and says why.
+        fail(t.channelUnavailable + start.listener->error());
         break;
     case TriggerListener::Claim::AnotherInstance:
         start.exitCode = bringRunningToFront(where);
         start.listener.reset();
         break;
-    case TriggerListener::Claim::Failed:
-        // The program still runs, as it did before the channel existed; only the command
-        // cannot reach it.
-        fail(t.channelUnavailable + start.listener->error());
+    case TriggerListener::Claim::NoLock:
+        // Running without the lock could let two instances write the same files.
+        start.exitCode = fail(t.noLock + start.listener->error());
         start.listener.reset();
         break;
     }
@@ -166,10 +179,16 @@ answerChannelRequest(const std::string& request,
         return kStopped;
     case CommandTriggerOutcome::NoStep:
         return kNoStep;
+    case CommandTriggerOutcome::Full:
+        return kFull;
     case CommandTriggerOutcome::Malformed:
         break;
     }
     return kMalformed;
+}
+
+bool answerTookTrigger(const std::string& answer) {
+    return answer == kTaken;
 }
 
 } // namespace quindel

@@ -72,29 +72,39 @@ std::string executableFolder() {
     return error ? std::string() : exe.parent_path().lexically_normal().string();
 }
 
-ChannelLocation channelLocation(const std::string& programFolder) {
+ChannelLocation channelLocationIn(const std::string& userFilesFolder, const char* runtimeFolder,
+                                  const std::string& fallbackFolder) {
     ChannelLocation where;
+    where.lockFolder = userFilesFolder;
     std::string folder;
     // The session's runtime folder is private to the user by its definition; without one, a
-    // folder of our own in /tmp, checked.
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/') {
-        folder = runtime;
+    // folder of our own, checked.
+    if (runtimeFolder != nullptr && runtimeFolder[0] == '/') {
+        folder = runtimeFolder;
+        if (access(folder.c_str(), W_OK | X_OK) != 0) {
+            where.error = folder + ": " + systemError();
+            return where;
+        }
     } else {
-        folder = "/tmp/quindel-" + std::to_string(geteuid());
+        folder = fallbackFolder;
         if (std::string error = privateFolderError(folder); !error.empty()) {
             where.error = std::move(error);
             return where;
         }
     }
-    const std::string base = folder + "/quindel-" + folderKey(programFolder);
+    const std::string socketPath = folder + "/quindel-" + folderKey(userFilesFolder) + ".sock";
     sockaddr_un address;
-    if (!fillAddress(address, base + ".sock")) {
+    if (!fillAddress(address, socketPath)) {
         where.error = folder + ": the path is too long for a socket";
         return where;
     }
-    where.socketPath = base + ".sock";
-    where.lockPath = base + ".lock";
+    where.socketPath = socketPath;
     return where;
+}
+
+ChannelLocation channelLocation(const std::string& userFilesFolder) {
+    return channelLocationIn(userFilesFolder, std::getenv("XDG_RUNTIME_DIR"),
+                             "/tmp/quindel-" + std::to_string(geteuid()));
 }
 
 ChannelAnswer askRunningProgram(const std::string& socketPath, const std::string& request,
@@ -136,13 +146,22 @@ ChannelAnswer askRunningProgram(const std::string& socketPath, const std::string
     }
     std::string received;
     pollfd readable{fd, POLLIN, 0};
-    while (received.find('\n') == std::string::npos && received.size() < 256 &&
-           poll(&readable, 1, remainingMs(end)) > 0) {
+    const auto readSome = [&] {
         char buffer[128];
         const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            break;
-        received.append(buffer, static_cast<std::size_t>(n));
+        if (n > 0)
+            received.append(buffer, static_cast<std::size_t>(n));
+        return n > 0;
+    };
+    while (received.find('\n') == std::string::npos && received.size() < 256 &&
+           poll(&readable, 1, remainingMs(end)) > 0 && readSome()) {
+    }
+    if (received.find('\n') == std::string::npos) {
+        // Giving up. Once the reading side is shut the program's answer fails to be written,
+        // and it takes the request back; an answer written before that is read here.
+        shutdown(fd, SHUT_RD);
+        while (received.size() < 256 && readSome()) {
+        }
     }
     close(fd);
     if (const auto newline = received.find('\n'); newline != std::string::npos) {
@@ -163,39 +182,34 @@ TriggerListener::~TriggerListener() {
             unlink(socketPath_.c_str());
         close(listenFd_);
     }
-    if (lockFd_ >= 0) {
-        unlink(lockPath_.c_str()); // still the file this instance locked (see claim)
-        close(lockFd_);            // releases the lock, after both files are gone
-    }
+    if (lockFd_ >= 0)
+        close(lockFd_); // releases the lock, after the socket is gone
 }
 
 TriggerListener::Claim TriggerListener::claim(const ChannelLocation& where) {
+    // The lock is on the folder itself: nothing to create, no limit on its path's length, and
+    // one lock however the folder is reached. The kernel drops it when its holder ends in any
+    // way, so a held lock always means a running instance, and a socket file without one was
+    // left by a crash.
+    // A folder that is missing (and could not be made) holds no files yet; its nearest
+    // existing parent stands for it, so such instances still run one at a time.
+    std::filesystem::path folder = where.lockFolder;
+    while ((lockFd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0 &&
+           errno == ENOENT && folder.has_relative_path())
+        folder = folder.parent_path();
+    if (lockFd_ < 0) {
+        error_ = where.lockFolder + ": " + systemError();
+        return Claim::NoLock;
+    }
+    if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        error_ = where.lockFolder + ": " + systemError();
+        close(lockFd_), lockFd_ = -1;
+        return held ? Claim::AnotherInstance : Claim::NoLock;
+    }
     if (!where.error.empty()) {
         error_ = where.error;
-        return Claim::Failed;
-    }
-    // The kernel drops the lock when its holder ends in any way, so a held lock always means a
-    // running instance, and a socket file without a held lock was left by a crash. An instance
-    // that ends removes its lock file: a lock taken on a file that is no longer the one at the
-    // path (removed meanwhile) counts for nothing, and the path is opened again.
-    for (;;) {
-        lockFd_ = open(where.lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (lockFd_ < 0) {
-            error_ = where.lockPath + ": " + systemError();
-            return Claim::Failed;
-        }
-        if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
-            const bool held = errno == EWOULDBLOCK;
-            error_ = where.lockPath + ": " + systemError();
-            close(lockFd_), lockFd_ = -1;
-            return held ? Claim::AnotherInstance : Claim::Failed;
-        }
-        struct stat locked {
-        }, atPath{};
-        if (fstat(lockFd_, &locked) == 0 && stat(where.lockPath.c_str(), &atPath) == 0 &&
-            locked.st_ino == atPath.st_ino && locked.st_dev == atPath.st_dev)
-            break;
-        close(lockFd_), lockFd_ = -1;
+        return Claim::Guarded;
     }
     unlink(where.socketPath.c_str());
     sockaddr_un address;
@@ -210,11 +224,9 @@ TriggerListener::Claim TriggerListener::claim(const ChannelLocation& where) {
         error_ = where.socketPath + ": " + systemError();
         if (listenFd_ >= 0)
             close(listenFd_), listenFd_ = -1;
-        close(lockFd_), lockFd_ = -1;
-        return Claim::Failed;
+        return Claim::Guarded;
     }
     socketPath_ = where.socketPath;
-    lockPath_ = where.lockPath;
     socketInode_ = info.st_ino;
     return Claim::Listening;
 }
@@ -254,7 +266,8 @@ void TriggerListener::acceptWaiting() {
     }
 }
 
-bool TriggerListener::readFrom(Client& client, const Handler& handle) {
+bool TriggerListener::readFrom(Client& client, const Handler& handle,
+                               const Undelivered& undelivered) {
     char buffer[kMaxRequest];
     for (;;) {
         const ssize_t n = recv(client.fd, buffer, kMaxRequest - client.received.size(), 0);
@@ -264,10 +277,18 @@ bool TriggerListener::readFrom(Client& client, const Handler& handle) {
             return false; // ended without a whole line
         client.received.append(buffer, static_cast<std::size_t>(n));
         if (const auto newline = client.received.find('\n'); newline != std::string::npos) {
+            // A client that has closed has told its caller that the request failed. (One that
+            // only ended its sending side still reads, and is answered.)
+            pollfd gone{client.fd, 0, 0};
+            if (poll(&gone, 1, 0) != 0)
+                return false;
             const std::string answer = handle(client.received.substr(0, newline)) + '\n';
-            // A fresh socket's buffer takes a short line; a client that cannot is dropped.
-            [[maybe_unused]] const ssize_t sent =
-                send(client.fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            // A fresh socket's buffer takes a short line; a client that cannot take it, or
+            // has stopped reading meanwhile, never learns the answer, so it does not hold.
+            if (send(client.fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
+                    static_cast<ssize_t>(answer.size()) &&
+                undelivered)
+                undelivered(answer.substr(0, answer.size() - 1));
             return false;
         }
         if (client.received.size() >= kMaxRequest)
@@ -275,13 +296,13 @@ bool TriggerListener::readFrom(Client& client, const Handler& handle) {
     }
 }
 
-void TriggerListener::service(const Handler& handle) {
+void TriggerListener::service(const Handler& handle, const Undelivered& undelivered) {
     if (listenFd_ < 0)
         return;
     acceptWaiting();
     const auto now = Clock::now();
     std::erase_if(clients_, [&](Client& client) {
-        const bool keep = readFrom(client, handle) && client.deadline > now;
+        const bool keep = readFrom(client, handle, undelivered) && client.deadline > now;
         if (!keep)
             close(client.fd);
         return !keep;

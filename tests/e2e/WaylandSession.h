@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <functional>
 #include <memory>
 
 namespace quindel::e2e {
@@ -35,11 +36,12 @@ inline void allowFakeInput(const QString& installedEntry = {}) {
 }
 
 // Presses Start (the session places the window at the layout's top left, or in the middle of
-// the area QUINDEL_TEST_CENTERED_IN names, WIDTHxHEIGHT from the top left) and shows the probe,
-// which then covers the window, until a trigger (tap) makes a press. The probe, or null when the
-// program never started.
+// the area QUINDEL_TEST_CENTERED_IN names, WIDTHxHEIGHT from the top left), runs afterStart
+// (which may answer a message that Start shows), and shows the probe, which then covers the
+// window, until trigger makes a press. The probe, or null when the program never started.
 inline std::unique_ptr<WaylandProbe> startRunning(Platform& pointer,
-                                                  const std::function<void()>& tap) {
+                                                  const std::function<void()>& trigger,
+                                                  const std::function<void()>& afterStart = {}) {
     int x = kStartX, y = kStartY;
     int areaWidth = 0, areaHeight = 0;
     if (std::sscanf(qgetenv("QUINDEL_TEST_CENTERED_IN").constData(), "%dx%d", &areaWidth,
@@ -50,17 +52,20 @@ inline std::unique_ptr<WaylandProbe> startRunning(Platform& pointer,
         movePointerTo(pointer, x, y);
         clickPointer(pointer, 0);
         QThread::msleep(300);
+        if (afterStart)
+            afterStart(), QThread::msleep(300);
         auto probe = std::make_unique<WaylandProbe>(QUINDEL_WAYLAND_PROBE);
         if (probe->next("ready", 10000).empty())
             return nullptr;
         QThread::msleep(300);
-        tap();
+        trigger();
         if (!probe->next("press", 1500).empty())
             return probe;
     }
     return nullptr;
 }
-// The same, with a tap of note over JACK as the trigger.
+
+// The same with a tap of note as the trigger.
 inline std::unique_ptr<WaylandProbe> startRunning(Platform& pointer, JackController& midi,
                                                   unsigned char note) {
     return startRunning(pointer, [&] { midi.send({0x90, note, 100}), midi.send({0x80, note, 0}); });

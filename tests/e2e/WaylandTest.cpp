@@ -1,8 +1,12 @@
 // The installed program in headless Wayland sessions (see CMakeLists.txt): real MIDI notes over
 // JACK make it click through the compositor's own input protocol, and a probe client sees where
 // each press lands. Under weston, which offers no way to click, the backend says so. On sway a
-// second start brings the first to the front with the desktop's activation token.
+// second start brings the first to the front with the desktop's activation token, and the
+// bindings that `quindel --print-bindings sway` prints make keys of the seat click.
 #include "e2e/WaylandSession.h"
+#include "platform/wayland/KdeGlobalShortcuts.h"
+#include "platform/xkb/XkbKeymapCodes.h"
+#include "support/SeatKeyboards.h"
 
 #include "xdg-activation-v1-client-protocol.h"
 
@@ -13,6 +17,8 @@
 #include <QJsonObject>
 
 #include <wayland-client.h>
+
+#include <linux/input-event-codes.h>
 
 #include <csignal>
 #include <cstring>
@@ -213,6 +219,129 @@ TEST(WaylandFront, ASecondStartActivatesTheRunningWindowWithItsToken) {
               "Quindel is already running: its window was brought to the front");
     EXPECT_TRUE(waitFor(swayActivatedQuindel, 5000));
     EXPECT_EQ(program.read("quindel.ini"), settings);
+}
+
+// `quindel --print-bindings sway` prints a binding for each key of the groups, named by the
+// compositor's keymap; sway takes every line, and a key pressed on the seat then runs the
+// command, whose trigger clicks the action's point, once.
+TEST(WaylandFront, PrintedBindingsMakeTheKeysOfTheGroupsClick) {
+    InstalledProgram program;
+    ASSERT_TRUE(program.install());
+    program.write("quindel.ini", "[generale]\r\nlingua= 2\r\n[midi config]\r\nmidi input= 99\r\n"
+                                 "[file tasti]\r\nnomefile=gruppo-live.ini\r\n");
+    program.write("gruppo-live.ini", "[main]\r\nnome=live\r\n" +
+                                         actionSection(1, "116", 1, 300, 200, 0, "F5") +
+                                         actionSection(2, "65", 1, 500, 300, 0, "A"));
+    program.write("gruppo-other.ini",
+                  "[main]\r\nnome=other\r\n" + actionSection(1, "186", 1, 10, 10, 0, "semicolon"));
+    QProcess print;
+    print.start(program.path("quindel"), {"--print-bindings", "sway"});
+    ASSERT_TRUE(print.waitForFinished(10000) && print.exitCode() == 0);
+    const QString command = program.path("quindel");
+    const QStringList lines =
+        QString(print.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    const QStringList expected = {"bindsym --no-repeat a exec " + command + " --trigger 65",
+                                  "bindsym --no-repeat F5 exec " + command + " --trigger 116",
+                                  "bindsym --no-repeat semicolon exec " + command +
+                                      " --trigger 186"};
+    ASSERT_EQ(lines.mid(1).join('\n').toStdString(), expected.join('\n').toStdString());
+    for (const QString& line : expected)
+        EXPECT_EQ(QProcess::execute("swaymsg", {"--quiet", line}), 0) << line.toStdString();
+
+    quindel::test::VirtualKeyboard keyboard;
+    ASSERT_TRUE(keyboard.ready()) << "sway offers no virtual keyboard";
+    quindel::WaylandPlatform pointer;
+    ASSERT_TRUE(program.launch());
+    // The first Start of a run without watched keys says how keys come: Return closes that.
+    const auto probe = startRunning(
+        pointer, [&] { keyboard.tap(KEY_F5); }, [&] { keyboard.tap(KEY_ENTER); });
+    ASSERT_TRUE(probe) << "the program never clicked on F5";
+    for (int i = 0; i < 5; ++i) {
+        keyboard.tap(KEY_A);
+        EXPECT_EQ(probe->next("press", 3000), "press 500 300 272") << "A " << i;
+        keyboard.tap(KEY_F5);
+        EXPECT_EQ(probe->next("press", 3000), "press 300 200 272") << "F5 " << i;
+    }
+    EXPECT_EQ(probe->next("press", 300), "");
+}
+
+// A call to KDE's global shortcut service, by busctl: its answer, or a null text when it failed.
+QString globalShortcuts(const QStringList& call) {
+    QProcess busctl;
+    busctl.start("busctl", QStringList{"--user", "call", "org.kde.kglobalaccel", "/kglobalaccel",
+                                       "org.kde.KGlobalAccel"} +
+                               call);
+    busctl.waitForFinished(5000);
+    const QString answer = QString(busctl.readAllStandardOutput()).trimmed();
+    return busctl.exitCode() != 0 ? QString() : answer.isNull() ? QString("") : answer;
+}
+
+// On KWin with its global shortcut service, the keys of the group are Quindel's shortcuts, with
+// no binding written: a key pressed through KWin clicks its action's point, once. A key that
+// another program has stays that program's, and its press clicks nothing.
+TEST(WaylandShortcuts, TheGroupsKeysAreGlobalShortcutsThatClick) {
+    ASSERT_TRUE(waitFor([] { return !globalShortcuts({"allComponents"}).isNull(); }, 20000))
+        << "KWin runs no global shortcut service";
+    const QStringList other = {"4", "othertool", "f7", "Other tool", "Its F7"};
+    ASSERT_FALSE(globalShortcuts(QStringList{"doRegister", "as"} + other).isNull());
+    ASSERT_EQ(globalShortcuts(QStringList{"setShortcut", "asaiu"} + other +
+                              QStringList{"1", "16777270", "4"}),
+              "ai 1 16777270");
+    InstalledProgram program;
+    ASSERT_TRUE(program.install());
+    allowFakeInput(program.path("quindel.desktop"));
+    program.write("quindel.ini", "[generale]\r\nlingua= 2\r\n[midi config]\r\nmidi input= 99\r\n"
+                                 "[file tasti]\r\nnomefile=gruppo-live.ini\r\n");
+    program.write("gruppo-live.ini", "[main]\r\nnome=live\r\n" +
+                                         actionSection(1, "116", 1, 300, 200, 0, "F5") +
+                                         actionSection(2, "65", 1, 500, 300, 0, "A") +
+                                         actionSection(3, "118", 1, 700, 400, 0, "F7"));
+    ASSERT_TRUE(program.launch());
+    const auto shortcutOf = [](const char* action) {
+        return globalShortcuts({"shortcut", "as", "4", "quindel", action, "Quindel", ""});
+    };
+    ASSERT_TRUE(waitFor([&] { return shortcutOf("trigger-116") == "ai 1 16777268"; }, 20000))
+        << shortcutOf("trigger-116").toStdString();
+    EXPECT_EQ(shortcutOf("trigger-65"), "ai 1 65");
+    EXPECT_EQ(shortcutOf("trigger-118"), "ai 1 0"); // listed, without its key
+
+    quindel::WaylandPlatform pointer;
+    quindel::test::FakeKeyboard keyboard;
+    ASSERT_TRUE(keyboard.available());
+    const auto probe = startRunning(pointer, [&] { keyboard.tap(KEY_F5); });
+    ASSERT_TRUE(probe) << "the program never clicked on F5";
+    for (int i = 0; i < 5; ++i) {
+        keyboard.tap(KEY_A);
+        EXPECT_EQ(probe->next("press", 3000), "press 500 300 272") << "A " << i;
+        keyboard.tap(KEY_F7);
+        keyboard.tap(KEY_F5);
+        EXPECT_EQ(probe->next("press", 3000), "press 300 200 272") << "F5 " << i;
+    }
+    EXPECT_EQ(probe->next("press", 300), "");
+}
+
+// A group change: the shortcuts of keys the new group no longer uses are removed, and those it
+// keeps stay, also once they are released at the end.
+TEST(WaylandShortcuts, ShortcutsFollowTheGroup) {
+    ASSERT_TRUE(waitFor([] { return !globalShortcuts({"allComponents"}).isNull(); }, 20000));
+    quindel::XkbKeymapCodes keymap;
+    ASSERT_TRUE(keymap.setKeymapNames("us"));
+    const auto shortcutOf = [](const char* action) {
+        return globalShortcuts({"shortcut", "as", "4", "quindel", action, "Quindel", ""});
+    };
+    const auto actions = [] {
+        return globalShortcuts({"allActionsForComponent", "as", "1", "quindel"});
+    };
+    quindel::KdeGlobalShortcuts shortcuts;
+    ASSERT_TRUE(shortcuts.open()) << shortcuts.errorText();
+    EXPECT_TRUE(shortcuts.setKeys({116, 65, 34}, keymap).empty());
+    EXPECT_EQ(shortcutOf("trigger-34"), "ai 1 16777239"); // Page Down
+    EXPECT_TRUE(shortcuts.setKeys({65}, keymap).empty());
+    EXPECT_EQ(shortcutOf("trigger-65"), "ai 1 65");
+    EXPECT_FALSE(actions().contains("trigger-116"));
+    EXPECT_FALSE(actions().contains("trigger-34"));
+    shortcuts.release();
+    EXPECT_TRUE(actions().contains("trigger-65")); // still listed
 }
 
 } // namespace

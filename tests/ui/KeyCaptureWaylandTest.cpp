@@ -7,6 +7,7 @@
 #include "platform/wayland/WaylandPlatform.h"
 #include "platform/x11/X11Platform.h"
 #include "platform/xkb/XkbKeymapCodes.h"
+#include "support/SeatKeyboards.h"
 #include "ui/KeyCaptureDialog.h"
 
 #include "fake-input-client-protocol.h"
@@ -27,55 +28,6 @@
 
 namespace quindel {
 namespace {
-
-// KWin's fake input keyboard, on a connection of its own. KWin offers the interface to programs
-// whose desktop entry in its applications folder names it.
-class FakeKeyboard {
-  public:
-    FakeKeyboard() {
-        std::ofstream(qEnvironmentVariable("QUINDEL_TEST_APPLICATIONS").toStdString() +
-                      "/quindel-key-test.desktop")
-            << "[Desktop Entry]\nType=Application\nName=Key test\nExec="
-            << QCoreApplication::applicationFilePath().toStdString()
-            << "\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n";
-        if ((display_ = wl_display_connect(nullptr)) == nullptr)
-            return;
-        wl_registry* registry = wl_display_get_registry(display_);
-        static const wl_registry_listener listener{
-            .global =
-                [](void* data, wl_registry* registry, uint32_t name, const char* interface,
-                   uint32_t version) {
-                    if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 &&
-                        version >= 4) // keys came with version 4
-                        *static_cast<org_kde_kwin_fake_input**>(data) =
-                            static_cast<org_kde_kwin_fake_input*>(wl_registry_bind(
-                                registry, name, &org_kde_kwin_fake_input_interface, 4));
-                },
-            .global_remove = [](void*, wl_registry*, uint32_t) {}};
-        wl_registry_add_listener(registry, &listener, &input_);
-        wl_display_roundtrip(display_);
-        wl_registry_destroy(registry);
-        if (input_ != nullptr)
-            org_kde_kwin_fake_input_authenticate(input_, "Key test", "Presses keys");
-    }
-    ~FakeKeyboard() {
-        if (input_ != nullptr)
-            org_kde_kwin_fake_input_destroy(input_);
-        if (display_ != nullptr)
-            wl_display_disconnect(display_);
-    }
-    bool available() const { return input_ != nullptr; }
-    // Presses and releases the key of this evdev code.
-    void tap(uint32_t key) {
-        for (auto state : {WL_KEYBOARD_KEY_STATE_PRESSED, WL_KEYBOARD_KEY_STATE_RELEASED})
-            org_kde_kwin_fake_input_keyboard_key(input_, key, state);
-        wl_display_roundtrip(display_);
-    }
-
-  private:
-    wl_display* display_ = nullptr;
-    org_kde_kwin_fake_input* input_ = nullptr;
-};
 
 // Gives KWin this layout as its keyboard settings do: the layout list, then the signal that
 // makes KWin read it again.
@@ -101,7 +53,7 @@ struct LastQtKey : QObject {
 };
 
 // Taps the key with the dialog waiting for one: the code it took, 0 when it took none.
-int capture(KeyCaptureDialog& dialog, FakeKeyboard& keyboard, uint32_t key) {
+int capture(KeyCaptureDialog& dialog, test::FakeKeyboard& keyboard, uint32_t key) {
     dialog.repeatClicked();
     keyboard.tap(key);
     return QTest::qWaitFor([&] { return !dialog.waitingForKey; }, 3000)
@@ -119,7 +71,7 @@ constexpr uint32_t kKeys[] = {
     KEY_KP1,       KEY_KPDOT, KEY_KPMINUS};
 
 TEST(KeyCaptureOnWayland, KeysGiveTheCodesTheSameLayoutGivesOnX11) {
-    FakeKeyboard keyboard;
+    test::FakeKeyboard keyboard;
     ASSERT_TRUE(keyboard.available());
     WaylandPlatform wayland;
     ASSERT_TRUE(wayland.available()) << wayland.errorText();

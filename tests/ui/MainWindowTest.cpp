@@ -3,6 +3,7 @@
 #include "ui/MidiCaptureDialog.h"
 #include "ui/AboutWindow.h"
 #include "ui/DeviceDialog.h"
+#include "core/engine/PointerOutput.h"
 #include "core/engine/RuntimeState.h"
 #include "support/FakeMidiInput.h"
 #include "support/FakePlatform.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -171,6 +173,49 @@ TEST(MainWindowDispatch, TriggersTickAtOnceAndTheTimerRestsUnlessTheSettingSaysP
         EXPECT_TRUE(QTest::qWaitFor([&] { return m.triggerDisplay->text() == "3C90"; }));
         EXPECT_EQ(m.tickTimer->isActive(), !immediate);
     }
+}
+
+// Ten `quindel --trigger` codes that come within one tick give ten clicks in their order, ticks
+// at least 100 ms apart, in either input mode; Stop drops what still waits.
+TEST(MainWindowDispatch, CommandTriggersFireEachInOrderOnePerTick) {
+    for (const char* device : {"99", "1"}) {
+        SCOPED_TRACE(device);
+        Program p;
+        MainWindow& w = p.start(QByteArray("[midi config]\r\nmidi input= ") + device + "\r\n");
+        for (int key = 65; key < 75; ++key)
+            p.state.actionTable.push_back({"", "", 1, std::to_string(key), 1, key, 0, 0});
+        clickStart(w);
+        std::vector<std::pair<qint64, std::size_t>> ticks; // time and clicks after each tick
+        QElapsedTimer clock;
+        clock.start();
+        QObject::connect(w.tickTimer, &QTimer::timeout,
+                         [&] { ticks.emplace_back(clock.elapsed(), p.platform.events.size()); });
+        for (int key = 74; key >= 65; --key)
+            EXPECT_EQ(w.commandTriggerArrived(std::to_string(key)), CommandTriggerOutcome::Taken);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return p.platform.events.size() == 20; }));
+        std::vector<int> order;
+        for (std::size_t i = 0; i < p.platform.events.size(); i += 2)
+            order.push_back(p.platform.events[i].dx);
+        std::vector<int> expected;
+        for (int key = 74; key >= 65; --key)
+            expected.push_back(toAbsoluteX(p.platform, key));
+        EXPECT_EQ(order, expected);
+        for (std::size_t i = 1; i < ticks.size(); ++i)
+            EXPECT_GE(ticks[i].first - ticks[i - 1].first, 90) << "tick " << i;
+        w.commandTriggerArrived("65");
+        clickStart(w); // Stop
+        EXPECT_TRUE(p.state.commandQueue.empty());
+    }
+    // Where keys cannot be watched there is nothing to poll: the timer rests between commands,
+    // so the next one ticks at once instead of at the next poll.
+    Program p;
+    p.platform.keysWatched = false;
+    MainWindow& w = p.start("[midi config]\r\nmidi input= 99\r\n");
+    p.state.actionTable.push_back({"", "", 1, "65", 1, 65, 0, 0});
+    clickStart(w);
+    w.commandTriggerArrived("65");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.platform.events.size() == 2; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.tickTimer->isActive(); }));
 }
 
 // A capture dialog's error comes as a posted event and may run in a pause of the main window's

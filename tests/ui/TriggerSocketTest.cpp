@@ -1,5 +1,7 @@
-// Both ends of the trigger channel on real sockets in a folder of the test's own. The other user
-// is a forked child that drops to nobody, so the suite runs as root.
+// Both ends of the trigger channel on real sockets in a folder of the test's own, and the start
+// of an instance with its lock. The other user is a forked child that drops to nobody, so the
+// suite runs as root.
+#include "ui/TriggerCommand.h"
 #include "ui/TriggerSocket.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +13,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <future>
 #include <thread>
 #include <vector>
@@ -26,15 +30,31 @@ struct Channel : ::testing::Test {
         char name[] = "/tmp/quindel-channel-XXXXXX";
         return std::string(mkdtemp(name));
     }();
-    ChannelLocation where{dir + "/q.sock", dir + "/q.lock", ""};
-    std::vector<std::string> requests;
+    ChannelLocation where{dir + "/q.sock", dir, ""};
+    std::vector<std::string> requests, undelivered;
     ~Channel() override { std::filesystem::remove_all(dir); }
 
     void serve(TriggerListener& listener) {
-        listener.service([this](const std::string& request) {
-            requests.push_back(request);
-            return "ok " + request;
-        });
+        listener.service(
+            [this](const std::string& request) {
+                requests.push_back(request);
+                return "ok " + request;
+            },
+            [this](const std::string& answer) { undelivered.push_back(answer); });
+    }
+    // Runs body in a child process as nobody; whether it returned true.
+    static bool asNobody(const std::function<bool()>& body) {
+        const pid_t child = fork();
+        if (child == 0)
+            _exit(setgid(65534) == 0 && setuid(65534) == 0 && body() ? 0 : 1);
+        int status = -1;
+        return waitpid(child, &status, 0) == child && status == 0;
+    }
+    std::string folder(const std::string& name, mode_t mode) {
+        const std::string path = dir + "/" + name;
+        std::filesystem::create_directories(path);
+        chmod(path.c_str(), mode);
+        return path;
     }
     // A raw client that has sent bytes; -1 when it could not connect.
     int rawClient(const std::string& bytes) {
@@ -127,6 +147,130 @@ TEST_F(Channel, SlowSilentOversizedAndForeignClientsNeverHoldTheListener) {
         serve(listener), std::this_thread::sleep_for(1ms);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(requests, std::vector<std::string>{"trigger 65"});
+}
+
+// The lock is the folder of the user's files and holds whatever the socket does: a runtime
+// folder whose path is too long for a socket, a fallback folder that is not this user's private
+// one, or a runtime folder this user cannot write to leave the program guarded, never unguarded.
+TEST_F(Channel, TheLockHoldsWhereverTheSocketCannotBe) {
+    ASSERT_EQ(geteuid(), 0u) << "the test acts as another user: run it as root";
+    const std::string files = folder("files", 0700);
+    const std::string longRuntime = folder(std::string(100 - dir.size() - 1, 'r'), 0700);
+    ASSERT_EQ(longRuntime.size(), 100u);
+    const std::string open = folder("open", 0755), foreign = folder("foreign", 0700);
+    chown(foreign.c_str(), 65534, 65534);
+    const std::string linked = dir + "/linked";
+    std::filesystem::create_directory_symlink(folder("private", 0700), linked);
+    const std::pair<ChannelLocation, const char*> refused[] = {
+        {channelLocationIn(files, longRuntime.c_str(), ""), "too long for a socket"},
+        {channelLocationIn(files, nullptr, open), "not a private folder"},
+        {channelLocationIn(files, "relative", foreign), "not a private folder"},
+        {channelLocationIn(files, nullptr, linked), "not a private folder"},
+    };
+    for (const auto& [location, reason] : refused) {
+        SCOPED_TRACE(reason);
+        EXPECT_EQ(location.socketPath, "");
+        EXPECT_NE(location.error.find(reason), std::string::npos) << location.error;
+        TriggerListener first, second;
+        EXPECT_EQ(first.claim(location), Claim::Guarded);
+        EXPECT_EQ(first.listenFd(), -1);
+        EXPECT_EQ(second.claim(location), Claim::AnotherInstance);
+        EXPECT_EQ(TriggerListener().claim({dir + "/q.sock", files, ""}), Claim::AnotherInstance);
+    }
+    // A fallback folder that is missing is made private; one keyed on other files is another.
+    const ChannelLocation made = channelLocationIn(files, nullptr, dir + "/made");
+    EXPECT_EQ(std::filesystem::status(dir + "/made").permissions(), std::filesystem::perms(0700));
+    EXPECT_EQ(made.error, "");
+    EXPECT_NE(made.socketPath, channelLocationIn(dir, nullptr, dir + "/made").socketPath);
+    // A folder that is missing locks its nearest existing parent.
+    TriggerListener holder;
+    ASSERT_EQ(holder.claim({"", files, "no socket"}), Claim::Guarded);
+    EXPECT_EQ(TriggerListener().claim({"", files + "/missing/deeper", ""}), Claim::AnotherInstance);
+
+    chmod(dir.c_str(), 0755);
+    const std::string runtime = folder("runtime", 0755), own = folder("own", 0700);
+    chown(own.c_str(), 65534, 65534);
+    EXPECT_TRUE(asNobody([&] {
+        const ChannelLocation where = channelLocationIn(own, runtime.c_str(), "");
+        TriggerListener first, second;
+        return where.socketPath.empty() && where.error == runtime + ": Permission denied" &&
+               first.claim(where) == Claim::Guarded &&
+               second.claim(where) == Claim::AnotherInstance;
+    }));
+}
+
+// Two read-only program folders keep their files in one per-user folder and share one instance:
+// the second start brings the first to the front, or, where no socket can be, is refused; a
+// folder that cannot be locked refuses the start, and the command says why it cannot reach.
+TEST_F(Channel, TwoProgramFoldersOverOneFilesFolderRunOneInstance) {
+    const std::string programs[] = {folder("opt", 0555), folder("copy", 0555)};
+    setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", folder("run", 0700).c_str(), 1);
+    const auto start = [](const std::string& program, std::vector<const char*> args = {}) {
+        args.insert(args.begin(), "quindel");
+        return startInstance(int(args.size()), const_cast<char**>(args.data()), program);
+    };
+    InstanceStart first = start(programs[0]);
+    ASSERT_TRUE(first.listener && !first.exitCode);
+    ASSERT_GE(first.listener->listenFd(), 0) << first.listener->error();
+    auto second = std::async(std::launch::async, [&] { return start(programs[1]); });
+    while (second.wait_for(1ms) != std::future_status::ready)
+        first.listener->service([this](const std::string& request) {
+            requests.push_back(request);
+            return answerChannelRequest(
+                request, [](const std::string&) { return CommandTriggerOutcome::Taken; },
+                [](const std::string&) {});
+        });
+    const InstanceStart raised = second.get();
+    EXPECT_EQ(raised.exitCode, 0);
+    EXPECT_FALSE(raised.listener);
+    EXPECT_EQ(requests, std::vector<std::string>{"front"});
+    first = {};
+
+    const std::string longRuntime = folder(std::string(110 - dir.size() - 1, 'r'), 0700);
+    setenv("XDG_RUNTIME_DIR", longRuntime.c_str(), 1);
+    InstanceStart guarded = start(programs[1]);
+    EXPECT_TRUE(guarded.listener && !guarded.exitCode);
+    EXPECT_EQ(start(programs[0]).exitCode, 1);
+    EXPECT_EQ(start(programs[0], {"--trigger", "65"}).exitCode, 1);
+    guarded = {};
+    EXPECT_TRUE(start(programs[0]).listener);
+
+    unsetenv("XDG_CONFIG_HOME");
+    std::ofstream(dir + "/plain");
+    setenv("HOME", (dir + "/plain").c_str(), 1); // a file: the folder is never made
+    EXPECT_EQ(start(programs[0]).exitCode, 1);
+}
+
+// A client that gave up (the command reported a failure) never has its request carried out:
+// one that closed before the request was read, or after; one that stopped reading before the
+// answer has the answer reported undelivered, so the program takes the request back.
+TEST_F(Channel, ARequestWhoseClientHasGoneIsNeverCarriedOut) {
+    TriggerListener listener;
+    ASSERT_EQ(listener.claim(where), Claim::Listening) << listener.error();
+    close(rawClient("trigger 65\n"));
+    serve(listener);
+    const ChannelAnswer late = askRunningProgram(where.socketPath, "trigger 66", 50ms);
+    EXPECT_EQ(late.kind, ChannelAnswer::NoAnswer);
+    serve(listener);
+    EXPECT_EQ(requests, std::vector<std::string>{});
+
+    const int deaf = rawClient("trigger 67\n");
+    shutdown(deaf, SHUT_RD);
+    serve(listener);
+    close(deaf);
+    EXPECT_EQ(requests, std::vector<std::string>{"trigger 67"});
+    EXPECT_EQ(undelivered, std::vector<std::string>{"ok trigger 67"});
+
+    // One that only ended its sending side still reads its answer.
+    const int halfClosed = rawClient("trigger 68\n");
+    shutdown(halfClosed, SHUT_WR);
+    serve(listener);
+    char reply[32] = {};
+    EXPECT_GT(recv(halfClosed, reply, sizeof reply - 1, 0), 0);
+    EXPECT_STREQ(reply, "ok trigger 68\n");
+    close(halfClosed);
+    EXPECT_EQ(undelivered.size(), 1u);
 }
 
 } // namespace

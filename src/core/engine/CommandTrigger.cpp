@@ -57,11 +57,15 @@ CommandTriggerOutcome takeCommandTrigger(RuntimeState& state, const std::string&
     }
     if (!state.isRunning)
         return CommandTriggerOutcome::Stopped;
-    if (state.inputMode == kKeyboardMode)
-        state.commandTrigger = std::move(code);
-    else
-        offerMidiCommand(state, std::move(code));
+    if (state.commandQueue.size() >= kMaxCommandTriggers)
+        return CommandTriggerOutcome::Full;
+    state.commandQueue.push_back(std::move(code));
     return CommandTriggerOutcome::Taken;
+}
+
+void withdrawCommandTrigger(RuntimeState& state) {
+    if (!state.commandQueue.empty())
+        state.commandQueue.pop_back();
 }
 
 } // namespace quindel

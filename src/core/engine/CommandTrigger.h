@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace quindel {
@@ -8,11 +9,16 @@ struct RuntimeState;
 
 // What the running program did with a code that `quindel --trigger CODE` handed it.
 enum class CommandTriggerOutcome {
-    Taken,     // it waits for the next tick like a trigger that has just arrived
+    Taken,     // it waits in the queue and a tick will dispatch it
     Stopped,   // dropped: the window is stopped, as a key pressed while stopped is
     Malformed, // not a trigger code
     NoStep,    // "next" or "prev", but the group assigns no code to it
+    Full,      // dropped: kMaxCommandTriggers wait already
 };
+
+// How many command triggers may wait for their ticks. Each tick dispatches one, so a full
+// queue is several seconds of clicks behind: a sender that keeps going is told, not queued.
+inline constexpr std::size_t kMaxCommandTriggers = 64;
 
 // The code that a command's text names, as group files store it: "next" or "prev" (any case),
 // a key's decimal code 1..255 ("116"), or a MIDI command, a data byte 00..7F then a channel
@@ -20,10 +26,13 @@ enum class CommandTriggerOutcome {
 // any other text.
 std::string commandTriggerCode(const std::string& text);
 
-// Hands the code of text to the next tick as a trigger of its kind arriving now. With the
-// keyboard as input a key code counts as that key pressed since the last poll, and a MIDI code
-// as the code the tick takes when no key is pressed; with MIDI as input either code is a
-// drained MIDI command. "next" and "prev" stand for the group's codes of those triggers.
+// Queues the code of text for the ticks, in arrival order: each tick dispatches the oldest
+// one before it looks at the keys or the MIDI slot, which keep what they hold for the next
+// tick. So every command that is taken fires, one per tick, whatever the input mode. "next"
+// and "prev" stand for the group's codes of those triggers.
 CommandTriggerOutcome takeCommandTrigger(RuntimeState& state, const std::string& text);
+
+// Takes back the command trigger queued last, whose sender never learnt that it was taken.
+void withdrawCommandTrigger(RuntimeState& state);
 
 } // namespace quindel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,9 +49,9 @@ struct RuntimeState {
     std::string midiInputName;
     uint8_t inputMode = kMidiMode;
     std::string lastMidiCommand;
-    // A code from `quindel --trigger` while the input is the keyboard, for the next tick: a key
-    // code counts as that key pressed since the last poll, a MIDI code is taken when no key is.
-    std::string commandTrigger;
+    // Codes from `quindel --trigger`, oldest first, each for a tick of its own (see
+    // takeCommandTrigger); emptied at Start and Stop.
+    std::deque<std::string> commandQueue;
     bool isRunning = false;
     uint8_t languageIndex = 0;
     std::string capturedTriggerCode;

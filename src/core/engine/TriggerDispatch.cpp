@@ -27,15 +27,15 @@ int keyCodeFromTrigger(const std::string& code) {
 namespace {
 
 // Whether the key of a trigger code was pressed since the last poll or is down; notes in the
-// view when it is down. commandKey, a key that the trigger command pressed, counts as pressed.
-bool keyPressed(Platform& platform, const std::string& code, DispatchView& view, int commandKey) {
+// view when it is down.
+bool keyPressed(Platform& platform, const std::string& code, DispatchView& view) {
     const int virtualKey = keyCodeFromTrigger(code);
     if (virtualKey == 0)
         return false;
     const int16_t state = platform.asyncKeyState(virtualKey);
     if (state & 0x8000)
         view.keyHeld = true;
-    return state != 0 || virtualKey == commandKey;
+    return state != 0;
 }
 
 // Moves the sequence position for a "prev" / "next" trigger and returns the code of the step
@@ -65,25 +65,30 @@ bool tickPollsKey(const RuntimeState& state, int virtualKey) {
 void dispatchTick(RuntimeState& state, Platform& platform, DispatchView& view) {
     view.currentTrigger.assign(1, '0'); // "0": no trigger yet
     view.keyHeld = false;
+    view.commandTaken = false;
+    if (!state.isRunning)
+        state.commandQueue.clear();
 
-    if (state.inputMode == kKeyboardMode) {
+    if (!state.commandQueue.empty()) {
+        // A command trigger takes the tick before the keys and the MIDI slot, which are not
+        // looked at: a key pressed since the last poll stays pressed for the platform, and the
+        // slot keeps its command, so the next tick dispatches either.
+        view.currentTrigger = std::move(state.commandQueue.front());
+        state.commandQueue.pop_front();
+        view.commandTaken = true;
+    } else if (state.inputMode == kKeyboardMode) {
         platform.beginKeyPoll();
-        const int commandKey = keyCodeFromTrigger(state.commandTrigger);
         // No early exit: with several keys down the highest-numbered record wins.
         for (const ActionRecord& record : state.actionTable) {
-            if (record.triggerKind == 1 &&
-                keyPressed(platform, record.triggerCode, view, commandKey)) {
+            if (record.triggerKind == 1 && keyPressed(platform, record.triggerCode, view)) {
                 view.currentTrigger = record.triggerCode;
                 view.currentDescription = record.description;
             }
         }
-        if (keyPressed(platform, state.prevTriggerCode, view, commandKey))
+        if (keyPressed(platform, state.prevTriggerCode, view))
             view.currentTrigger = state.prevTriggerCode;
-        if (keyPressed(platform, state.nextTriggerCode, view, commandKey))
+        if (keyPressed(platform, state.nextTriggerCode, view))
             view.currentTrigger = state.nextTriggerCode;
-        if (view.currentTrigger == "0" && commandKey == 0 && !state.commandTrigger.empty())
-            view.currentTrigger = state.commandTrigger;
-        state.commandTrigger.clear();
     } else if (state.inputMode == kMidiMode) {
         // The slot is taken and emptied even when the window is stopped, so an old command
         // never fires after the next Start.

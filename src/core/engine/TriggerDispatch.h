@@ -14,7 +14,8 @@ struct DispatchView {
     std::string currentDescription;
     std::string shownTrigger;
     std::string shownDescription;
-    bool keyHeld = false; // a key that the last tick polled was down
+    bool keyHeld = false;      // a key that the last tick polled was down
+    bool commandTaken = false; // the last tick dispatched a command trigger, not the input's
 };
 
 // The virtual-key code that a keyboard trigger code names: a plain decimal number 1..255
@@ -25,7 +26,8 @@ int keyCodeFromTrigger(const std::string& code);
 // the "next" or "prev" key.
 bool tickPollsKey(const RuntimeState& state, int virtualKey);
 
-// One tick of the dispatch timer: takes at most one trigger (polled keys or the MIDI slot),
+// One tick of the dispatch timer: takes at most one trigger (the oldest command trigger, else
+// the polled keys or the MIDI slot),
 // applies the next/prev rules, shows the code, and clicks the first matching action's point.
 // Enabling and disabling the timer around it is the caller's.
 void dispatchTick(RuntimeState& state, Platform& platform, DispatchView& view);

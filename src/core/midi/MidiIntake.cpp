@@ -140,14 +140,6 @@ std::string midiCommandCode(int16_t status, int16_t data1) {
     return code;
 }
 
-void offerMidiCommand(RuntimeState& state, std::string code, MidiIntakeFor purpose) {
-    // A code alone carries no value: it stands for a press, or for what follows one.
-    DrainedCommand command{std::move(code), false, false};
-    command.followsPress = codeFollowsPress(command.code);
-    if (takesSlot(state, state.lastMidiCommand, command, purpose))
-        state.lastMidiCommand = std::move(command.code);
-}
-
 void drainMidiInput(RuntimeState& state, MidiInputControl& control,
                     const std::function<void()>& pumpEvents, MidiIntakeFor purpose) {
     DrainGuard guard(control);

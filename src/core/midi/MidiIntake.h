@@ -34,10 +34,6 @@ enum class MidiIntakeFor {
 // each ("3C90" for note 60 on, channel 1). Only the last two hex digits of each value count.
 std::string midiCommandCode(int16_t status, int16_t data1);
 
-// Puts code into state.lastMidiCommand as a command just drained for purpose would go there.
-void offerMidiCommand(RuntimeState& state, std::string code,
-                      MidiIntakeFor purpose = MidiIntakeFor::Dispatch);
-
 // Drains control's queue into state.lastMidiCommand: each channel message makes a code, and a
 // note-on with velocity 0 makes the code of a note-off, which is what it means. Whether a new
 // code replaces the one waiting follows purpose (above). pumpEvents lets pending window events

@@ -47,15 +47,20 @@ std::string perUserFolder(const char* xdgConfigHome, const char* home) {
     return {};
 }
 
-std::string chooseUserFilesFolder(const std::string& programFolder) {
+std::string userFilesFolderFor(const std::string& programFolder) {
     if (mayCreateFilesIn(programFolder))
         return programFolder;
     const char* home = std::getenv("HOME");
     std::string folder =
         perUserFolder(std::getenv("XDG_CONFIG_HOME"), isAbsolute(home) ? home : homeOfUser());
-    if (folder.empty())
-        return programFolder; // nowhere else to go: reads and writes meet the read-only folder
-    makePrivateFolder(folder);
+    // Nowhere else to go: reads and writes meet the read-only folder.
+    return folder.empty() ? programFolder : folder;
+}
+
+std::string chooseUserFilesFolder(const std::string& programFolder) {
+    std::string folder = userFilesFolderFor(programFolder);
+    if (folder != programFolder)
+        makePrivateFolder(folder);
     return folder;
 }
 

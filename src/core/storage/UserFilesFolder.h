@@ -11,6 +11,8 @@ namespace quindel {
 // two. When the per-user folder cannot be made the program still runs on it: reads find no
 // files and writes fail, as on any unwritable folder.
 std::string chooseUserFilesFolder(const std::string& programFolder);
+// The folder that chooseUserFilesFolder chooses, without making it.
+std::string userFilesFolderFor(const std::string& programFolder);
 
 // Whether the current user may create files in folder. The owner's write bit is the folder's
 // read-only mark and binds root too, as for the files themselves.

@@ -74,6 +74,7 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
             "\"quindel --trigger CODICE\" nelle scorciatoie del desktop (vedi il manuale), "
             "oppure scegli un ingresso MIDI.";
         t.clickFailedMessage = "Clic non riuscito: il desktop non lo accetta";
+        t.keysTakenMessage = "Tasti di altre scorciatoie: ";
         t.xwaylandMessage =
             "Quindel è partito come programma X11 (XWayland) su un desktop Wayland: i suoi clic "
             "arriverebbero solo ai programmi X11, perciò Quindel resta fermo. Installa il "
@@ -148,6 +149,7 @@ void loadLanguageTexts(LanguageTexts& t, uint8_t languageIndex) {
             "\"quindel --trigger CODE\" in the desktop's shortcuts (see the manual), or "
             "choose a MIDI input.";
         t.clickFailedMessage = "Click failed: the desktop does not take it";
+        t.keysTakenMessage = "Keys of other shortcuts: ";
         t.xwaylandMessage =
             "Quindel started as an X11 program (XWayland) on a Wayland desktop: its clicks would "
             "reach only X11 programs, so Quindel stays stopped. Install the package qt6-wayland "
@@ -166,9 +168,15 @@ CommandLineTexts commandLineTexts(uint8_t languageIndex) {
                 "Quindel è in esecuzione ma non risponde",
                 "Impossibile raggiungere Quindel: ",
                 "Argomento sconosciuto: ",
-                "Uso: quindel [--trigger CODICE]",
+                "Uso: quindel [--trigger CODICE | --print-bindings sway]",
                 "Quindel è già in esecuzione: la sua finestra è in primo piano",
-                "Il comando quindel --trigger non raggiungerà questo Quindel: "};
+                "Il comando quindel --trigger non raggiungerà questo Quindel: ",
+                "Quindel ha già 64 trigger in attesa: trigger ignorato",
+                "Quindel è già in esecuzione ma non è raggiungibile: ",
+                "Quindel non si avvia: non può bloccare la cartella dei suoi file ",
+                "--print-bindings conosce un desktop: sway",
+                "I tasti prendono il nome dalla disposizione di tastiera predefinita, "
+                "senza quella del compositor: "};
     return {"Quindel is not running: the trigger was not sent",
             "Quindel is stopped (press Start): the trigger was dropped",
             "Not a trigger code, give a key's code (116), a MIDI command (3C90), next or prev: ",
@@ -176,9 +184,14 @@ CommandLineTexts commandLineTexts(uint8_t languageIndex) {
             "Quindel is running but does not answer",
             "Cannot reach Quindel: ",
             "Unknown argument: ",
-            "Usage: quindel [--trigger CODE]",
+            "Usage: quindel [--trigger CODE | --print-bindings sway]",
             "Quindel is already running: its window was brought to the front",
-            "The command quindel --trigger will not reach this Quindel: "};
+            "The command quindel --trigger will not reach this Quindel: ",
+            "Quindel has 64 triggers waiting already: the trigger was dropped",
+            "Quindel is already running but cannot be reached: ",
+            "Quindel does not start: it cannot lock the folder of its files ",
+            "--print-bindings knows one desktop: sway",
+            "Keys are named by the default keyboard layout, without the compositor's: "};
 }
 
 } // namespace quindel

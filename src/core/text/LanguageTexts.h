@@ -67,6 +67,7 @@ struct LanguageTexts {
     std::string noClickMessage;        // Start where the desktop offers no way to click
     std::string keysNotWatchedMessage; // Start on the PC keyboard where keys cannot be watched
     std::string clickFailedMessage;    // a click the desktop did not take, in the lower display
+    std::string keysTakenMessage;      // + the keys that other shortcuts have, in the lower display
     std::string xwaylandMessage; // Start or a click point on the X server of a Wayland desktop
     std::string noPointCaptureMessage; // a click point where the desktop offers no way to take one
 };
@@ -91,6 +92,11 @@ struct CommandLineTexts {
     std::string usage;              // the accepted arguments
     std::string alreadyRunning;     // a second start, which brought the first to the front
     std::string channelUnavailable; // at start: + the reason; the program runs on
+    std::string queueFull;          // the trigger was dropped: too many wait
+    std::string runningUnreachable; // a second start, refused: + the reason
+    std::string noLock;             // a start, refused: + the folder and the reason
+    std::string bindingsDesktops;   // --print-bindings for a desktop it does not know
+    std::string defaultKeymap;      // no keymap from the compositor: + the reason
 };
 
 // The command-line messages of languageIndex; English for any value but Italian.

@@ -101,4 +101,16 @@ std::string XkbKeymapCodes::keyName(int virtualKey) const {
     return keyNameOf(virtualKey, codeKeysyms_[virtualKey]);
 }
 
+uint32_t XkbKeymapCodes::keysym(int virtualKey) const {
+    if (virtualKey <= 0 || virtualKey >= kCodes || codeKeysyms_.empty())
+        return 0;
+    return codeKeysyms_[virtualKey];
+}
+
+std::string XkbKeymapCodes::keysymName(int virtualKey) const {
+    char name[64];
+    const uint32_t sym = keysym(virtualKey);
+    return sym != 0 && xkb_keysym_get_name(sym, name, sizeof name) > 0 ? name : "";
+}
+
 } // namespace quindel

@@ -34,6 +34,11 @@ class XkbKeymapCodes {
     // The name of the key that has this code, as X11Platform names it for the same keymap
     // ("F5", "Y", "è"); empty when it cannot be told.
     std::string keyName(int virtualKey) const;
+    // The unshifted keysym of the key that has this code; 0 when no key has it.
+    uint32_t keysym(int virtualKey) const;
+    // The xkb name of the unshifted keysym of the key that has this code, as a compositor's
+    // key bindings name keys ("F5", "y", "egrave"); empty when no key has it.
+    std::string keysymName(int virtualKey) const;
 
   private:
     void takeKeymap(xkb_keymap* keymap);

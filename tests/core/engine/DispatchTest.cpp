@@ -150,18 +150,17 @@ TEST_F(DispatchTest, CommandTriggersArriveAsTheirKindInEitherInputMode) {
         std::string shown;
     } cases[] = {
         {kKeyboardDevice, true, {}, "", "80", "65", Taken, 0, 10, "65"},
-        {kKeyboardDevice, true, {66}, "", "80", "65", Taken, 0, 20, "66"}, // highest record
+        {kKeyboardDevice, true, {66}, "", "80", "65", Taken, 0, 10, "65"}, // keys wait
         {kKeyboardDevice, true, {}, "", "80", "next", Taken, 1, 10, "65"},
         {kKeyboardDevice, true, {}, "", "80", "prev", Taken, 3, 30, "67"},
         {kKeyboardDevice, true, {}, "", "80", "3c90", Taken, 0, 50, "3C90"},
-        {kKeyboardDevice, true, {65}, "", "80", "3C90", Taken, 0, 10, "65"}, // keys first
-        {kKeyboardDevice, true, {}, "", "80", "200", Taken, 0, 0, "old"},    // not polled
+        {kKeyboardDevice, true, {}, "", "80", "200", Taken, 0, 0, "200"}, // shown only
         {kKeyboardDevice, false, {}, "", "80", "65", Stopped, 0, 0, "old"},
         {kKeyboardDevice, true, {}, "", "80", "6x5", Malformed, 0, 0, "old"},
         {kKeyboardDevice, true, {}, "", "0", "prev", NoStep, 0, 0, "old"},
         {1, true, {}, "", "80", "65", Taken, 0, 10, "65"},
         {1, true, {}, "", "80", "next", Taken, 1, 10, "65"},
-        {1, true, {}, "3C90", "80", "3E90", Taken, 0, 50, "3C90"}, // fires nothing: kept out
+        {1, true, {}, "3C90", "80", "3E90", Taken, 0, 0, "3E90"}, // the slot waits
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.device << " " << c.text);
@@ -180,7 +179,48 @@ TEST_F(DispatchTest, CommandTriggersArriveAsTheirKindInEitherInputMode) {
         EXPECT_EQ(state.currentStep, c.to);
         EXPECT_EQ(view.shownTrigger, c.shown);
         EXPECT_EQ(platform.events, c.clickX ? clicksAt({c.clickX}) : Events{});
-        EXPECT_EQ(state.commandTrigger + state.lastMidiCommand, ""); // one press, taken once
+        EXPECT_TRUE(state.commandQueue.empty()); // one press, taken once
+        EXPECT_EQ(state.lastMidiCommand, c.waiting);
+    }
+}
+
+// Commands that come faster than the ticks wait in arrival order, one per tick, in either input
+// mode; a key pressed and a MIDI command drained meanwhile wait for the tick after them. The
+// queue holds 64; Stop (a tick while stopped) empties it.
+TEST_F(DispatchTest, CommandTriggersQueueOnePerTickInOrderUpToALimit) {
+    for (const int16_t device : {kKeyboardDevice, int16_t(1)}) {
+        SCOPED_TRACE(device);
+        state = {};
+        state.setInputDevice(device);
+        state.isRunning = true;
+        useSequence();
+        state.actionTable.push_back(action("3C90", "note", 50, 2));
+        platform.events.clear();
+        for (const char* text : {"65", "next", "66", "3C90", "prev", "67", "65", "next", "next"})
+            EXPECT_EQ(takeCommandTrigger(state, text), CommandTriggerOutcome::Taken);
+        // Pressed or drained after the commands came: they go after them.
+        device == kKeyboardDevice ? platform.tap(67) : void(state.lastMidiCommand = "4190");
+        std::string shown;
+        for (int i = 0; i < 11; ++i) {
+            tick();
+            shown += view.shownTrigger + " ";
+        }
+        // Steps: next -> 1 (65), prev -> 3 (67), next -> 1, next -> 2.
+        const bool keys = device == kKeyboardDevice;
+        EXPECT_EQ(shown, keys ? "65 65 66 3C90 67 67 65 65 66 67 67 "
+                              : "65 65 66 3C90 67 67 65 65 66 4190 4190 ");
+        EXPECT_EQ(platform.events, keys ? clicksAt({10, 10, 20, 50, 30, 30, 10, 10, 20, 30})
+                                        : clicksAt({10, 10, 20, 50, 30, 30, 10, 10, 20}));
+
+        for (std::size_t i = 0; i < kMaxCommandTriggers; ++i)
+            ASSERT_EQ(takeCommandTrigger(state, "65"), CommandTriggerOutcome::Taken);
+        EXPECT_EQ(takeCommandTrigger(state, "66"), CommandTriggerOutcome::Full);
+        withdrawCommandTrigger(state);
+        EXPECT_EQ(takeCommandTrigger(state, "66"), CommandTriggerOutcome::Taken);
+        EXPECT_EQ(state.commandQueue.back(), "66");
+        state.isRunning = false;
+        tick();
+        EXPECT_TRUE(state.commandQueue.empty());
     }
 }
 
