@@ -364,8 +364,6 @@ if [ -n "$kwin_size" ]; then
     mkdir -p "$QUINDEL_TEST_APPLICATIONS" "$workdir/xdg/menus"
     is_root && chown -R "$test_user:" "$workdir/data"
     cat >"$workdir/xdg/menus/plasma-applications.menu" <<'MENU'
-<!DOCTYPE Menu PUBLIC "-//freedesktop//DTD Menu 1.0//EN"
- "http://www.freedesktop.org/standards/menu-spec/1.0/menu.dtd">
 <Menu>
   <Name>Applications</Name>
   <DefaultAppDirs/>

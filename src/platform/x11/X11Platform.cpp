@@ -391,8 +391,8 @@ bool X11Platform::onXWayland() const {
 
 void X11Platform::Impl::armCaptureTimer(bool armed) {
     const long interval = armed ? kCapturePollNanoseconds : 0;
-    const itimerspec spec{{0, interval}, {0, interval}};
-    timerfd_settime(captureTimer, 0, &spec, nullptr);
+    const itimerspec period{{0, interval}, {0, interval}};
+    timerfd_settime(captureTimer, 0, &period, nullptr);
 }
 
 int X11Platform::desktopEventSource() const {
