@@ -22,8 +22,8 @@
 #include "core/engine/RuntimeState.h"
 #include "core/engine/TriggerDispatch.h"
 #include "support/FakePlatform.h"
-#include "ui/TriggerCommand.h"
-#include "ui/TriggerSocket.h"
+#include "command/TriggerCommand.h"
+#include "command/TriggerSocket.h"
 
 using namespace quindel;
 

@@ -13,7 +13,7 @@
 #include "support/SeatKeyboards.h"
 
 #include "core/storage/UserFilesFolder.h"
-#include "ui/TriggerSocket.h"
+#include "command/TriggerSocket.h"
 
 #include <X11/keysym.h>
 #include <linux/input-event-codes.h>

@@ -146,6 +146,13 @@ class Platform {
     // True when a window manager frames, minimises and stacks the top-level windows; without
     // one a window has no frame and a request to minimise it changes nothing on the screen.
     virtual bool windowManagerRunning() { return true; }
+
+    // True when the desktop places the windows itself and ignores a position a program sets
+    // (Wayland): a window is dragged by asking the desktop to move it while the button is held.
+    virtual bool desktopMovesWindows() const { return false; }
+    // True when a window comes to the front only with a token that the desktop issued for it
+    // (Wayland's activation tokens, which the toolkit reads from XDG_ACTIVATION_TOKEN).
+    virtual bool frontNeedsActivationToken() const { return false; }
 };
 
 // The pixel that an absolute pointer value 0..65535 stands for on a screen `extent` pixels

@@ -35,10 +35,6 @@ namespace quindel {
 
 namespace {
 
-constexpr const char* kGroupPrefix = "gruppo-";
-constexpr std::size_t kGroupPrefixLength = 7;
-constexpr std::size_t kGroupExtensionLength = 4; // ".ini"
-constexpr const char* kGroupExtension = ".ini";
 constexpr const char* kMainSection = "main";
 constexpr const char* kNameKey = "nome";
 // Sequence positions are stored in 8 bits.
@@ -46,21 +42,6 @@ constexpr std::size_t kMaxSequenceEntries = 255;
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-// ASCII-only lower case, so that the order does not depend on the locale.
-int compareIgnoringCase(const std::string& a, const std::string& b) {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
-        const int ca = lower(static_cast<unsigned char>(a[i]));
-        const int cb = lower(static_cast<unsigned char>(b[i]));
-        if (ca != cb)
-            return ca < cb ? -1 : 1;
-    }
-    if (a.size() == b.size())
-        return 0;
-    return a.size() < b.size() ? -1 : 1;
 }
 
 QPushButton* makeButton(QWidget* parent, const char* name, const QRect& place,
@@ -102,41 +83,6 @@ void takeSequencePositions(std::vector<ActionRecord>& actions,
 }
 
 } // namespace
-
-std::optional<std::string> groupNameOfFile(const std::string& fileName) {
-    if (fileName.size() < kGroupPrefixLength + kGroupExtensionLength ||
-        fileName.compare(0, kGroupPrefixLength, kGroupPrefix) != 0)
-        return std::nullopt;
-    return fileName.substr(kGroupPrefixLength,
-                           fileName.size() - kGroupPrefixLength - kGroupExtensionLength);
-}
-
-std::vector<std::string> listGroupNames(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    std::filesystem::directory_iterator it(folder, ec);
-    if (ec)
-        return names;
-    for (const std::filesystem::directory_entry& entry : it) {
-        std::error_code typeError;
-        if (!entry.is_regular_file(typeError))
-            continue;
-        if (auto name = groupNameOfFile(entry.path().filename().string()))
-            names.push_back(std::move(*name));
-    }
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        const int c = compareIgnoringCase(a, b);
-        return c != 0 ? c < 0 : a < b;
-    });
-    return names;
-}
-
-bool isValidGroupName(const std::string& name) {
-    return std::none_of(name.begin(), name.end(), [](char ch) {
-        const auto c = static_cast<unsigned char>(ch);
-        return c == '/' || c == '\\' || c < 32 || c == 127;
-    });
-}
 
 AssignmentEditor::AssignmentEditor(RuntimeState& state, Platform& platform,
                                    MidiInputFactory midiFactory, QWidget* parent)
@@ -245,8 +191,7 @@ void AssignmentEditor::refreshGroupList() {
 
 int AssignmentEditor::listedIndexOf(const std::string& groupFile) const {
     for (int i = 0; i < groupCombo->count(); ++i) {
-        if (kGroupPrefix + groupCombo->itemData(i).toByteArray().toStdString() + kGroupExtension ==
-            groupFile)
+        if (groupFileNameOf(groupCombo->itemData(i).toByteArray().toStdString()) == groupFile)
             return i;
     }
     return -1;
@@ -274,7 +219,7 @@ void AssignmentEditor::selectGroup(int index) {
     // The raw name is kept beside the shown text, so that a file name that is not valid
     // UTF-8 still names its own file.
     const std::string name = groupCombo->itemData(index).toByteArray().toStdString();
-    state_.groupFile = kGroupPrefix + name + kGroupExtension;
+    state_.groupFile = groupFileNameOf(name);
     writeSetting(state_, kGroupSection, kGroupFileKey, state_.groupFile);
     loadGroupFile(state_);
     loadNextPrevTriggers(state_);
@@ -329,7 +274,7 @@ void AssignmentEditor::newGroupClicked() {
         showMessage(qs(state_.texts.invalidNameMessage));
         return;
     }
-    const std::string file = kGroupPrefix + name + kGroupExtension;
+    const std::string file = groupFileNameOf(name);
     if (fileExists(state_.userFilesFolder + "/" + file)) {
         showMessage(qs(state_.texts.configurationExistsMessage));
         return;

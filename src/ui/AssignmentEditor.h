@@ -25,16 +25,6 @@ struct RuntimeState;
 class ActionEditDialog;
 class Platform;
 
-// The group name of a program-folder file when the file is a group file: the name without
-// its "gruppo-" prefix and its four-character extension. Names too short to hold both are
-// not group files.
-std::optional<std::string> groupNameOfFile(const std::string& fileName);
-// The group names of the group files in folder, sorted by name ignoring letter case.
-std::vector<std::string> listGroupNames(const std::string& folder);
-// True when a group name can be part of a file name in the user's files folder: no folder
-// separators and no control characters.
-bool isValidGroupName(const std::string& name);
-
 // The assignment editor: chooses and creates groups and edits the actions, the sequence and
 // the next/prev triggers of the current group in place in the runtime state. It opens on the
 // group that is running. OK writes the group file; leaving with unsaved edits any other way,

@@ -1,6 +1,5 @@
 #include "ui/MainWindow.h"
 
-#include "ui/ProgramFolder.h"
 #include "ui/AboutWindow.h"
 #include "ui/AssignmentEditor.h"
 #include "ui/DialogSupport.h"
@@ -564,10 +563,6 @@ void MainWindow::withdrawCommandTrigger() {
     quindel::withdrawCommandTrigger(state_);
 }
 
-bool MainWindow::onWayland() {
-    return platformKindFor(QGuiApplication::platformName().toStdString()) == PlatformKind::Wayland;
-}
-
 void MainWindow::bringToFront(const std::string& activationToken) {
     if (isMinimized())
         showNormal();
@@ -577,9 +572,8 @@ void MainWindow::bringToFront(const std::string& activationToken) {
     QWidget* focus = modal != nullptr && modal != this ? modal : this;
     if (focus != this)
         focus->raise();
-    // A Wayland desktop lets a window come to the front only with a token that it issued; Qt
-    // uses the one in the environment at the next activation request.
-    if (!activationToken.empty() && onWayland())
+    // Qt uses the token in the environment at the next activation request.
+    if (!activationToken.empty() && platform_.frontNeedsActivationToken())
         qputenv("XDG_ACTIVATION_TOKEN", QByteArray::fromStdString(activationToken));
     focus->activateWindow();
 }
@@ -660,9 +654,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == dragSurface) {
         switch (event->type()) {
         case QEvent::MouseButtonPress: {
-            // A Wayland compositor places windows itself and ignores move(): it is asked to
-            // move this one for as long as the button is held.
-            if (onWayland() && windowHandle() != nullptr && windowHandle()->startSystemMove())
+            // A desktop that ignores move() is asked to move the window for as long as the
+            // button is held.
+            if (platform_.desktopMovesWindows() && windowHandle() != nullptr &&
+                windowHandle()->startSystemMove())
                 return true;
             const QPointF p = static_cast<QMouseEvent*>(event)->position();
             isDragging = true;

@@ -122,8 +122,6 @@ class MainWindow : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // True when the window toolkit runs on Wayland, whatever its platform plugin is called.
-    static bool onWayland();
     void buildControls();
     void initialiseForm();
     void registerFonts();

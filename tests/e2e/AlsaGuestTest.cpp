@@ -9,7 +9,7 @@
 
 #include "core/engine/RuntimeState.h"
 #include "ui/DeviceDialog.h"
-#include "ui/RtMidiInput.h"
+#include "midi/RtMidiInput.h"
 
 #include "e2e/E2eHarness.h" // Qt before Xlib
 #include "e2e/AlsaSequencer.h"

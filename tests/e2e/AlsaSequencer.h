@@ -4,7 +4,7 @@
 // port of a "Virtual Raw MIDI" card, which plays a controller, and the clients and connections
 // the kernel shows in /proc/asound/seq/clients.
 
-#include "ui/RtMidiInput.h"
+#include "midi/RtMidiInput.h"
 
 #include <QRegularExpression>
 #include <QString>

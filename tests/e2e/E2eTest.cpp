@@ -11,7 +11,7 @@
 #include "e2e/MidiController.h"
 #include "core/engine/CommandTrigger.h"
 #include "core/storage/UserFilesFolder.h"
-#include "ui/TriggerSocket.h"
+#include "command/TriggerSocket.h"
 
 #include <gtest/gtest.h>
 

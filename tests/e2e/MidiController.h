@@ -3,7 +3,7 @@
 // A MIDI controller on the JACK server as the installed program sees it: a virtual output port
 // "controller" of this process, and the program's device number for that port.
 
-#include "ui/RtMidiInput.h"
+#include "midi/RtMidiInput.h"
 
 #include <rtmidi/RtMidi.h>
 

@@ -9,7 +9,7 @@
 #include "ui/AssignmentEditor.h"
 #include "ui/KeyCaptureDialog.h"
 #include "ui/MidiCaptureDialog.h"
-#include "ui/RtMidiInput.h"
+#include "midi/RtMidiInput.h"
 
 #include <QApplication>
 #include <QComboBox>

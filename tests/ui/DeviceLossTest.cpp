@@ -4,7 +4,7 @@
 #include "core/engine/RuntimeState.h"
 #include "core/midi/PortControl.h"
 #include "support/FakePlatform.h"
-#include "ui/RtMidiInput.h"
+#include "midi/RtMidiInput.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,8 +1,10 @@
 #include "core/storage/GroupFiles.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <dirent.h>
+#include <filesystem>
 #include <limits>
 #include <sys/stat.h>
 #include <utility>
@@ -15,6 +17,26 @@
 namespace quindel {
 
 namespace {
+
+constexpr const char* kGroupPrefix = "gruppo-";
+constexpr std::size_t kGroupPrefixLength = 7;
+constexpr std::size_t kGroupExtensionLength = 4; // ".ini"
+constexpr const char* kGroupExtension = ".ini";
+
+// ASCII-only lower case, so that the order does not depend on the locale.
+int compareIgnoringCase(const std::string& a, const std::string& b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+        const int ca = lower(static_cast<unsigned char>(a[i]));
+        const int cb = lower(static_cast<unsigned char>(b[i]));
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+    }
+    if (a.size() == b.size())
+        return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
 
 std::string actionSection(size_t number) {
     char name[32];
@@ -56,6 +78,45 @@ template <typename Key> void exchangeSort(std::vector<ActionRecord>& table, Key 
 }
 
 } // namespace
+
+std::string groupFileNameOf(const std::string& groupName) {
+    return kGroupPrefix + groupName + kGroupExtension;
+}
+
+std::optional<std::string> groupNameOfFile(const std::string& fileName) {
+    if (fileName.size() < kGroupPrefixLength + kGroupExtensionLength ||
+        fileName.compare(0, kGroupPrefixLength, kGroupPrefix) != 0)
+        return std::nullopt;
+    return fileName.substr(kGroupPrefixLength,
+                           fileName.size() - kGroupPrefixLength - kGroupExtensionLength);
+}
+
+std::vector<std::string> listGroupNames(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    std::filesystem::directory_iterator it(folder, ec);
+    if (ec)
+        return names;
+    for (const std::filesystem::directory_entry& entry : it) {
+        std::error_code typeError;
+        if (!entry.is_regular_file(typeError))
+            continue;
+        if (auto name = groupNameOfFile(entry.path().filename().string()))
+            names.push_back(std::move(*name));
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const int c = compareIgnoringCase(a, b);
+        return c != 0 ? c < 0 : a < b;
+    });
+    return names;
+}
+
+bool isValidGroupName(const std::string& name) {
+    return std::none_of(name.begin(), name.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c == '/' || c == '\\' || c < 32 || c == 127;
+    });
+}
 
 void loadGroupFile(RuntimeState& state) {
     const IniDocument doc = readGroupDocument(state);

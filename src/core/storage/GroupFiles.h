@@ -1,10 +1,24 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace quindel {
 
 struct RuntimeState;
+
+// The file name of the group called groupName: "gruppo-" + groupName + ".ini".
+std::string groupFileNameOf(const std::string& groupName);
+// The group name of a program-folder file when the file is a group file: the name without
+// its "gruppo-" prefix and its four-character extension. Names too short to hold both are
+// not group files.
+std::optional<std::string> groupNameOfFile(const std::string& fileName);
+// The group names of the group files in folder, sorted by name ignoring letter case.
+std::vector<std::string> listGroupNames(const std::string& folder);
+// True when a group name can be part of a file name in the user's files folder: no folder
+// separators and no control characters.
+bool isValidGroupName(const std::string& name);
 
 // Loading a group is always loadGroupFile, loadNextPrevTriggers, buildSequenceTable.
 void loadGroupFile(RuntimeState& state);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -32,6 +33,14 @@ void makePrivateFolder(const std::string& folder) {
 }
 
 } // namespace
+
+std::string programFolder() {
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error)
+        return exe.parent_path().lexically_normal().string();
+    return std::filesystem::current_path(error).lexically_normal().string();
+}
 
 bool mayCreateFilesIn(const std::string& folder) {
     struct stat st {};

@@ -4,6 +4,11 @@
 
 namespace quindel {
 
+// The folder of the running executable (read from /proc/self/exe): its data files lie there
+// (fonts, flag pictures, manuals), and so do the user's files of a copy that may write there.
+// The working directory when the system cannot tell.
+std::string programFolder();
+
 // Where the settings file and the group files live. A program folder the user may write to
 // keeps them beside the program, so a copied folder stays portable. An installed program's
 // folder is read-only: then they live in the per-user folder, which is made (mode 0700, with

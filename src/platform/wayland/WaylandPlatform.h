@@ -50,6 +50,8 @@ class WaylandPlatform : public Platform {
     // Once the compositor sent its keymap (it does as soon as the seat has a keyboard).
     bool knowsKeymap() override;
     std::string keyName(int virtualKey) override;
+    bool desktopMovesWindows() const override { return true; }
+    bool frontNeedsActivationToken() const override { return true; }
 
     // The way clicks go, chosen when the connection was made.
     WaylandClickWay clickWay() const;

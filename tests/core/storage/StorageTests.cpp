@@ -272,6 +272,16 @@ TEST_F(Storage, HandEditedFilesLoad) {
     load();
     EXPECT_EQ(descriptions(state.actionTable), "C/1/2 B/2/2 A/3/1 ");
     EXPECT_EQ(descriptions(state.sequenceTable), "A/3/1 B/2/2 C/1/3 ");
+
+    // Four equal "ordine" and four equal "sequenza" values keep the order of the file.
+    std::string four;
+    for (const char name : std::string("ABCD"))
+        four += "[tasto-00" + std::to_string(name - 'A' + 1) +
+                "]\ntasto=1\nordine=5\nsequenza=3\ndescrizione=" + name + "\n";
+    write(state.groupFile, four);
+    load();
+    EXPECT_EQ(descriptions(state.actionTable), "A/1/3 B/2/3 C/3/3 D/4/3 ");
+    EXPECT_EQ(descriptions(state.sequenceTable), "A/1/1 B/2/2 C/3/3 D/4/4 ");
 }
 
 TEST_F(Storage, SaveKeepsTheOldFileWhenItFailsMayNotWriteOrCouldNotRead) {

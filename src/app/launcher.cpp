@@ -3,8 +3,8 @@
 // or claims the one instance of the user's files, and only then loads the application module
 // (quindel-app.so beside it, made from main.cpp) that runs the windows. `--print-bindings`
 // needs the compositor's keymap, so the module does that too.
-#include "ui/TriggerCommand.h"
-#include "ui/TriggerSocket.h"
+#include "command/TriggerCommand.h"
+#include "command/TriggerSocket.h"
 
 #include <dlfcn.h>
 
@@ -18,7 +18,7 @@ namespace {
 // application's objects live until the process ends. Null, with the reason on stderr, when
 // the module or the entry point is missing.
 void* applicationEntry(const char* name) {
-    const std::string module = quindel::executableFolder() + "/quindel-app.so";
+    const std::string module = quindel::programFolder() + "/quindel-app.so";
     void* application = dlopen(module.c_str(), RTLD_LAZY | RTLD_LOCAL);
     void* entry = application ? dlsym(application, name) : nullptr;
     if (!entry)

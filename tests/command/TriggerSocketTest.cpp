@@ -1,8 +1,8 @@
 // Both ends of the trigger channel on real sockets in a folder of the test's own, and the start
 // of an instance with its lock. The other user is a forked child that drops to nobody, so the
 // suite runs as root.
-#include "ui/TriggerCommand.h"
-#include "ui/TriggerSocket.h"
+#include "command/TriggerCommand.h"
+#include "command/TriggerSocket.h"
 
 #include <gtest/gtest.h>
 

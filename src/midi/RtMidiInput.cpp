@@ -1,4 +1,4 @@
-#include "ui/RtMidiInput.h"
+#include "midi/RtMidiInput.h"
 
 #include "core/midi/PortControl.h"
 

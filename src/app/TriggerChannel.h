@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/TriggerSocket.h"
+#include "command/TriggerSocket.h"
 
 #include <QObject>
 

@@ -1,4 +1,4 @@
-#include "ui/TriggerSocket.h"
+#include "command/TriggerSocket.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -65,12 +65,6 @@ int remainingMs(Clock::time_point end) {
 }
 
 } // namespace
-
-std::string executableFolder() {
-    std::error_code error;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string() : exe.parent_path().lexically_normal().string();
-}
 
 ChannelLocation channelLocationIn(const std::string& userFilesFolder, const char* runtimeFolder,
                                   const std::string& fallbackFolder) {

@@ -1,7 +1,7 @@
 #include "core/midi/MidiIntake.h"
 #include "core/engine/RuntimeState.h"
 #include "core/engine/TriggerDispatch.h"
-#include "ui/RtMidiInput.h"
+#include "midi/RtMidiInput.h"
 #include "core/midi/PortControl.h"
 #include "support/FakePlatform.h"
 

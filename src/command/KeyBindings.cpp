@@ -1,9 +1,8 @@
-#include "ui/KeyBindings.h"
+#include "command/KeyBindings.h"
 
 #include "core/engine/RuntimeState.h"
 #include "core/engine/TriggerDispatch.h"
 #include "core/storage/GroupFiles.h"
-#include "ui/AssignmentEditor.h"
 
 #include <filesystem>
 #include <map>

@@ -1,4 +1,4 @@
-#include "ui/TriggerCommand.h"
+#include "command/TriggerCommand.h"
 
 #include "core/storage/UserFilesFolder.h"
 #include "core/text/LanguageTexts.h"
@@ -49,7 +49,7 @@ int sendTrigger(const std::string& text) {
     const CommandLineTexts t = commandLineTexts(localeLanguage());
     if (commandTriggerCode(text).empty())
         return fail(t.malformed + text);
-    const ChannelLocation where = channelLocation(userFilesFolderFor(executableFolder()));
+    const ChannelLocation where = channelLocation(userFilesFolderFor(programFolder()));
     if (!where.error.empty())
         return fail(t.unreachable + where.error);
     const ChannelAnswer answer =
@@ -119,7 +119,7 @@ int bringRunningToFront(const ChannelLocation& where) {
 
 } // namespace
 
-InstanceStart startInstance(int argc, char** argv, const std::string& programFolder) {
+InstanceStart startInstance(int argc, char** argv, const std::string& folder) {
     InstanceStart start;
     const CommandLineTexts t = commandLineTexts(localeLanguage());
     if (argc >= 2 && std::strcmp(argv[1], "--trigger") == 0) {
@@ -137,7 +137,7 @@ InstanceStart startInstance(int argc, char** argv, const std::string& programFol
         start.exitCode = fail(t.unknownArgument + argv[1] + " (" + t.usage + ")", 2);
         return start;
     }
-    const ChannelLocation where = channelLocation(chooseUserFilesFolder(programFolder));
+    const ChannelLocation where = channelLocation(chooseUserFilesFolder(folder));
     start.listener = std::make_unique<TriggerListener>();
     switch (start.listener->claim(where)) {
     case TriggerListener::Claim::Listening:

@@ -13,10 +13,6 @@
 
 namespace quindel {
 
-// The folder of the running executable, read from /proc/self/exe; empty when the system cannot
-// tell.
-std::string executableFolder();
-
 // Where the one Quindel that works on the files in userFilesFolder listens for the current user,
 // and what it locks. The lock is that folder itself, so every copy of the program that keeps
 // its files there (an installed package and a copied folder alike) shares one, whatever the

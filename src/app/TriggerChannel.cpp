@@ -1,7 +1,7 @@
-#include "ui/TriggerChannel.h"
+#include "app/TriggerChannel.h"
 
 #include "ui/MainWindow.h"
-#include "ui/TriggerCommand.h"
+#include "command/TriggerCommand.h"
 
 #include <QSocketNotifier>
 #include <QTimer>

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "core/engine/CommandTrigger.h"
-#include "ui/TriggerSocket.h"
+#include "command/TriggerSocket.h"
+#include "core/storage/UserFilesFolder.h"
 
 #include <cstdint>
 #include <functional>
@@ -24,11 +25,10 @@ struct InstanceStart {
 // took the trigger (it will fire), 1 with a one-line message when none runs or none can be
 // reached, it is stopped, too many triggers wait, or CODE is not a trigger code. Without
 // arguments this start becomes the one instance of the folder of the user's files of the
-// program in programFolder, or brings the running one to the front and ends; when that one
+// program in folder, or brings the running one to the front and ends; when that one
 // cannot be reached, or the folder cannot be locked, it ends with 1 and a message. Anything
 // else is a usage error (2). Messages go to stderr in the language of the locale.
-InstanceStart startInstance(int argc, char** argv,
-                            const std::string& programFolder = executableFolder());
+InstanceStart startInstance(int argc, char** argv, const std::string& folder = programFolder());
 
 // The running program's answer line to one request line of the channel: "trigger CODE" goes
 // to trigger, "front" to front, and "front TOKEN" to front with the activation token that the

@@ -1,4 +1,4 @@
-#include "ui/KdeShortcutChannel.h"
+#include "app/KdeShortcutChannel.h"
 
 #include "core/engine/RuntimeState.h"
 #include "core/engine/TriggerDispatch.h"

@@ -1,7 +1,7 @@
 // Time from an RtMidi send over JACK to messagesArrived on the UI thread of a RtMidiInput
 // control. Run under a JACK server, e.g.
 //   tests/support/with-services.sh --jack -- build/bench/ui/bench_midi_latency [count]
-#include "ui/RtMidiInput.h"
+#include "midi/RtMidiInput.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,20 +1,19 @@
 #include "ui/MainWindow.h"
-#include "ui/ProgramFolder.h"
 #include "ui/AssignmentEditor.h"
 #include "core/engine/RuntimeState.h"
-#include "ui/RtMidiInput.h"
+#include "midi/RtMidiInput.h"
 #include "ui/ScreenPointPicker.h"
 #include "ui/DeviceDialog.h"
-#include "ui/TriggerChannel.h"
-#include "ui/TriggerSocket.h"
+#include "app/TriggerChannel.h"
+#include "command/TriggerSocket.h"
 #include "platform/Platform.h"
 #include "core/storage/UserFilesFolder.h"
 #include "core/text/LanguageTexts.h"
 #include "platform/wayland/CompositorKeymap.h"
 #include "platform/xkb/XkbKeymapCodes.h"
-#include "ui/KdeShortcutChannel.h"
-#include "ui/KeyBindings.h"
-#include "ui/TriggerCommand.h"
+#include "app/KdeShortcutChannel.h"
+#include "command/KeyBindings.h"
+#include "command/TriggerCommand.h"
 
 #include <QApplication>
 
@@ -82,7 +81,7 @@ extern "C" int quindelRunApplication(int argc, char** argv, quindel::TriggerList
     };
     window.show();
     quindel::TriggerChannel triggerChannel(std::move(channelListener), window);
-    if (platformKind == quindel::PlatformKind::Wayland && !platform->canWatchKeys())
+    if (!platform->canWatchKeys())
         shortcuts = std::make_unique<quindel::KdeShortcutChannel>(state, window);
     return app.exec();
 }
@@ -92,7 +91,7 @@ namespace {
 // How a desktop's binding runs this executable: "quindel" when that name on the PATH is this
 // executable, else its path, quoted for the shell that runs the binding's command.
 std::string commandForBindings() {
-    const std::string self = quindel::executableFolder() + "/quindel";
+    const std::string self = quindel::programFolder() + "/quindel";
     std::error_code error;
     if (const char* path = std::getenv("PATH")) {
         const std::string folders = path;
@@ -132,7 +131,7 @@ extern "C" int quindelPrintBindings(int argc, char** argv) {
         const char* layout = std::getenv("XKB_DEFAULT_LAYOUT");
         keymap.setKeymapNames(layout != nullptr && layout[0] != '\0' ? layout : "us");
     }
-    const std::string folder = quindel::userFilesFolderFor(quindel::executableFolder());
+    const std::string folder = quindel::userFilesFolderFor(quindel::programFolder());
     const std::string lines = quindel::swayBindings(
         folder, [&keymap](int code) { return keymap.keysymName(code); }, commandForBindings());
     std::fputs(lines.c_str(), stdout);
