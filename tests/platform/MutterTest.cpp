@@ -8,15 +8,20 @@
 #include "support/WaylandProbe.h"
 
 #include <poll.h>
-#include <systemd/sd-bus.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
 
 #include <array>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace quindel {
 namespace {
@@ -203,6 +208,100 @@ TEST(MutterWarmUpRefused, IsReportedAndNoClicksArePromised) {
     EXPECT_EQ(platform.clickWay(), WaylandClickWay::None);
     EXPECT_FALSE(platform.canClick());
     EXPECT_EQ(mutter.refused(), 2);
+}
+
+// Replies to GetCurrentState made by hand, read as Mutter's would be. Messages need a started
+// bus, but not a peer: one end of a socket pair does.
+class MutterMonitorReply : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        int ends[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+        peer_ = ends[1];
+        ASSERT_GE(sd_bus_new(&bus_), 0);
+        ASSERT_GE(sd_bus_set_fd(bus_, ends[0], ends[0]), 0);
+        ASSERT_GE(sd_bus_start(bus_), 0);
+    }
+    void TearDown() override {
+        sd_bus_close_unref(bus_); // without a flush, which would wait for the peer
+        ::close(peer_);
+    }
+    // A reply of these types and values, sealed so that it can be read.
+    template <typename... Args>
+    std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)> reply(const char* types,
+                                                                           Args... args) {
+        sd_bus_message* m = nullptr;
+        EXPECT_GE(sd_bus_message_new_method_call(bus_, &m, "org.gnome.Mutter.DisplayConfig",
+                                                 "/org/gnome/Mutter/DisplayConfig",
+                                                 "org.gnome.Mutter.DisplayConfig", "Reply"),
+                  0);
+        EXPECT_GE(sd_bus_message_append(m, types, args...), 0);
+        EXPECT_GE(sd_bus_message_seal(m, 1, 0), 0);
+        return {m, &sd_bus_message_unref};
+    }
+
+    sd_bus* bus_ = nullptr;
+    int peer_ = -1;
+};
+
+constexpr const char* kState = "ua((ssss)a(siiddada{sv})a{sv})a(iiduba(ssss)a{sv})a{sv}";
+
+// Meta-0 at 1280x1024, scale 1, at 0,0, with a mode not in use listed first; Meta-1 at 2560x1600,
+// scale 2, right of it at x (1280 in the logical layout mode, 2560 in the physical one).
+TEST_F(MutterMonitorReply, PlacesEachMonitorInThePixelsOfTheLayoutMode) {
+    for (const uint32_t mode : {1u, 2u}) {
+        const int x = mode == 1 ? 1280 : 2560;
+        auto m = reply(kState, 7u, 2, /* Meta-0 */ "Meta-0", "v", "p", "0", 2, "800x600", 800, 600,
+                       60.0, 1.0, 0, 0, "1280x1024", 1280, 1024, 60.0, 1.0, 0, 1, "is-current", "b",
+                       1, 0, /* Meta-1 */ "Meta-1", "v", "p", "1", 1, "2560x1600", 2560, 1600, 60.0,
+                       2.0, 1, 2.0, 1, "is-current", "b", 1, 0,
+                       /* logical */ 2, 0, 0, 1.0, 0u, 1, 1, "Meta-0", "v", "p", "0", 0, x, 0, 2.0,
+                       0u, 0, 1, "Meta-1", "v", "p", "1", 0, 1, "layout-mode", "u", mode);
+        std::string whyNot;
+        const auto monitors = readMutterMonitors(m.get(), &whyNot);
+        ASSERT_TRUE(monitors) << whyNot;
+        ASSERT_EQ(monitors->size(), 2u);
+        const auto& [first, second] = std::pair((*monitors)[0], (*monitors)[1]);
+        EXPECT_EQ(first.connector, "Meta-0");
+        EXPECT_EQ((std::array{first.x, first.y, first.width, first.height}),
+                  (std::array{0, 0, 1280, 1024}));
+        EXPECT_EQ((std::array{first.streamScale, first.layoutScale}), (std::array{1.0, 1.0}));
+        EXPECT_EQ(second.connector, "Meta-1");
+        if (mode == 1) { // logical pixels in the layout, physical ones in the stream
+            EXPECT_EQ((std::array{second.x, second.y, second.width, second.height}),
+                      (std::array{1280, 0, 1280, 800}));
+            EXPECT_EQ((std::array{second.streamScale, second.layoutScale}), (std::array{2.0, 1.0}));
+        } else { // physical pixels in both, two for each logical one
+            EXPECT_EQ((std::array{second.x, second.y, second.width, second.height}),
+                      (std::array{2560, 0, 2560, 1600}));
+            EXPECT_EQ((std::array{second.streamScale, second.layoutScale}), (std::array{1.0, 2.0}));
+        }
+    }
+}
+
+// Whatever part is missing or of another type, the reply gives no monitors and says which part.
+TEST_F(MutterMonitorReply, NotOfMuttersFormGivesNoMonitors) {
+    const auto noMonitors = [](sd_bus_message* m, const char* part) {
+        std::string whyNot;
+        EXPECT_FALSE(readMutterMonitors(m, &whyNot)) << part;
+        EXPECT_NE(whyNot.find(part), std::string::npos) << whyNot;
+    };
+    noMonitors(reply("").get(), "serial");
+    noMonitors(reply("s", "7").get(), "serial");
+    noMonitors(reply("u", 7u).get(), "The monitors");
+    // A mode whose size is given as text.
+    noMonitors(reply("ua((ssss)a(sssddada{sv})a{sv})", 7u, 1, "Meta-0", "v", "p", "0", 1,
+                     "1280x1024", "1280", "1024", 60.0, 1.0, 0, 0, 0)
+                   .get(),
+               "The monitors");
+    noMonitors(reply("ua((ssss)a(siiddada{sv})a{sv})", 7u, 0).get(), "The logical monitors");
+    // A logical monitor without its connectors.
+    noMonitors(reply("ua((ssss)a(siiddada{sv})a{sv})a(iidub)", 7u, 0, 1, 0, 0, 1.0, 0u, 1).get(),
+               "The logical monitors");
+    noMonitors(reply("ua((ssss)a(siiddada{sv})a{sv})a(iiduba(ssss)a{sv})", 7u, 0, 0).get(),
+               "properties");
+    // The layout mode as text.
+    noMonitors(reply(kState, 7u, 0, 0, 1, "layout-mode", "s", "logical").get(), "properties");
 }
 
 } // namespace

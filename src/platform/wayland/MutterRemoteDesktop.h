@@ -8,6 +8,7 @@
 #include <vector>
 
 struct sd_bus;
+struct sd_bus_message;
 struct sd_bus_slot;
 
 namespace quindel {
@@ -84,6 +85,12 @@ class MutterRemoteDesktop : public PointerInjector {
     int sessionsOpened_ = 0;
     std::string error_;
 };
+
+// The monitors of DisplayConfig's GetCurrentState reply, placed in Mutter's layout in the pixels of
+// its layout mode (their streams not yet known). Nothing, with the part that could not be read in
+// *whyNot, when the reply is not of the form Mutter sends.
+std::optional<std::vector<MutterRemoteDesktop::Monitor>> readMutterMonitors(sd_bus_message* reply,
+                                                                            std::string* whyNot);
 
 // Opens a remote desktop session on the session bus's Mutter. Null when none can be had, with
 // the reason in *whyNot (no session bus, no Mutter, no PipeWire for the streams, ...).
