@@ -344,7 +344,7 @@ void MutterRemoteDesktop::processEvents() {
         sessionClosed_ = true; // the connection is lost
 }
 
-bool MutterRemoteDesktop::sessionReady() {
+bool MutterRemoteDesktop::reopenIfClosed() {
     processEvents();
     if (!sessionClosed_)
         return true;
@@ -375,7 +375,7 @@ bool MutterRemoteDesktop::notify(const char* member, const char* types, Args... 
 }
 
 bool MutterRemoteDesktop::moveTo(int x, int y) {
-    if (!sessionReady())
+    if (!reopenIfClosed())
         return false;
     // The monitor that holds the point, else the nearest one, where the point is kept on it as
     // the pointer itself would be.
@@ -396,7 +396,7 @@ bool MutterRemoteDesktop::moveTo(int x, int y) {
 }
 
 std::optional<LayoutBox> MutterRemoteDesktop::space() {
-    if (!sessionReady() || monitors_.empty())
+    if (!reopenIfClosed() || monitors_.empty())
         return std::nullopt;
     int left = monitors_.front().x, top = monitors_.front().y;
     int right = left, bottom = top;
@@ -409,7 +409,7 @@ std::optional<LayoutBox> MutterRemoteDesktop::space() {
 
 std::optional<ScreenPoint> MutterRemoteDesktop::pointOnOutput(const std::string& output, double x,
                                                               double y) {
-    if (!sessionReady())
+    if (!reopenIfClosed())
         return std::nullopt;
     for (const Monitor& m : monitors_) {
         if (m.connector != output)
@@ -433,9 +433,7 @@ bool MutterRemoteDesktop::flush() {
     if (bus_ && sd_bus_flush(bus_) < 0)
         sessionClosed_ = true;
     processEvents();
-    // A session that ended is opened again now, so that the next trigger clicks; only a failure
-    // to do so is reported.
-    return sessionReady();
+    return bus_ && !sessionClosed_;
 }
 
 void MutterRemoteDesktop::stopSessionForTest() {

@@ -163,7 +163,8 @@ struct WaylandPlatform::Impl {
 
     void open();
     void chooseClickWay();
-    void reopenInjector();
+    // True when a way to click is ready; a Mutter session that ended is opened again first.
+    bool reopenInjector();
     void watchOutput(Output& output);
     Box layout() const;
     // The space of the clicks: the injector's own where it has one (Mutter's layout), else the
@@ -473,14 +474,22 @@ void WaylandPlatform::Impl::chooseClickWay() {
     }
 }
 
-void WaylandPlatform::Impl::reopenInjector() {
-    // A session that Mutter closed is opened again for the next click.
-    if (way == WaylandClickWay::MutterRemoteDesktop && injector == nullptr) {
-        std::string whyNot;
+bool WaylandPlatform::Impl::reopenInjector() {
+    if (way != WaylandClickWay::MutterRemoteDesktop)
+        return injector != nullptr;
+    // A session that Mutter closed is opened again before the next event, and one that cannot
+    // be is reported: the event is not sent.
+    std::string whyNot;
+    if (injector == nullptr)
         injector = openMutterRemoteDesktop(&whyNot);
-        if (injector == nullptr)
-            std::fprintf(stderr, "quindel: GNOME remote desktop: %s\n", whyNot.c_str());
+    else if (auto& mutter = static_cast<MutterRemoteDesktop&>(*injector);
+             !mutter.reopenIfClosed()) {
+        whyNot = mutter.errorText();
+        injector.reset();
     }
+    if (injector == nullptr)
+        std::fprintf(stderr, "quindel: GNOME remote desktop: %s\n", whyNot.c_str());
+    return injector != nullptr;
 }
 
 bool WaylandPlatform::Impl::lose() {
@@ -616,8 +625,7 @@ void WaylandPlatform::mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_
     Impl& d = *impl_;
     if (!d.dispatch())
         return;
-    d.reopenInjector();
-    if (d.injector == nullptr) {
+    if (!d.reopenInjector()) {
         d.clickFailed = d.way != WaylandClickWay::None;
         return;
     }
