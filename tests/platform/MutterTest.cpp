@@ -22,7 +22,6 @@
 #include <string>
 #include <thread>
 #include <utility>
-#include <vector>
 
 namespace quindel {
 namespace {
