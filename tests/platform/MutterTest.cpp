@@ -303,16 +303,21 @@ TEST_F(MutterMonitorReply, NotOfMuttersFormGivesNoMonitors) {
     };
     noMonitors(reply("").get(), "serial");
     noMonitors(reply("s", "7").get(), "serial");
-    noMonitors(reply("u", 7u).get(), "The monitors");
-    // A mode whose size is given as text.
+    noMonitors(reply("u", 7u).get(), "the monitors");
+    // A mode whose size is given as text; one whose "is-current" is a number.
     noMonitors(reply("ua((ssss)a(sssddada{sv})a{sv})", 7u, 1, "Meta-0", "v", "p", "0", 1,
                      "1280x1024", "1280", "1024", 60.0, 1.0, 0, 0, 0)
                    .get(),
-               "The monitors");
-    noMonitors(reply("ua((ssss)a(siiddada{sv})a{sv})", 7u, 0).get(), "The logical monitors");
+               "the monitors");
+    noMonitors(reply(kState, 7u, 1, "Meta-0", "v", "p", "0", 1, "1280x1024", 1280, 1024, 60.0, 1.0,
+                     0, 1, "is-current", "u", 1u, 0, 1, 0, 0, 1.0, 0u, 1, 1, "Meta-0", "v", "p",
+                     "0", 0, 0)
+                   .get(),
+               "the monitors");
+    noMonitors(reply("ua((ssss)a(siiddada{sv})a{sv})", 7u, 0).get(), "the logical monitors");
     // A logical monitor without its connectors.
     noMonitors(reply("ua((ssss)a(siiddada{sv})a{sv})a(iidub)", 7u, 0, 1, 0, 0, 1.0, 0u, 1).get(),
-               "The logical monitors");
+               "the logical monitors");
     noMonitors(reply("ua((ssss)a(siiddada{sv})a{sv})a(iiduba(ssss)a{sv})", 7u, 0, 0).get(),
                "properties");
     // The layout mode as text.

@@ -179,13 +179,13 @@ std::optional<std::vector<MutterRemoteDesktop::Monitor>> readMutterMonitors(sd_b
     uint32_t serial = 0;
     int r = sd_bus_message_read(reply, "u", &serial);
     if (r < 0)
-        return failed("The configuration's serial", r);
+        return failed("the configuration's serial", r);
     std::map<std::string, ModeSize> current;
     if ((r = readMonitors(reply, &current)) < 0)
-        return failed("The monitors", r);
+        return failed("the monitors", r);
     std::vector<LogicalMonitor> logical;
     if ((r = readLogicalMonitors(reply, &logical)) < 0)
-        return failed("The logical monitors", r);
+        return failed("the logical monitors", r);
     uint32_t layoutMode = 0;
     r = readProperties(reply, [&](const char* key) {
         if (std::strcmp(key, "layout-mode") != 0)
@@ -194,7 +194,7 @@ std::optional<std::vector<MutterRemoteDesktop::Monitor>> readMutterMonitors(sd_b
         return read < 0 ? read : 1;
     });
     if (r < 0)
-        return failed("The layout's properties", r);
+        return failed("the layout's properties", r);
     return placeMonitors(logical, current, layoutMode);
 }
 
