@@ -262,7 +262,9 @@ class MutterMonitorReply : public ::testing::Test {
 constexpr const char* kState = "ua((ssss)a(siiddada{sv})a{sv})a(iiduba(ssss)a{sv})a{sv}";
 
 // Meta-0 at 1280x1024, scale 1, at 0,0, with a mode not in use listed first; Meta-1 at 2560x1600,
-// scale 2, right of it at x (1280 in the logical layout mode, 2560 in the physical one).
+// scale 2, right of it at x (1280 in the logical layout mode, 2560 in the physical one). In the
+// logical mode the layout counts logical pixels and the stream physical ones; in the physical
+// mode both count physical pixels, two for each logical one of Meta-1.
 TEST_F(MutterMonitorReply, PlacesEachMonitorInThePixelsOfTheLayoutMode) {
     for (const uint32_t mode : {1u, 2u}) {
         const int x = mode == 1 ? 1280 : 2560;
@@ -276,21 +278,18 @@ TEST_F(MutterMonitorReply, PlacesEachMonitorInThePixelsOfTheLayoutMode) {
         const auto monitors = readMutterMonitors(m.get(), &whyNot);
         ASSERT_TRUE(monitors) << whyNot;
         ASSERT_EQ(monitors->size(), 2u);
-        const auto& [first, second] = std::pair((*monitors)[0], (*monitors)[1]);
-        EXPECT_EQ(first.connector, "Meta-0");
-        EXPECT_EQ((std::array{first.x, first.y, first.width, first.height}),
-                  (std::array{0, 0, 1280, 1024}));
-        EXPECT_EQ((std::array{first.streamScale, first.layoutScale}), (std::array{1.0, 1.0}));
-        EXPECT_EQ(second.connector, "Meta-1");
-        if (mode == 1) { // logical pixels in the layout, physical ones in the stream
-            EXPECT_EQ((std::array{second.x, second.y, second.width, second.height}),
-                      (std::array{1280, 0, 1280, 800}));
-            EXPECT_EQ((std::array{second.streamScale, second.layoutScale}), (std::array{2.0, 1.0}));
-        } else { // physical pixels in both, two for each logical one
-            EXPECT_EQ((std::array{second.x, second.y, second.width, second.height}),
-                      (std::array{2560, 0, 2560, 1600}));
-            EXPECT_EQ((std::array{second.streamScale, second.layoutScale}), (std::array{1.0, 2.0}));
-        }
+        // Place, size, stream pixels per layout pixel, layout pixels per logical pixel.
+        const auto seen = [&](size_t i) {
+            const MutterRemoteDesktop::Monitor& o = (*monitors)[i];
+            return std::pair(o.connector,
+                             std::array{double(o.x), double(o.y), double(o.width), double(o.height),
+                                        o.streamScale, o.layoutScale});
+        };
+        EXPECT_EQ(seen(0),
+                  std::pair(std::string("Meta-0"), std::array{0., 0., 1280., 1024., 1., 1.}));
+        EXPECT_EQ(seen(1), std::pair(std::string("Meta-1"),
+                                     mode == 1 ? std::array{1280., 0., 1280., 800., 2., 1.}
+                                               : std::array{2560., 0., 2560., 1600., 1., 2.}));
     }
 }
 
