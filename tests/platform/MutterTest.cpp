@@ -3,20 +3,25 @@
 // client, which covers each monitor with a window and prints every press at its global point.
 #include <gtest/gtest.h>
 
+#include "core/engine/PointerOutput.h"
 #include "platform/wayland/MutterRemoteDesktop.h"
 #include "platform/wayland/WaylandPlatform.h"
 #include "support/WaylandProbe.h"
 
 #include <poll.h>
-#include <systemd/sd-bus.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
 
 #include <array>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace quindel {
 namespace {
@@ -90,24 +95,38 @@ TEST(MutterRemoteDesktop,
         EXPECT_EQ(landed, 100) << "at " << x << "," << y;
     }
 
-    // Mutter ends the session: the next flush opens a new one, whose clicks land.
+    // Mutter ends the session, and says so before it answers. A click written before that was
+    // seen is not taken for sent, and no session is opened behind it; a new one is opened on
+    // request, and its clicks land.
     mutter.stopSessionForTest();
-    ASSERT_TRUE(waitForSessionEnd(mutter));
-    EXPECT_TRUE(injector->flush()) << mutter.errorText();
+    EXPECT_FALSE(injector->button(272, true) && injector->button(272, false) && injector->flush());
+    EXPECT_FALSE(mutter.sessionOpen());
+    ASSERT_TRUE(mutter.reopenIfClosed()) << mutter.errorText();
     EXPECT_EQ(mutter.sessionsOpened(), 2);
     ASSERT_TRUE(injector->moveTo(640, 512) && injector->flush());
     ASSERT_FALSE(probe.next("pointer").empty());
     EXPECT_EQ(click(*injector, probe, 700, 300), pressAt(700, 300));
 
     // The monitors change places (the second now left of the first; Mutter moves both probe
-    // windows onto the first): the session is opened again with their new places.
+    // windows onto the first): the session is opened again with their new places. So is the
+    // backend's own, at its next trigger.
+    WaylandPlatform platform;
+    ASSERT_EQ(platform.clickWay(), WaylandClickWay::MutterRemoteDesktop);
     ASSERT_GE(swapMonitors(), 0);
     ASSERT_TRUE(waitForSessionEnd(mutter));
     ASSERT_TRUE(injector->moveTo(1400, 500) && injector->flush()); // onto the probe's windows
     ASSERT_FALSE(probe.next("pointer").empty());
     EXPECT_EQ(click(*injector, probe, 923, 457), pressAt(923, 457));
+    const auto trigger = [&platform](int x, int y) {
+        movePointerTo(platform, x, y);
+        clickPointer(platform, 0);
+        return !platform.takeClickFailure();
+    };
+    ASSERT_TRUE(trigger(1000, 400));
+    EXPECT_EQ(probe.next("press"), pressAt(1000, 400));
 
-    // Without PipeWire Mutter ends the session and no new one can start: that is reported.
+    // Without PipeWire Mutter ends the session and no new one can start: that is reported, by
+    // the backend as a click that failed.
     const char* pipewire = std::getenv("QUINDEL_TEST_PIPEWIRE_PID");
     ASSERT_TRUE(pipewire);
     kill(std::atoi(pipewire), SIGKILL);
@@ -115,6 +134,7 @@ TEST(MutterRemoteDesktop,
     EXPECT_FALSE(injector->moveTo(10, 10));
     EXPECT_FALSE(injector->flush());
     EXPECT_NE(mutter.errorText().find("PipeWire"), std::string::npos) << mutter.errorText();
+    EXPECT_FALSE(trigger(1000, 400));
 }
 
 // A stand-in for Mutter on the session bus that does all a remote desktop session needs, up to
@@ -203,6 +223,104 @@ TEST(MutterWarmUpRefused, IsReportedAndNoClicksArePromised) {
     EXPECT_EQ(platform.clickWay(), WaylandClickWay::None);
     EXPECT_FALSE(platform.canClick());
     EXPECT_EQ(mutter.refused(), 2);
+}
+
+// Replies to GetCurrentState made by hand, read as Mutter's would be. Messages need a started
+// bus, but not a peer: one end of a socket pair does.
+class MutterMonitorReply : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        int ends[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+        peer_ = ends[1];
+        ASSERT_GE(sd_bus_new(&bus_), 0);
+        ASSERT_GE(sd_bus_set_fd(bus_, ends[0], ends[0]), 0);
+        ASSERT_GE(sd_bus_start(bus_), 0);
+    }
+    void TearDown() override {
+        sd_bus_close_unref(bus_); // without a flush, which would wait for the peer
+        ::close(peer_);
+    }
+    // A reply of these types and values, sealed so that it can be read.
+    template <typename... Args>
+    std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)> reply(const char* types,
+                                                                           Args... args) {
+        sd_bus_message* m = nullptr;
+        EXPECT_GE(sd_bus_message_new_method_call(bus_, &m, "org.gnome.Mutter.DisplayConfig",
+                                                 "/org/gnome/Mutter/DisplayConfig",
+                                                 "org.gnome.Mutter.DisplayConfig", "Reply"),
+                  0);
+        EXPECT_GE(sd_bus_message_append(m, types, args...), 0);
+        EXPECT_GE(sd_bus_message_seal(m, 1, 0), 0);
+        return {m, &sd_bus_message_unref};
+    }
+
+    sd_bus* bus_ = nullptr;
+    int peer_ = -1;
+};
+
+constexpr const char* kState = "ua((ssss)a(siiddada{sv})a{sv})a(iiduba(ssss)a{sv})a{sv}";
+
+// Meta-0 at 1280x1024, scale 1, at 0,0, with a mode not in use listed first; Meta-1 at 2560x1600,
+// scale 2, right of it at x (1280 in the logical layout mode, 2560 in the physical one). In the
+// logical mode the layout counts logical pixels and the stream physical ones; in the physical
+// mode both count physical pixels, two for each logical one of Meta-1.
+TEST_F(MutterMonitorReply, PlacesEachMonitorInThePixelsOfTheLayoutMode) {
+    for (const uint32_t mode : {1u, 2u}) {
+        const int x = mode == 1 ? 1280 : 2560;
+        auto m = reply(kState, 7u, 2, /* Meta-0 */ "Meta-0", "v", "p", "0", 2, "800x600", 800, 600,
+                       60.0, 1.0, 0, 0, "1280x1024", 1280, 1024, 60.0, 1.0, 0, 1, "is-current", "b",
+                       1, 0, /* Meta-1 */ "Meta-1", "v", "p", "1", 1, "2560x1600", 2560, 1600, 60.0,
+                       2.0, 1, 2.0, 1, "is-current", "b", 1, 0,
+                       /* logical */ 2, 0, 0, 1.0, 0u, 1, 1, "Meta-0", "v", "p", "0", 0, x, 0, 2.0,
+                       0u, 0, 1, "Meta-1", "v", "p", "1", 0, 1, "layout-mode", "u", mode);
+        std::string whyNot;
+        const auto monitors = readMutterMonitors(m.get(), &whyNot);
+        ASSERT_TRUE(monitors) << whyNot;
+        ASSERT_EQ(monitors->size(), 2u);
+        // Place, size, stream pixels per layout pixel, layout pixels per logical pixel.
+        const auto seen = [&](size_t i) {
+            const MutterRemoteDesktop::Monitor& o = (*monitors)[i];
+            return std::pair(o.connector,
+                             std::array{double(o.x), double(o.y), double(o.width), double(o.height),
+                                        o.streamScale, o.layoutScale});
+        };
+        EXPECT_EQ(seen(0),
+                  std::pair(std::string("Meta-0"), std::array{0., 0., 1280., 1024., 1., 1.}));
+        EXPECT_EQ(seen(1), std::pair(std::string("Meta-1"),
+                                     mode == 1 ? std::array{1280., 0., 1280., 800., 2., 1.}
+                                               : std::array{2560., 0., 2560., 1600., 1., 2.}));
+    }
+}
+
+// Whatever part is missing or of another type, the reply gives no monitors and says which part.
+TEST_F(MutterMonitorReply, NotOfMuttersFormGivesNoMonitors) {
+    const auto noMonitors = [](sd_bus_message* m, const char* part) {
+        std::string whyNot;
+        EXPECT_FALSE(readMutterMonitors(m, &whyNot)) << part;
+        EXPECT_NE(whyNot.find(part), std::string::npos) << whyNot;
+    };
+    noMonitors(reply("").get(), "serial");
+    noMonitors(reply("s", "7").get(), "serial");
+    noMonitors(reply("u", 7u).get(), "the monitors");
+    // A mode whose size is given as text; one whose "is-current" is a number.
+    noMonitors(reply("ua((ssss)a(sssddada{sv})a{sv})", 7u, 1, "Meta-0", "v", "p", "0", 1,
+                     "1280x1024", "1280", "1024", 60.0, 1.0, 0, 0, 0)
+                   .get(),
+               "the monitors");
+    noMonitors(reply(kState, 7u, 1, "Meta-0", "v", "p", "0", 1, "1280x1024", 1280, 1024, 60.0, 1.0,
+                     0, 1, "is-current", "u", 1u, 0, 1, 0, 0, 1.0, 0u, 1, 1, "Meta-0", "v", "p",
+                     "0", 0, 0)
+                   .get(),
+               "the monitors");
+    noMonitors(reply("ua((ssss)a(siiddada{sv})a{sv})", 7u, 0).get(), "the logical monitors");
+    // A logical monitor without its connectors.
+    noMonitors(reply("ua((ssss)a(siiddada{sv})a{sv})a(iidub)", 7u, 0, 1, 0, 0, 1.0, 0u, 1).get(),
+               "the logical monitors");
+    noMonitors(reply("ua((ssss)a(siiddada{sv})a{sv})a(iiduba(ssss)a{sv})", 7u, 0, 0).get(),
+               "properties");
+    // The layout mode as text.
+    noMonitors(reply(kState, 7u, 0, 0, 1, "layout-mode", "s", "logical").get(), "properties");
 }
 
 } // namespace

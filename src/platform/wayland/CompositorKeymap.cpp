@@ -21,52 +21,64 @@ struct KeymapQuery {
     std::string text;
 };
 
-void takeKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
-    auto& query = *static_cast<KeymapQuery*>(data);
-    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
-        void* text = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (text != MAP_FAILED) {
-            query.text.assign(static_cast<const char*>(text), size);
-            munmap(text, size);
+// The keyboard: only its keymap is wanted.
+struct KeyboardEvents {
+    static void keymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
+        auto& query = *static_cast<KeymapQuery*>(data);
+        if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
+            void* text = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+            if (text != MAP_FAILED) {
+                query.text.assign(static_cast<const char*>(text), size);
+                munmap(text, size);
+            }
+        }
+        close(fd);
+    }
+    static void enter(void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) {}
+    static void leave(void*, wl_keyboard*, uint32_t, wl_surface*) {}
+    static void key(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t) {}
+    static void modifiers(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {}
+    static void repeatInfo(void*, wl_keyboard*, int32_t, int32_t) {}
+};
+const wl_keyboard_listener kKeyboardListener = {
+    .keymap = KeyboardEvents::keymap,
+    .enter = KeyboardEvents::enter,
+    .leave = KeyboardEvents::leave,
+    .key = KeyboardEvents::key,
+    .modifiers = KeyboardEvents::modifiers,
+    .repeat_info = KeyboardEvents::repeatInfo,
+};
+
+// The seat: its keyboard, where it has one.
+struct SeatEvents {
+    static void capabilities(void* data, wl_seat* seat, uint32_t capabilities) {
+        auto& query = *static_cast<KeymapQuery*>(data);
+        query.seatKnown = true;
+        if ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) && query.keyboard == nullptr) {
+            query.keyboard = wl_seat_get_keyboard(seat);
+            wl_keyboard_add_listener(query.keyboard, &kKeyboardListener, &query);
         }
     }
-    close(fd);
-}
-
-const wl_keyboard_listener kKeyboardListener = {
-    .keymap = takeKeymap,
-    .enter = [](void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) {},
-    .leave = [](void*, wl_keyboard*, uint32_t, wl_surface*) {},
-    .key = [](void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t) {},
-    .modifiers = [](void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {},
-    .repeat_info = [](void*, wl_keyboard*, int32_t, int32_t) {},
+    static void name(void*, wl_seat*, const char*) {}
 };
+const wl_seat_listener kSeatListener = {.capabilities = SeatEvents::capabilities,
+                                        .name = SeatEvents::name};
 
-const wl_seat_listener kSeatListener = {
-    .capabilities =
-        [](void* data, wl_seat* seat, uint32_t capabilities) {
-            auto& query = *static_cast<KeymapQuery*>(data);
-            query.seatKnown = true;
-            if ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) && query.keyboard == nullptr) {
-                query.keyboard = wl_seat_get_keyboard(seat);
-                wl_keyboard_add_listener(query.keyboard, &kKeyboardListener, &query);
-            }
-        },
-    .name = [](void*, wl_seat*, const char*) {},
+// The globals: the first seat.
+struct RegistryEvents {
+    static void global(void* data, wl_registry* registry, uint32_t name, const char* interface,
+                       uint32_t) {
+        auto& query = *static_cast<KeymapQuery*>(data);
+        if (query.seat == nullptr && std::strcmp(interface, wl_seat_interface.name) == 0) {
+            query.seat =
+                static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+            wl_seat_add_listener(query.seat, &kSeatListener, &query);
+        }
+    }
+    static void globalRemove(void*, wl_registry*, uint32_t) {}
 };
-
-const wl_registry_listener kRegistryListener = {
-    .global =
-        [](void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
-            auto& query = *static_cast<KeymapQuery*>(data);
-            if (query.seat == nullptr && std::strcmp(interface, wl_seat_interface.name) == 0) {
-                query.seat =
-                    static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-                wl_seat_add_listener(query.seat, &kSeatListener, &query);
-            }
-        },
-    .global_remove = [](void*, wl_registry*, uint32_t) {},
-};
+const wl_registry_listener kRegistryListener = {.global = RegistryEvents::global,
+                                                .global_remove = RegistryEvents::globalRemove};
 
 } // namespace
 

@@ -31,13 +31,20 @@ std::string describe(const sd_bus_error& error, int result) {
     return std::strerror(result < 0 ? -result : result);
 }
 
-// A monitor as DisplayConfig describes it: the size of its current mode in physical pixels.
+// The size of a monitor's current mode, in physical pixels.
 struct ModeSize {
     int width = 0, height = 0;
 };
 
-// Reads a{sv} and calls `wanted` for each key, which reads the variant or returns false to skip.
-template <typename Read> int readDictionary(sd_bus_message* m, Read wanted) {
+// A logical monitor: its place in the layout, its scale and turn, and its first connector.
+struct LogicalMonitor {
+    MutterRemoteDesktop::Monitor monitor;
+    double scale = 1;
+    uint32_t transform = 0;
+};
+
+// Reads a{sv} and calls `wanted` for each key, which reads the variant or returns 0 to skip it.
+template <typename Read> int readProperties(sd_bus_message* m, Read wanted) {
     int r = sd_bus_message_enter_container(m, 'a', "{sv}");
     if (r < 0)
         return r;
@@ -45,8 +52,7 @@ template <typename Read> int readDictionary(sd_bus_message* m, Read wanted) {
         const char* key = nullptr;
         if ((r = sd_bus_message_read(m, "s", &key)) < 0)
             return r;
-        r = wanted(key);
-        if (r < 0)
+        if ((r = wanted(key)) < 0)
             return r;
         if (r == 0 && (r = sd_bus_message_skip(m, "v")) < 0)
             return r;
@@ -56,115 +62,141 @@ template <typename Read> int readDictionary(sd_bus_message* m, Read wanted) {
     return r < 0 ? r : sd_bus_message_exit_container(m);
 }
 
-// Reads DisplayConfig's GetCurrentState answer: the logical monitors with their place in the
-// layout, the first connector of each, and its logical size.
-int readMonitors(sd_bus_message* m, std::vector<MutterRemoteDesktop::Monitor>* out) {
-    uint32_t serial = 0;
-    int r = sd_bus_message_read(m, "u", &serial);
-    if (r < 0)
+// One mode of a monitor, (siiddada{sv}): its size, and whether it is the one in use.
+int readMode(sd_bus_message* m, ModeSize* size, bool* current) {
+    const char* id = nullptr;
+    double refresh = 0, preferredScale = 0;
+    int r = sd_bus_message_read(m, "siidd", &id, &size->width, &size->height, &refresh,
+                                &preferredScale);
+    if (r < 0 || (r = sd_bus_message_skip(m, "ad")) < 0)
         return r;
-    std::map<std::string, ModeSize> modes; // by connector
-    if ((r = sd_bus_message_enter_container(m, 'a', "((ssss)a(siiddada{sv})a{sv})")) < 0)
+    return readProperties(m, [&](const char* key) {
+        if (std::strcmp(key, "is-current") != 0)
+            return 0;
+        int value = 0;
+        const int read = sd_bus_message_read(m, "v", "b", &value);
+        *current = value != 0;
+        return read < 0 ? read : 1;
+    });
+}
+
+// One monitor, ((ssss)a(siiddada{sv})a{sv}): its connector and the size of its current mode,
+// kept in `current` by connector (a monitor that is off has none).
+int readMonitor(sd_bus_message* m, std::map<std::string, ModeSize>* current) {
+    const char *connector, *vendor, *product, *serial;
+    int r = sd_bus_message_read(m, "(ssss)", &connector, &vendor, &product, &serial);
+    if (r < 0 || (r = sd_bus_message_enter_container(m, 'a', "(siiddada{sv})")) < 0)
         return r;
-    while ((r = sd_bus_message_enter_container(m, 'r', "(ssss)a(siiddada{sv})a{sv}")) > 0) {
-        const char *connector, *vendor, *product, *serialText;
-        if ((r = sd_bus_message_read(m, "(ssss)", &connector, &vendor, &product, &serialText)) < 0)
+    while ((r = sd_bus_message_enter_container(m, 'r', "siiddada{sv}")) > 0) {
+        ModeSize size;
+        bool inUse = false;
+        if ((r = readMode(m, &size, &inUse)) < 0 || (r = sd_bus_message_exit_container(m)) < 0)
             return r;
-        if ((r = sd_bus_message_enter_container(m, 'a', "(siiddada{sv})")) < 0)
-            return r;
-        while ((r = sd_bus_message_enter_container(m, 'r', "siiddada{sv}")) > 0) {
-            const char* id = nullptr;
-            ModeSize size;
-            double refresh = 0, preferredScale = 0;
-            if ((r = sd_bus_message_read(m, "siidd", &id, &size.width, &size.height, &refresh,
-                                         &preferredScale)) < 0 ||
-                (r = sd_bus_message_skip(m, "ad")) < 0)
-                return r;
-            bool current = false;
-            r = readDictionary(m, [&](const char* key) {
-                if (std::strcmp(key, "is-current") != 0)
-                    return 0;
-                int value = 0;
-                int rr = sd_bus_message_read(m, "v", "b", &value);
-                current = value != 0;
-                return rr < 0 ? rr : 1;
-            });
-            if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0)
-                return r;
-            if (current)
-                modes[connector] = size;
-        }
-        if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0 ||
-            (r = sd_bus_message_skip(m, "a{sv}")) < 0 || (r = sd_bus_message_exit_container(m)) < 0)
-            return r;
+        if (inUse)
+            (*current)[connector] = size;
     }
     if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0)
         return r;
+    return sd_bus_message_skip(m, "a{sv}");
+}
 
-    struct Logical {
-        MutterRemoteDesktop::Monitor monitor;
-        double scale = 1;
-        uint32_t transform = 0;
-    };
-    std::vector<Logical> logical;
-    if ((r = sd_bus_message_enter_container(m, 'a', "(iiduba(ssss)a{sv})")) < 0)
+// The monitors, a((ssss)a(siiddada{sv})a{sv}): the current mode's size of each, by connector.
+int readMonitors(sd_bus_message* m, std::map<std::string, ModeSize>* current) {
+    int r = sd_bus_message_enter_container(m, 'a', "((ssss)a(siiddada{sv})a{sv})");
+    if (r < 0)
+        return r;
+    while ((r = sd_bus_message_enter_container(m, 'r', "(ssss)a(siiddada{sv})a{sv}")) > 0)
+        if ((r = readMonitor(m, current)) < 0 || (r = sd_bus_message_exit_container(m)) < 0)
+            return r;
+    return r < 0 ? r : sd_bus_message_exit_container(m);
+}
+
+// One logical monitor, (iiduba(ssss)a{sv}): its place, scale, turn and first connector.
+int readLogicalMonitor(sd_bus_message* m, LogicalMonitor* logical) {
+    int primary = 0;
+    int r = sd_bus_message_read(m, "iidub", &logical->monitor.x, &logical->monitor.y,
+                                &logical->scale, &logical->transform, &primary);
+    if (r < 0 || (r = sd_bus_message_enter_container(m, 'a', "(ssss)")) < 0)
+        return r;
+    const char *connector, *vendor, *product, *serial;
+    while ((r = sd_bus_message_read(m, "(ssss)", &connector, &vendor, &product, &serial)) > 0)
+        if (logical->monitor.connector.empty())
+            logical->monitor.connector = connector;
+    if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0)
+        return r;
+    return sd_bus_message_skip(m, "a{sv}");
+}
+
+// The logical monitors, a(iiduba(ssss)a{sv}).
+int readLogicalMonitors(sd_bus_message* m, std::vector<LogicalMonitor>* logical) {
+    int r = sd_bus_message_enter_container(m, 'a', "(iiduba(ssss)a{sv})");
+    if (r < 0)
         return r;
     while ((r = sd_bus_message_enter_container(m, 'r', "iiduba(ssss)a{sv}")) > 0) {
-        Logical l;
-        int primary = 0;
-        if ((r = sd_bus_message_read(m, "iidub", &l.monitor.x, &l.monitor.y, &l.scale, &l.transform,
-                                     &primary)) < 0)
+        LogicalMonitor& one = logical->emplace_back();
+        if ((r = readLogicalMonitor(m, &one)) < 0 || (r = sd_bus_message_exit_container(m)) < 0)
             return r;
-        if ((r = sd_bus_message_enter_container(m, 'a', "(ssss)")) < 0)
-            return r;
-        const char *connector, *vendor, *product, *serialText;
-        while ((r = sd_bus_message_read(m, "(ssss)", &connector, &vendor, &product, &serialText)) >
-               0) {
-            if (l.monitor.connector.empty())
-                l.monitor.connector = connector;
-        }
-        if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0 ||
-            (r = sd_bus_message_skip(m, "a{sv}")) < 0 || (r = sd_bus_message_exit_container(m)) < 0)
-            return r;
-        logical.push_back(l);
     }
-    if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0)
-        return r;
+    return r < 0 ? r : sd_bus_message_exit_container(m);
+}
 
-    uint32_t layoutMode = 0;
-    r = readDictionary(m, [&](const char* key) {
-        if (std::strcmp(key, "layout-mode") != 0)
-            return 0;
-        int rr = sd_bus_message_read(m, "v", "u", &layoutMode);
-        return rr < 0 ? rr : 1;
-    });
-    if (r < 0)
-        return r;
-
-    out->clear();
-    for (Logical& l : logical) {
-        auto mode = modes.find(l.monitor.connector);
-        if (mode == modes.end())
+// The logical monitors with the size of their connector's current mode, in the pixels of the
+// layout mode; those whose connector has no current mode are left out.
+std::vector<MutterRemoteDesktop::Monitor>
+placeMonitors(const std::vector<LogicalMonitor>& logical,
+              const std::map<std::string, ModeSize>& current, uint32_t layoutMode) {
+    std::vector<MutterRemoteDesktop::Monitor> placed;
+    for (const LogicalMonitor& l : logical) {
+        auto mode = current.find(l.monitor.connector);
+        if (mode == current.end())
             continue;
         // Transforms 1, 3, 5 and 7 turn the monitor by 90 or 270 degrees.
-        bool turned = l.transform % 2 == 1;
-        int width = turned ? mode->second.height : mode->second.width;
-        int height = turned ? mode->second.width : mode->second.height;
+        const bool turned = l.transform % 2 == 1;
+        const int width = turned ? mode->second.height : mode->second.width;
+        const int height = turned ? mode->second.width : mode->second.height;
         // In the logical layout mode the layout counts logical pixels and the stream physical
         // ones; in the physical mode both count physical pixels, and a logical pixel of a
         // monitor at scale 2 spans two of them.
         const bool logicalMode = layoutMode == kLayoutModeLogical;
-        double scale = logicalMode ? l.scale : 1.0;
-        l.monitor.width = static_cast<int>(std::lround(width / scale));
-        l.monitor.height = static_cast<int>(std::lround(height / scale));
-        l.monitor.streamScale = scale;
-        l.monitor.layoutScale = logicalMode ? 1.0 : l.scale;
-        out->push_back(l.monitor);
+        const double scale = logicalMode ? l.scale : 1.0;
+        MutterRemoteDesktop::Monitor& monitor = placed.emplace_back(l.monitor);
+        monitor.width = static_cast<int>(std::lround(width / scale));
+        monitor.height = static_cast<int>(std::lround(height / scale));
+        monitor.streamScale = scale;
+        monitor.layoutScale = logicalMode ? 1.0 : l.scale;
     }
-    return 0;
+    return placed;
 }
 
 } // namespace
+
+std::optional<std::vector<MutterRemoteDesktop::Monitor>> readMutterMonitors(sd_bus_message* reply,
+                                                                            std::string* whyNot) {
+    const auto failed = [&](const char* part, int r) {
+        *whyNot = std::string(part) + " could not be read (" + std::strerror(-r) + ")";
+        return std::nullopt;
+    };
+    uint32_t serial = 0;
+    int r = sd_bus_message_read(reply, "u", &serial);
+    if (r < 0)
+        return failed("the configuration's serial", r);
+    std::map<std::string, ModeSize> current;
+    if ((r = readMonitors(reply, &current)) < 0)
+        return failed("the monitors", r);
+    std::vector<LogicalMonitor> logical;
+    if ((r = readLogicalMonitors(reply, &logical)) < 0)
+        return failed("the logical monitors", r);
+    uint32_t layoutMode = 0;
+    r = readProperties(reply, [&](const char* key) {
+        if (std::strcmp(key, "layout-mode") != 0)
+            return 0;
+        const int read = sd_bus_message_read(reply, "v", "u", &layoutMode);
+        return read < 0 ? read : 1;
+    });
+    if (r < 0)
+        return failed("the layout's properties", r);
+    return placeMonitors(logical, current, layoutMode);
+}
 
 // What Mutter sends back: sd-bus calls these from processEvents().
 struct BusCallbacks {
@@ -199,12 +231,15 @@ bool MutterRemoteDesktop::open(std::string* whyNot) {
     close();
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message* reply = nullptr;
-    auto fail = [&](const std::string& what, int r) {
-        *whyNot = what + " (" + describe(error, r) + ")";
+    auto giveUp = [&](std::string why) {
+        *whyNot = std::move(why);
         sd_bus_error_free(&error);
         reply = sd_bus_message_unref(reply);
         close();
         return false;
+    };
+    auto fail = [&](const std::string& what, int r) {
+        return giveUp(what + " (" + describe(error, r) + ")");
     };
     auto call = [&](const char* destination, const char* path, const char* interface,
                     const char* member, const char* types, auto... args) {
@@ -222,8 +257,11 @@ bool MutterRemoteDesktop::open(std::string* whyNot) {
              "GetCurrentState", "");
     if (r < 0)
         return fail("GNOME's Mutter does not answer on the session bus", r);
-    if ((r = readMonitors(reply, &monitors_)) < 0)
-        return fail("Mutter's list of monitors could not be read", r);
+    std::string unread;
+    std::optional<std::vector<Monitor>> monitors = readMutterMonitors(reply, &unread);
+    if (!monitors)
+        return giveUp("Mutter's list of monitors is not as expected: " + unread);
+    monitors_ = std::move(*monitors);
     if (monitors_.empty())
         return fail("Mutter reports no monitor", -ENODEV);
 
@@ -306,7 +344,7 @@ void MutterRemoteDesktop::processEvents() {
         sessionClosed_ = true; // the connection is lost
 }
 
-bool MutterRemoteDesktop::sessionReady() {
+bool MutterRemoteDesktop::reopenIfClosed() {
     processEvents();
     if (!sessionClosed_)
         return true;
@@ -337,7 +375,7 @@ bool MutterRemoteDesktop::notify(const char* member, const char* types, Args... 
 }
 
 bool MutterRemoteDesktop::moveTo(int x, int y) {
-    if (!sessionReady())
+    if (!reopenIfClosed())
         return false;
     // The monitor that holds the point, else the nearest one, where the point is kept on it as
     // the pointer itself would be.
@@ -358,7 +396,7 @@ bool MutterRemoteDesktop::moveTo(int x, int y) {
 }
 
 std::optional<LayoutBox> MutterRemoteDesktop::space() {
-    if (!sessionReady() || monitors_.empty())
+    if (!reopenIfClosed() || monitors_.empty())
         return std::nullopt;
     int left = monitors_.front().x, top = monitors_.front().y;
     int right = left, bottom = top;
@@ -371,7 +409,7 @@ std::optional<LayoutBox> MutterRemoteDesktop::space() {
 
 std::optional<ScreenPoint> MutterRemoteDesktop::pointOnOutput(const std::string& output, double x,
                                                               double y) {
-    if (!sessionReady())
+    if (!reopenIfClosed())
         return std::nullopt;
     for (const Monitor& m : monitors_) {
         if (m.connector != output)
@@ -395,9 +433,7 @@ bool MutterRemoteDesktop::flush() {
     if (bus_ && sd_bus_flush(bus_) < 0)
         sessionClosed_ = true;
     processEvents();
-    // A session that ended is opened again now, so that the next trigger clicks; only a failure
-    // to do so is reported.
-    return sessionReady();
+    return bus_ && !sessionClosed_;
 }
 
 void MutterRemoteDesktop::stopSessionForTest() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 struct sd_bus;
+struct sd_bus_message;
 struct sd_bus_slot;
 
 namespace quindel {
@@ -16,13 +17,14 @@ namespace quindel {
 // desktop session is paired with a screen cast session that records every monitor: absolute
 // motion is given relative to one of those monitor streams, which is why a running PipeWire is
 // needed. The session is kept for the object's lifetime. When Mutter closes it, or the monitors
-// change, the next motion opens a new one; only when that fails do the calls return false, with the
-// reason in errorText().
+// change, reopenIfClosed() opens a new one; the calls that need the current monitors (moveTo,
+// space, pointOnOutput) call it first. Only when that fails do they return false, with the reason
+// in errorText().
 //
 // Calls do not wait for Mutter: each event is sent without a reply; flush() writes what the
 // socket did not take at once. Mutter's signals (a closed session) are handled by
-// processEvents(), which flush() and moveTo() call, or the owner's event loop when eventSource()
-// becomes readable.
+// processEvents(), which flush() and reopenIfClosed() call, or the owner's event loop when
+// eventSource() becomes readable.
 class MutterRemoteDesktop : public PointerInjector {
   public:
     ~MutterRemoteDesktop() override;
@@ -31,6 +33,9 @@ class MutterRemoteDesktop : public PointerInjector {
 
     bool moveTo(int x, int y) override;
     bool button(int evdevButton, bool pressed) override;
+    // Writes what is pending and handles what Mutter sent. False when the connection failed or
+    // the session is found closed: the events just written may then never be handled. It opens
+    // no new session; reopenIfClosed() does.
     bool flush() override;
     // Mutter's layout: in logical pixels, or in physical ones (its default layout mode, where a
     // monitor at scale 2 spans twice its logical size).
@@ -43,6 +48,9 @@ class MutterRemoteDesktop : public PointerInjector {
     int eventSource() const;
     // Handles every reply and signal that has arrived, without waiting.
     void processEvents();
+    // Handles what Mutter sent and, when it closed the session, opens a new one: about eight
+    // calls that wait for Mutter. False, with the reason in errorText(), when none can be had.
+    bool reopenIfClosed();
 
     // Why the session is gone and could not be opened again; empty while it works.
     const std::string& errorText() const { return error_; }
@@ -69,7 +77,6 @@ class MutterRemoteDesktop : public PointerInjector {
 
     bool open(std::string* whyNot);
     void close();
-    bool sessionReady();
     template <typename... Args> bool notify(const char* member, const char* types, Args... args);
     friend struct BusCallbacks;
 
@@ -84,6 +91,12 @@ class MutterRemoteDesktop : public PointerInjector {
     int sessionsOpened_ = 0;
     std::string error_;
 };
+
+// The monitors of DisplayConfig's GetCurrentState reply, placed in Mutter's layout in the pixels of
+// its layout mode (their streams not yet known). Nothing, with the part that could not be read in
+// *whyNot, when the reply is not of the form Mutter sends.
+std::optional<std::vector<MutterRemoteDesktop::Monitor>> readMutterMonitors(sd_bus_message* reply,
+                                                                            std::string* whyNot);
 
 // Opens a remote desktop session on the session bus's Mutter. Null when none can be had, with
 // the reason in *whyNot (no session bus, no Mutter, no PipeWire for the streams, ...).

@@ -163,7 +163,8 @@ struct WaylandPlatform::Impl {
 
     void open();
     void chooseClickWay();
-    void reopenInjector();
+    // True when a way to click is ready; a Mutter session that ended is opened again first.
+    bool reopenInjector();
     void watchOutput(Output& output);
     Box layout() const;
     // The space of the clicks: the injector's own where it has one (Mutter's layout), else the
@@ -178,123 +179,191 @@ struct WaylandPlatform::Impl {
     bool lose();
     // Ends a capture whose user has decided and hands its outcome on.
     void finishCapture();
-
-    static void registryGlobal(void* data, wl_registry* registry, uint32_t name,
-                               const char* interface, uint32_t version);
-    static void registryGlobalRemove(void* data, wl_registry*, uint32_t name);
-    static const wl_registry_listener registryListener;
 };
 
 namespace {
 
-const wl_output_listener kOutputListener = {
-    .geometry =
-        [](void* data, wl_output*, int32_t x, int32_t y, int32_t, int32_t, int32_t, const char*,
-           const char*,
-           int32_t) { static_cast<Output*>(data)->x = x, static_cast<Output*>(data)->y = y; },
-    .mode =
-        [](void* data, wl_output*, uint32_t flags, int32_t width, int32_t height, int32_t) {
-            if (flags & WL_OUTPUT_MODE_CURRENT) {
-                static_cast<Output*>(data)->modeWidth = width;
-                static_cast<Output*>(data)->modeHeight = height;
-            }
-        },
-    .done = [](void*, wl_output*) {},
-    .scale = [](void* data, wl_output*,
-                int32_t factor) { static_cast<Output*>(data)->scale = std::max(factor, 1); },
-    .name = [](void* data, wl_output*,
-               const char* name) { static_cast<Output*>(data)->outputName = name; },
-    .description = [](void*, wl_output*, const char*) {},
-};
-
-const zxdg_output_v1_listener kXdgOutputListener = {
-    .logical_position =
-        [](void* data, zxdg_output_v1*, int32_t x, int32_t y) {
-            auto* o = static_cast<Output*>(data);
-            o->logicalX = x, o->logicalY = y;
-        },
-    .logical_size =
-        [](void* data, zxdg_output_v1*, int32_t width, int32_t height) {
-            auto* o = static_cast<Output*>(data);
-            o->logicalWidth = width, o->logicalHeight = height, o->logical = true;
-        },
-    .done = [](void*, zxdg_output_v1*) {},
-    .name = [](void* data, zxdg_output_v1*,
-               const char* name) { static_cast<Output*>(data)->outputName = name; },
-    .description = [](void*, zxdg_output_v1*, const char*) {},
-};
-
-} // namespace
-
-// The keymap arrives as a file to map; a keymap that cannot be read leaves the codes as they
-// were.
-static void takeKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
-    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
-        void* text = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (text != MAP_FAILED) {
-            static_cast<WaylandPlatform::Impl*>(data)->keymapCodes.setKeymapText(
-                std::string_view(static_cast<const char*>(text), size));
-            ::munmap(text, size);
+// What an output tells of itself: its place, current mode, scale and name.
+struct OutputEvents {
+    static Output& of(void* data) { return *static_cast<Output*>(data); }
+    static void geometry(void* data, wl_output*, int32_t x, int32_t y, int32_t, int32_t, int32_t,
+                         const char*, const char*, int32_t) {
+        of(data).x = x;
+        of(data).y = y;
+    }
+    static void mode(void* data, wl_output*, uint32_t flags, int32_t width, int32_t height,
+                     int32_t) {
+        if (flags & WL_OUTPUT_MODE_CURRENT) {
+            of(data).modeWidth = width;
+            of(data).modeHeight = height;
         }
     }
-    ::close(fd);
-}
-
-// Keys reach this connection only while a capture's overlay has the keyboard.
-static const wl_keyboard_listener kKeyboardListener = {
-    .keymap = takeKeymap,
-    .enter = [](void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) {},
-    .leave = [](void*, wl_keyboard*, uint32_t, wl_surface*) {},
-    .key =
-        [](void* data, wl_keyboard*, uint32_t, uint32_t, uint32_t key, uint32_t state) {
-            auto& impl = *static_cast<WaylandPlatform::Impl*>(data);
-            if (impl.capture() && state == WL_KEYBOARD_KEY_STATE_PRESSED)
-                impl.capture()->keyPressed(key);
-        },
-    .modifiers = [](void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {},
-    .repeat_info = [](void*, wl_keyboard*, int32_t, int32_t) {},
+    static void done(void*, wl_output*) {}
+    static void scale(void* data, wl_output*, int32_t factor) {
+        of(data).scale = std::max(factor, 1);
+    }
+    static void name(void* data, wl_output*, const char* name) { of(data).outputName = name; }
+    static void description(void*, wl_output*, const char*) {}
+};
+const wl_output_listener kOutputListener = {
+    .geometry = OutputEvents::geometry,
+    .mode = OutputEvents::mode,
+    .done = OutputEvents::done,
+    .scale = OutputEvents::scale,
+    .name = OutputEvents::name,
+    .description = OutputEvents::description,
 };
 
-// The pointer reaches this connection only over a capture's overlay.
-static PointCaptureOverlay* captureOf(void* data) {
-    return static_cast<WaylandPlatform::Impl*>(data)->capture();
-}
-static const wl_pointer_listener kPointerListener = {
-    .enter =
-        [](void* data, wl_pointer* pointer, uint32_t serial, wl_surface* surface, wl_fixed_t x,
-           wl_fixed_t y) {
-            if (PointCaptureOverlay* capture = captureOf(data))
-                capture->pointerEntered(pointer, serial, surface, wl_fixed_to_double(x),
-                                        wl_fixed_to_double(y));
-        },
-    .leave =
-        [](void* data, wl_pointer*, uint32_t, wl_surface* surface) {
-            if (PointCaptureOverlay* capture = captureOf(data))
-                capture->pointerLeft(surface);
-        },
-    .motion =
-        [](void* data, wl_pointer*, uint32_t, wl_fixed_t x, wl_fixed_t y) {
-            if (PointCaptureOverlay* capture = captureOf(data))
-                capture->pointerMoved(wl_fixed_to_double(x), wl_fixed_to_double(y));
-        },
-    .button =
-        [](void* data, wl_pointer*, uint32_t, uint32_t, uint32_t button, uint32_t state) {
-            if (PointCaptureOverlay* capture = captureOf(data))
-                capture->pointerButton(button, state == WL_POINTER_BUTTON_STATE_PRESSED);
-        },
-    .axis = [](void*, wl_pointer*, uint32_t, uint32_t, wl_fixed_t) {},
-    .frame = [](void*, wl_pointer*) {},
-    .axis_source = [](void*, wl_pointer*, uint32_t) {},
-    .axis_stop = [](void*, wl_pointer*, uint32_t, uint32_t) {},
-    .axis_discrete = [](void*, wl_pointer*, uint32_t, int32_t) {},
-    .axis_value120 = [](void*, wl_pointer*, uint32_t, int32_t) {},
+// The output's place and size in the layout's logical pixels, where xdg-output tells them.
+struct XdgOutputEvents {
+    static Output& of(void* data) { return *static_cast<Output*>(data); }
+    static void logicalPosition(void* data, zxdg_output_v1*, int32_t x, int32_t y) {
+        of(data).logicalX = x;
+        of(data).logicalY = y;
+    }
+    static void logicalSize(void* data, zxdg_output_v1*, int32_t width, int32_t height) {
+        of(data).logicalWidth = width;
+        of(data).logicalHeight = height;
+        of(data).logical = true;
+    }
+    static void done(void*, zxdg_output_v1*) {}
+    static void name(void* data, zxdg_output_v1*, const char* name) { of(data).outputName = name; }
+    static void description(void*, zxdg_output_v1*, const char*) {}
+};
+const zxdg_output_v1_listener kXdgOutputListener = {
+    .logical_position = XdgOutputEvents::logicalPosition,
+    .logical_size = XdgOutputEvents::logicalSize,
+    .done = XdgOutputEvents::done,
+    .name = XdgOutputEvents::name,
+    .description = XdgOutputEvents::description,
+};
+
+// The seat's keyboard: its keymap, and the keys, which reach this connection only while a
+// capture's overlay has the keyboard.
+struct KeyboardEvents {
+    static WaylandPlatform::Impl& of(void* data) {
+        return *static_cast<WaylandPlatform::Impl*>(data);
+    }
+    // The keymap arrives as a file to map; a keymap that cannot be read leaves the codes as
+    // they were.
+    static void keymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
+        if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
+            void* text = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+            if (text != MAP_FAILED) {
+                of(data).keymapCodes.setKeymapText(
+                    std::string_view(static_cast<const char*>(text), size));
+                ::munmap(text, size);
+            }
+        }
+        ::close(fd);
+    }
+    static void enter(void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*) {}
+    static void leave(void*, wl_keyboard*, uint32_t, wl_surface*) {}
+    static void key(void* data, wl_keyboard*, uint32_t, uint32_t, uint32_t key, uint32_t state) {
+        if (PointCaptureOverlay* capture = of(data).capture();
+            capture && state == WL_KEYBOARD_KEY_STATE_PRESSED)
+            capture->keyPressed(key);
+    }
+    static void modifiers(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {}
+    static void repeatInfo(void*, wl_keyboard*, int32_t, int32_t) {}
+};
+const wl_keyboard_listener kKeyboardListener = {
+    .keymap = KeyboardEvents::keymap,
+    .enter = KeyboardEvents::enter,
+    .leave = KeyboardEvents::leave,
+    .key = KeyboardEvents::key,
+    .modifiers = KeyboardEvents::modifiers,
+    .repeat_info = KeyboardEvents::repeatInfo,
+};
+
+// The seat's pointer, which reaches this connection only over a capture's overlay.
+struct PointerEvents {
+    static PointCaptureOverlay* captureOf(void* data) {
+        return static_cast<WaylandPlatform::Impl*>(data)->capture();
+    }
+    static void enter(void* data, wl_pointer* pointer, uint32_t serial, wl_surface* surface,
+                      wl_fixed_t x, wl_fixed_t y) {
+        if (PointCaptureOverlay* capture = captureOf(data))
+            capture->pointerEntered(pointer, serial, surface, wl_fixed_to_double(x),
+                                    wl_fixed_to_double(y));
+    }
+    static void leave(void* data, wl_pointer*, uint32_t, wl_surface* surface) {
+        if (PointCaptureOverlay* capture = captureOf(data))
+            capture->pointerLeft(surface);
+    }
+    static void motion(void* data, wl_pointer*, uint32_t, wl_fixed_t x, wl_fixed_t y) {
+        if (PointCaptureOverlay* capture = captureOf(data))
+            capture->pointerMoved(wl_fixed_to_double(x), wl_fixed_to_double(y));
+    }
+    static void button(void* data, wl_pointer*, uint32_t, uint32_t, uint32_t button,
+                       uint32_t state) {
+        if (PointCaptureOverlay* capture = captureOf(data))
+            capture->pointerButton(button, state == WL_POINTER_BUTTON_STATE_PRESSED);
+    }
+    static void axis(void*, wl_pointer*, uint32_t, uint32_t, wl_fixed_t) {}
+    static void frame(void*, wl_pointer*) {}
+    static void axisSource(void*, wl_pointer*, uint32_t) {}
+    static void axisStop(void*, wl_pointer*, uint32_t, uint32_t) {}
+    static void axisDiscrete(void*, wl_pointer*, uint32_t, int32_t) {}
+    static void axisValue120(void*, wl_pointer*, uint32_t, int32_t) {}
 #ifdef WL_POINTER_AXIS_RELATIVE_DIRECTION_SINCE_VERSION // libwayland 1.22 and later
-    .axis_relative_direction = [](void*, wl_pointer*, uint32_t, uint32_t) {},
+    static void axisRelativeDirection(void*, wl_pointer*, uint32_t, uint32_t) {}
+#endif
+};
+const wl_pointer_listener kPointerListener = {
+    .enter = PointerEvents::enter,
+    .leave = PointerEvents::leave,
+    .motion = PointerEvents::motion,
+    .button = PointerEvents::button,
+    .axis = PointerEvents::axis,
+    .frame = PointerEvents::frame,
+    .axis_source = PointerEvents::axisSource,
+    .axis_stop = PointerEvents::axisStop,
+    .axis_discrete = PointerEvents::axisDiscrete,
+    .axis_value120 = PointerEvents::axisValue120,
+#ifdef WL_POINTER_AXIS_RELATIVE_DIRECTION_SINCE_VERSION
+    .axis_relative_direction = PointerEvents::axisRelativeDirection,
 #endif
 };
 
-void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, uint32_t name,
-                                           const char* interface, uint32_t version) {
+// The seat's devices as they come and go: a keyboard for its keymap, a pointer for captures.
+struct SeatEvents {
+    static void capabilities(void* data, wl_seat* seat, uint32_t capabilities) {
+        auto& impl = *static_cast<WaylandPlatform::Impl*>(data);
+        const bool keyboard = capabilities & WL_SEAT_CAPABILITY_KEYBOARD;
+        if (keyboard && impl.keyboard == nullptr) {
+            impl.keyboard = wl_seat_get_keyboard(seat);
+            wl_keyboard_add_listener(impl.keyboard, &kKeyboardListener, &impl);
+        } else if (!keyboard && impl.keyboard != nullptr) {
+            // The last keyboard went away (unplugged, or Mutter's remote desktop session
+            // ended). The compositor sends nothing more to this object, not even when a
+            // keyboard comes back: a new one brings the keymap in force then, and its later
+            // changes. The codes stay meanwhile.
+            wl_keyboard_destroy(impl.keyboard);
+            impl.keyboard = nullptr;
+        }
+        if ((capabilities & WL_SEAT_CAPABILITY_POINTER) && impl.pointer == nullptr) {
+            impl.pointer = wl_seat_get_pointer(seat);
+            wl_pointer_add_listener(impl.pointer, &kPointerListener, &impl);
+        }
+    }
+    static void name(void*, wl_seat*, const char*) {}
+};
+const wl_seat_listener kSeatListener = {.capabilities = SeatEvents::capabilities,
+                                        .name = SeatEvents::name};
+
+// The compositor's globals: each one the backend uses is bound as it is announced, and an
+// output is let go when it is removed.
+struct RegistryEvents {
+    static void global(void* data, wl_registry* registry, uint32_t name, const char* interface,
+                       uint32_t version);
+    static void globalRemove(void* data, wl_registry*, uint32_t name);
+};
+const wl_registry_listener kRegistryListener = {.global = RegistryEvents::global,
+                                                .global_remove = RegistryEvents::globalRemove};
+
+void RegistryEvents::global(void* data, wl_registry* registry, uint32_t name, const char* interface,
+                            uint32_t version) {
     auto& d = *static_cast<WaylandPlatform::Impl*>(data);
     const auto is = [&](const wl_interface& i) { return std::strcmp(interface, i.name) == 0; };
     const auto bind = [&](const wl_interface& i, uint32_t highest) {
@@ -316,30 +385,7 @@ void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, ui
             d.watchOutput(o);
     } else if (is(wl_seat_interface) && d.seat == nullptr) {
         d.seat = static_cast<wl_seat*>(bind(wl_seat_interface, 1));
-        static const wl_seat_listener seatListener = {
-            .capabilities =
-                [](void* data, wl_seat* seat, uint32_t capabilities) {
-                    auto& impl = *static_cast<WaylandPlatform::Impl*>(data);
-                    const bool keyboard = capabilities & WL_SEAT_CAPABILITY_KEYBOARD;
-                    if (keyboard && impl.keyboard == nullptr) {
-                        impl.keyboard = wl_seat_get_keyboard(seat);
-                        wl_keyboard_add_listener(impl.keyboard, &kKeyboardListener, &impl);
-                    } else if (!keyboard && impl.keyboard != nullptr) {
-                        // The last keyboard went away (unplugged, or Mutter's remote desktop
-                        // session ended). The compositor sends nothing more to this object,
-                        // not even when a keyboard comes back: a new one brings the keymap in
-                        // force then, and its later changes. The codes stay meanwhile.
-                        wl_keyboard_destroy(impl.keyboard);
-                        impl.keyboard = nullptr;
-                    }
-                    if ((capabilities & WL_SEAT_CAPABILITY_POINTER) && impl.pointer == nullptr) {
-                        impl.pointer = wl_seat_get_pointer(seat);
-                        wl_pointer_add_listener(impl.pointer, &kPointerListener, &impl);
-                    }
-                },
-            .name = [](void*, wl_seat*, const char*) {},
-        };
-        wl_seat_add_listener(d.seat, &seatListener, &d);
+        wl_seat_add_listener(d.seat, &kSeatListener, &d);
     } else if (is(wl_compositor_interface)) {
         d.compositor = static_cast<wl_compositor*>(bind(wl_compositor_interface, 4));
     } else if (is(wl_shm_interface)) {
@@ -360,7 +406,7 @@ void WaylandPlatform::Impl::registryGlobal(void* data, wl_registry* registry, ui
     }
 }
 
-void WaylandPlatform::Impl::registryGlobalRemove(void* data, wl_registry*, uint32_t name) {
+void RegistryEvents::globalRemove(void* data, wl_registry*, uint32_t name) {
     auto& d = *static_cast<WaylandPlatform::Impl*>(data);
     d.outputs.remove_if([name](Output& o) {
         if (o.name != name)
@@ -372,8 +418,7 @@ void WaylandPlatform::Impl::registryGlobalRemove(void* data, wl_registry*, uint3
     });
 }
 
-const wl_registry_listener WaylandPlatform::Impl::registryListener = {
-    .global = registryGlobal, .global_remove = registryGlobalRemove};
+} // namespace
 
 void WaylandPlatform::Impl::watchOutput(Output& o) {
     if (outputManager == nullptr || o.xdg != nullptr)
@@ -430,7 +475,7 @@ void WaylandPlatform::Impl::open() {
         return;
     }
     registry = wl_display_get_registry(display);
-    wl_registry_add_listener(registry, &registryListener, this);
+    wl_registry_add_listener(registry, &kRegistryListener, this);
     // The globals, then the outputs' geometry that binding them asked for.
     if (wl_display_roundtrip(display) < 0 || wl_display_roundtrip(display) < 0) {
         error = "The Wayland compositor closed the connection while it was being set up.";
@@ -473,14 +518,22 @@ void WaylandPlatform::Impl::chooseClickWay() {
     }
 }
 
-void WaylandPlatform::Impl::reopenInjector() {
-    // A session that Mutter closed is opened again for the next click.
-    if (way == WaylandClickWay::MutterRemoteDesktop && injector == nullptr) {
-        std::string whyNot;
+bool WaylandPlatform::Impl::reopenInjector() {
+    if (way != WaylandClickWay::MutterRemoteDesktop)
+        return injector != nullptr;
+    // A session that Mutter closed is opened again before the next event, and one that cannot
+    // be is reported: the event is not sent.
+    std::string whyNot;
+    if (injector == nullptr)
         injector = openMutterRemoteDesktop(&whyNot);
-        if (injector == nullptr)
-            std::fprintf(stderr, "quindel: GNOME remote desktop: %s\n", whyNot.c_str());
+    else if (auto& mutter = static_cast<MutterRemoteDesktop&>(*injector);
+             !mutter.reopenIfClosed()) {
+        whyNot = mutter.errorText();
+        injector.reset();
     }
+    if (injector == nullptr)
+        std::fprintf(stderr, "quindel: GNOME remote desktop: %s\n", whyNot.c_str());
+    return injector != nullptr;
 }
 
 bool WaylandPlatform::Impl::lose() {
@@ -616,8 +669,7 @@ void WaylandPlatform::mouseEvent(uint32_t flags, int32_t dx, int32_t dy, uint32_
     Impl& d = *impl_;
     if (!d.dispatch())
         return;
-    d.reopenInjector();
-    if (d.injector == nullptr) {
+    if (!d.reopenInjector()) {
         d.clickFailed = d.way != WaylandClickWay::None;
         return;
     }
