@@ -18,7 +18,8 @@ class PointerInjector {
     virtual bool moveTo(int x, int y) = 0;
     // Presses or releases a button given by its Linux evdev code (BTN_LEFT = 272).
     virtual bool button(int evdevButton, bool pressed) = 0;
-    // Sends what was queued (a frame); false when the connection behind it was lost.
+    // Sends what was queued (a frame); false when the connection behind it was lost, or the
+    // session it was sent in had already ended, so that the events may not have been taken.
     virtual bool flush() = 0;
     // The bounding box of every output in moveTo's space, where that space is the injector's
     // own; nothing when it is the layout's logical pixels that the outputs report to clients.
