@@ -321,13 +321,20 @@ void RtMidiInput::portCommand(int16_t command) {
         closePort();
         break;
     case kPortStart: {
-        std::lock_guard lock(mutex_);
-        delivering_ = open_;
+        bool held = false;
+        {
+            std::lock_guard lock(mutex_);
+            intake_ = open_ ? Intake::Deliver : Intake::Drop;
+            held = open_ && !queue_.empty();
+        }
+        if (held && !notifyPending_.exchange(true))
+            QMetaObject::invokeMethod(this, &RtMidiInput::deliverNotification,
+                                      Qt::QueuedConnection);
         break;
     }
     case kPortStop: {
         std::lock_guard lock(mutex_);
-        delivering_ = false;
+        intake_ = Intake::Drop;
         break;
     }
     case kPortDropHead: {
@@ -351,9 +358,10 @@ void RtMidiInput::openPort() {
     const Device device = devices_[static_cast<std::size_t>(index_)];
     Backend* backend = backends_[device.backend].get();
     {
+        // The device may send as soon as RtMidi has connected it, before the start.
         std::lock_guard lock(mutex_);
         queue_.clear();
-        delivering_ = false;
+        intake_ = Intake::Hold;
         overflowReported_ = false;
     }
     received_.store(0);
@@ -371,6 +379,11 @@ void RtMidiInput::openPort() {
         try {
             backend->input->closePort();
         } catch (const std::exception&) {
+        }
+        {
+            std::lock_guard lock(mutex_);
+            intake_ = Intake::Drop;
+            queue_.clear();
         }
         reportError(kOpenFailed,
                     openError_.empty() ? device.name : device.name + ": " + openError_);
@@ -393,7 +406,7 @@ void RtMidiInput::closePort() {
     {
         // Messages still queued belong to the closed connection; a new one starts empty.
         std::lock_guard lock(mutex_);
-        delivering_ = false;
+        intake_ = Intake::Drop;
         queue_.clear();
     }
     open_ = false;
@@ -465,10 +478,12 @@ void RtMidiInput::enqueue(const std::vector<unsigned char>& bytes) {
         message.systemData = hexBytes(bytes);
 
     bool overflowNow = false;
+    bool announce = false;
     {
         std::lock_guard lock(mutex_);
-        if (!delivering_)
+        if (intake_ == Intake::Drop)
             return;
+        announce = intake_ == Intake::Deliver;
         if (queue_.size() >= kQueueLimit) {
             queue_.pop_front();
             dropped_.fetch_add(1);
@@ -480,8 +495,9 @@ void RtMidiInput::enqueue(const std::vector<unsigned char>& bytes) {
     }
     if (overflowNow)
         reportError(kQueueOverflow, {});
-    // One notification at a time: the handler empties the whole queue anyway.
-    if (!notifyPending_.exchange(true))
+    // One notification at a time: the handler empties the whole queue anyway. Held messages
+    // are announced by the start.
+    if (announce && !notifyPending_.exchange(true))
         QMetaObject::invokeMethod(this, &RtMidiInput::deliverNotification, Qt::QueuedConnection);
 }
 

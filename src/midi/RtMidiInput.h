@@ -121,7 +121,11 @@ class RtMidiInput : public QObject, public MidiInputControl {
     // Shared with the RtMidi threads.
     std::mutex mutex_;
     std::deque<Message> queue_;
-    bool delivering_ = false;
+    // What happens to a message that arrives. From the opening of a port to its start the
+    // connection is already made, so what the device sends then is kept for the start rather
+    // than lost; after a stop (or with no port) it is dropped.
+    enum class Intake { Drop, Hold, Deliver };
+    Intake intake_ = Intake::Drop;
     bool overflowReported_ = false;
     std::array<std::atomic<bool>, 256> filtered_{};
     std::atomic<bool> notifyPending_{false};

@@ -153,6 +153,36 @@ TEST(RtMidiInputJack, EveryTapClicksOnceAndNoReleaseClicks) {
     EXPECT_FALSE(midi.offThread) << "messagesArrived must run on the UI thread";
 }
 
+// A device may send the moment it is connected, before the window starts the port (a controller
+// that comes back while a pad is being struck): what it sends then is held, announced by the
+// start, and comes before what follows.
+TEST(RtMidiInputJack, WhatADeviceSendsBetweenOpeningAndStartIsKeptForTheStart) {
+    RtMidiOut out(RtMidi::UNIX_JACK, "Quindel sender");
+    out.openVirtualPort("early");
+    RtMidiInput input(2);
+    std::vector<std::string> codes;
+    input.messagesArrived = [&] {
+        for (; input.pendingCount() > 0; input.portCommand(kPortDropHead))
+            codes.push_back(midiCommandCode(input.headMessage().status, input.headMessage().data1));
+    };
+    for (int16_t i = 0; i < input.deviceCount(); ++i)
+        if (input.deviceIndex(i), input.deviceName() == "Quindel sender:early")
+            break;
+    ASSERT_EQ(input.deviceName(), "Quindel sender:early");
+    input.portCommand(kPortOpen);
+    ASSERT_EQ(input.openState(), 1);
+    std::vector<unsigned char> press{0x90, 60, 100};
+    out.sendMessage(&press);
+    ASSERT_TRUE(runEventsUntil([&] { return input.pendingCount() == 1; }))
+        << "the press sent before the start was lost";
+    EXPECT_THAT(codes, IsEmpty()) << "announced before the start";
+    input.portCommand(kPortStart);
+    std::vector<unsigned char> next{0xB0, 65, 127};
+    out.sendMessage(&next);
+    ASSERT_TRUE(runEventsUntil([&] { return codes.size() == 2; }));
+    EXPECT_THAT(codes, ElementsAre("3C90", "41B0"));
+}
+
 TEST(RtMidiInputNoServer, MissingBackEndsAreLeftOutQuietlyAndOpeningReportsLater) {
     setenv("JACK_DEFAULT_SERVER", "quindel-test-no-such-server", 1);
     testing::internal::CaptureStderr(); // while the control looks for back ends and opens
