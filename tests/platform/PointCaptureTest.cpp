@@ -28,12 +28,14 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
 #include <vector>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace quindel {
@@ -70,35 +72,69 @@ void allowFakeInput() {
                     "\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n");
 }
 
+// The cover's windows that Qt has reported exposed. Qt also takes a window's exposure back for
+// as long as the compositor is late with a frame (100 ms), which on a loaded machine says
+// nothing about whether the window is shown: that a press reaches it, and nothing below, is
+// what tells.
+class ExposedCover : public QObject {
+  public:
+    ExposedCover() { QCoreApplication::instance()->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Expose)
+            if (auto* window = qobject_cast<QWindow*>(watched);
+                window != nullptr && window->objectName() == "pointPicker" && window->isExposed())
+                windows.insert(window);
+        return false;
+    }
+    std::set<const QWindow*> windows;
+};
+
 // The backend's one way of taking a point, once what it shows is on every screen.
 class Capture {
   public:
     explicit Capture(Platform& backend) : backend_(backend) { backend_.setScreenCover(&cover_); }
     ~Capture() { backend_.cancelPointCapture(); }
-    bool begin() {
+    ::testing::AssertionResult begin() {
         outcome_.reset();
+        exposed_.windows.clear();
         if (!backend_.beginPointCapture([this](std::optional<ScreenPoint> p) { outcome_ = p; }))
-            return false;
+            return ::testing::AssertionFailure() << "no capture: " << backend_.errorText();
         // The cover's windows (Mutter) take a moment to be shown; the overlay is up already.
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!coverShown() && std::chrono::steady_clock::now() < end)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        return coverShown();
+        if (coverShown())
+            return ::testing::AssertionSuccess();
+        auto failure = ::testing::AssertionFailure() << "the cover is not on every screen:";
+        for (const QWindow* w : coverWindows())
+            failure << " [" << w->screen()->name().toStdString() << " "
+                    << (exposed_.windows.count(w) ? "exposed" : "never exposed") << "]";
+        for (const QScreen* s : QGuiApplication::screens())
+            failure << " screen " << s->name().toStdString();
+        return failure;
     }
     const Outcome& outcome() const { return outcome_; }
 
   private:
-    static bool coverShown() {
+    static std::vector<const QWindow*> coverWindows() {
+        std::vector<const QWindow*> windows;
+        for (const QWindow* w : QGuiApplication::topLevelWindows())
+            if (w->objectName() == "pointPicker" && w->isVisible())
+                windows.push_back(w);
+        return windows;
+    }
+    bool coverShown() const {
         if (qEnvironmentVariable("QUINDEL_TEST_COMPOSITOR") != "mutter")
             return true;
-        int exposed = 0;
         const auto settled = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
         while (std::chrono::steady_clock::now() < settled)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-        for (QWindow* w : QGuiApplication::topLevelWindows())
-            exposed += w->objectName() == "pointPicker" && w->isExposed();
-        return exposed == static_cast<int>(QGuiApplication::screens().size());
+        const auto windows = coverWindows();
+        return static_cast<qsizetype>(windows.size()) == QGuiApplication::screens().size() &&
+               std::all_of(windows.begin(), windows.end(),
+                           [this](const QWindow* w) { return exposed_.windows.count(w) > 0; });
     }
+    ExposedCover exposed_;
     Platform& backend_;
     ScreenPointPicker cover_;
     Outcome outcome_;
