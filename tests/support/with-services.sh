@@ -408,9 +408,19 @@ if [ -n "$weston_size" ]; then
     export QUINDEL_TEST_COMPOSITOR=weston QUINDEL_TEST_COMPOSITOR_PID="${pids[-1]}"
 fi
 
+status=0
 if [ "${run_as_test_user:-0}" = 1 ]; then
-    "${as_test_user[@]}" "$@"
+    "${as_test_user[@]}" "$@" || status=$?
 else
-    "$@"
+    "$@" || status=$?
 fi
-exit $?
+# A failure on a loaded machine is often the servers' doing (a JACK client thrown out, a
+# compositor's warning): what they said goes with the test's own output.
+if [ "$status" != 0 ]; then
+    for log in "$workdir"/*.log; do
+        [ -s "$log" ] || continue
+        echo "with-services: the end of ${log##*/}:" >&2
+        tail -n 15 "$log" >&2
+    done
+fi
+exit "$status"
